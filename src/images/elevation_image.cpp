@@ -1,0 +1,179 @@
+#include "elevation_image.h"
+
+#include <cmath>
+#include <limits>
+
+namespace {
+
+// Nearest-pixel index along one axis: trunc(coordinate) when it lies in
+// [0, size), otherwise -1. The range is checked on the double, so an
+// out-of-range or NaN coordinate never reaches the integer conversion.
+int nearestIndex(double coordinate, int size) {
+    if (!(coordinate > -1.0 && coordinate < static_cast<double>(size)))
+        return -1;
+    return static_cast<int>(coordinate);
+}
+
+}  // namespace
+
+ElevationImage::ElevationImage(QString const& fileName, double spacingX, double spacingY,
+                               char const* format)
+    : QImage(fileName, format), pixelsPerUnitX(1.0 / spacingX), pixelsPerUnitY(1.0 / spacingY) {
+    refreshPixelCache();
+}
+
+ElevationImage::ElevationImage(QString const& fileName, char const* format)
+    : QImage(fileName, format) {
+    refreshPixelCache();
+}
+
+ElevationImage::ElevationImage(char const* fileName, char const* format)
+    : QImage(QString::fromLocal8Bit(fileName), format) {
+    refreshPixelCache();
+}
+
+ElevationImage::ElevationImage(unsigned char const* data, int width, int height, int bytesPerLine,
+                               QImage::Format format)
+    : QImage(data, width, height, bytesPerLine, format) {
+    refreshPixelCache();
+}
+
+ElevationImage::ElevationImage(unsigned char* data, int width, int height, int bytesPerLine,
+                               QImage::Format format)
+    : QImage(data, width, height, bytesPerLine, format) {
+    refreshPixelCache();
+}
+
+ElevationImage::ElevationImage(unsigned char const* data, int width, int height,
+                               QImage::Format format)
+    : QImage(data, width, height, format) {
+    refreshPixelCache();
+}
+
+ElevationImage::ElevationImage(unsigned char* data, int width, int height, QImage::Format format)
+    : QImage(data, width, height, format) {
+    refreshPixelCache();
+}
+
+ElevationImage::ElevationImage(int width, int height, QImage::Format format)
+    : QImage(width, height, format) {
+    refreshPixelCache();
+}
+
+ElevationImage::ElevationImage(QSize const& size, QImage::Format format) : QImage(size, format) {
+    refreshPixelCache();
+}
+
+ElevationImage::ElevationImage() { refreshPixelCache(); }
+
+ElevationImage::ElevationImage(ElevationImage const& other)
+    : QImage(other),
+      pixelsPerUnitX(other.pixelsPerUnitX),
+      pixelsPerUnitY(other.pixelsPerUnitY),
+      zScale_(other.zScale_) {
+    refreshPixelCache();
+}
+
+ElevationImage::~ElevationImage() = default;
+
+void ElevationImage::refreshPixelCache() {
+    // Only these formats store each pixel as the 32-bit word whose low 24 bits
+    // are the colour QImage::pixel returns (for the premultiplied one
+    // QImage::pixel returns the stored word as it is).
+    if (!isNull() && format() != QImage::Format_RGB32 && format() != QImage::Format_ARGB32 &&
+        format() != QImage::Format_ARGB32_Premultiplied) {
+        QImage::operator=(convertToFormat(hasAlphaChannel() ? QImage::Format_ARGB32
+                                                            : QImage::Format_RGB32));
+    }
+    if (isNull()) {
+        pixels_ = nullptr;
+        stride_ = 0;
+        width_ = 0;
+        height_ = 0;
+        return;
+    }
+    // constBits never detaches shared image data.
+    pixels_ = reinterpret_cast<QRgb const*>(constBits());
+    stride_ = bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
+    width_ = width();
+    height_ = height();
+}
+
+bool ElevationImage::hasUsableMapping() const {
+    constexpr double infinity = std::numeric_limits<double>::infinity();
+    return pixelsPerUnitX > 0.0 && pixelsPerUnitX < infinity && pixelsPerUnitY > 0.0 &&
+           pixelsPerUnitY < infinity;
+}
+
+double ElevationImage::elevation(double x, double y) const {
+    if (!hasUsableMapping())
+        return 0.0;
+
+    double const c = x * pixelsPerUnitX;
+    double const r = static_cast<double>(height_ - 1) - y * pixelsPerUnitY;
+    // Strict upper bounds: the last column and the bottom row have no
+    // neighbour to interpolate towards. NaN fails every comparison.
+    if (!(0.0 <= c && c < static_cast<double>(width_ - 1) && 0.0 <= r &&
+          r < static_cast<double>(height_ - 1)))
+        return 0.0;
+
+    int const i = static_cast<int>(c);
+    int const j = static_cast<int>(r);
+    double const fx = c - std::floor(c);
+    double const fy = r - std::floor(r);
+
+    double const upperLeft = heightCount(stored(i, j));
+    double const upperRight = heightCount(stored(i + 1, j));
+    double const lowerLeft = heightCount(stored(i, j + 1));
+    double const lowerRight = heightCount(stored(i + 1, j + 1));
+
+    return zScale_ * ((1.0 - fy) * ((1.0 - fx) * upperLeft + fx * upperRight) +
+                      fy * ((1.0 - fx) * lowerLeft + fx * lowerRight));
+}
+
+double ElevationImage::elevation(int x, int y) const {
+    if (!hasUsableMapping())
+        return 0.0;
+    int const column = nearestIndex(static_cast<double>(x) * pixelsPerUnitX + 0.5, width_);
+    int const fromBottom = nearestIndex(static_cast<double>(y) * pixelsPerUnitY + 0.5, height_);
+    if (column < 0 || fromBottom < 0)
+        return 0.0;
+    return heightCount(stored(column, (height_ - 1) - fromBottom)) * zScale_;
+}
+
+void ElevationImage::setElevation(int x, int y, double height) {
+    if (!hasUsableMapping())
+        return;
+    int const column = nearestIndex(static_cast<double>(x) * pixelsPerUnitX + 0.5, width_);
+    int const fromBottom = nearestIndex(static_cast<double>(y) * pixelsPerUnitY + 0.5, height_);
+    if (column < 0 || fromBottom < 0)
+        return;
+
+    // The count modulo 2^24, taken on the double so that no count is too
+    // large to convert; fmod is exact.
+    double const count = std::round(height / zScale_);
+    QRgb low24 = 0;
+    if (std::isfinite(count)) {
+        double wrapped = std::fmod(count, 16777216.0);
+        if (wrapped < 0.0)
+            wrapped += 16777216.0;
+        low24 = static_cast<QRgb>(wrapped);
+    }
+
+    QRgb* const line = reinterpret_cast<QRgb*>(scanLine((height_ - 1) - fromBottom));
+    line[column] = 0xFF000000u | low24;
+    refreshPixelCache();
+}
+
+void ElevationImage::clear(unsigned int const& value) {
+    if (isNull())
+        return;
+    // Copy the value first: it may refer into this image's own pixels.
+    QRgb const raw = value;
+    for (int row = 0; row < height_; ++row) {
+        QRgb* const line = reinterpret_cast<QRgb*>(scanLine(row));
+        for (int column = 0; column < width_; ++column)
+            line[column] = raw;
+    }
+    refreshPixelCache();
+}

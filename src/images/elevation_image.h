@@ -1,0 +1,98 @@
+// The terrain's height map: an image whose pixels carry signed 24-bit height
+// counts in their red (most significant), green and blue bytes.
+//
+// World X runs to the right along image rows, world Y upwards: the world
+// origin is the centre of the bottom-left pixel, and adjacent pixels lie one
+// pixel spacing apart. A height in world units is count * zScale().
+//
+// Pixel reads go through a cached pointer to the image's 32-bit words, never
+// through QImage::pixel. The stored format is always Format_RGB32,
+// Format_ARGB32 or Format_ARGB32_Premultiplied (any other format is converted
+// once, when the pixel cache is refreshed, to Format_ARGB32 if it has an alpha
+// channel and to Format_RGB32 otherwise), so the low 24 bits of every stored
+// word are the colour that QImage::pixel would return.
+//
+// Pixel spacing of zero, a negative spacing or a non-finite one: the
+// constructor stores the reciprocal as it comes out (1 / 0 = inf, negative
+// values allowed) and never divides later. As long as either factor is not a
+// finite positive number, every height query returns 0.0 and setElevation
+// writes nothing. The render driver refuses such spacings before it gets here.
+#pragma once
+
+#include "geometry.h"
+
+#include <QImage>
+#include <QString>
+
+class ElevationImage : public QImage {
+public:
+    // File name, pixel spacing along X and Y in world units, format (null: detect).
+    ElevationImage(QString const& fileName, double spacingX, double spacingY,
+                   char const* format = nullptr);
+    explicit ElevationImage(QString const& fileName, char const* format = nullptr);
+    // The file name is taken in the local 8-bit encoding.
+    explicit ElevationImage(char const* fileName, char const* format = nullptr);
+    ElevationImage(unsigned char const* data, int width, int height, int bytesPerLine,
+                   QImage::Format format);
+    ElevationImage(unsigned char* data, int width, int height, int bytesPerLine,
+                   QImage::Format format);
+    ElevationImage(unsigned char const* data, int width, int height, QImage::Format format);
+    ElevationImage(unsigned char* data, int width, int height, QImage::Format format);
+    ElevationImage(int width, int height, QImage::Format format);
+    ElevationImage(QSize const& size, QImage::Format format);
+    ElevationImage();
+    ElevationImage(ElevationImage const& other);
+    ElevationImage& operator=(ElevationImage const& other) = default;
+    ~ElevationImage() override;
+
+    void setZScale(double scale) { zScale_ = scale; }
+    double zScale() const { return zScale_; }
+
+    // Bilinearly interpolated height at world point (x, y). The domain is
+    // strict: points on the last column or on the bottom row, and everything
+    // outside, give 0.0.
+    double elevation(double x, double y) const;
+
+    // Sets p.z to the interpolated height at (p.x, p.y); p.w is untouched.
+    void Z(C4Vector& p) const { p.z = elevation(p.x, p.y); }
+
+    // Height of the pixel nearest to grid point (x, y), without interpolation;
+    // 0.0 outside the image.
+    double elevation(int x, int y) const;
+
+    // Stores a height at the pixel that elevation(int, int) reads: the count
+    // is height / zScale() rounded half away from zero, kept modulo 2^24
+    // (a non-finite quotient stores 0), with alpha 255.
+    void setElevation(int x, int y, double height);
+
+    // Sets every pixel to the raw ARGB value.
+    void clear(unsigned int const& value);
+
+    // Re-reads the pixel pointer, size and stride (converting to a 32-bit
+    // format first if needed). The constructors call it, and so do
+    // setElevation and clear; call it after modifying the image through any
+    // QImage function, otherwise reads use stale data.
+    void refreshPixelCache();
+
+    // Decodes a stored pixel: the low 24 bits as a two's-complement count.
+    static int heightCount(QRgb value) {
+        int const raw = static_cast<int>(value & 0x00FFFFFFu);
+        return raw >= 0x00800000 ? raw - 0x01000000 : raw;
+    }
+
+    double pixelsPerUnitX = 1.0;
+    double pixelsPerUnitY = 1.0;
+
+private:
+    // True when both mapping factors are finite and positive.
+    bool hasUsableMapping() const;
+    // Pixel (column, row) from the top-left; the caller checks the range.
+    QRgb stored(int column, int row) const { return pixels_[row * stride_ + column]; }
+
+    double zScale_ = 1.0;
+
+    QRgb const* pixels_ = nullptr;
+    qsizetype stride_ = 0;  // in QRgb units
+    int width_ = 0;
+    int height_ = 0;
+};

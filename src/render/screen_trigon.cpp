@@ -1,0 +1,196 @@
+#include "screen_trigon.h"
+
+#include "safe_convert.h"
+#include "transformation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <utility>
+
+namespace {
+
+// The largest single-precision float: the slope of an edge of zero height,
+// which only decides on which side of the other edge it lies.
+constexpr double FMAX = 3.4028234663852886e+38;
+
+double slope(double dx, double dy) { return dy == 0 ? dx * FMAX : dx / dy; }
+
+void swapCorners(C4Vector* screen, C4Vector* world, C4Vector* normals, int i, int j) {
+    std::swap(screen[i], screen[j]);
+    std::swap(world[i], world[j]);
+    std::swap(normals[i], normals[j]);
+}
+
+unsigned int grey(int level) {
+    unsigned int const byte = static_cast<unsigned int>(level) & 0xFFu;
+    return 0xFF000000u | byte << 16 | byte << 8 | byte;
+}
+
+// One channel of a lit texel: trunc(k * s * (1 - f)) + g, kept to its byte.
+unsigned int litChannel(unsigned int texel, int shift, double shade, double clearShare, int fogLevel) {
+    double const k = static_cast<double>((texel >> shift) & 0xFFu);
+    int const value = truncateToInt(k * shade * clearShare) + fogLevel;
+    return (static_cast<unsigned int>(value) & 0xFFu) << shift;
+}
+
+}  // namespace
+
+ScreenTrigon::ScreenTrigon(TextureImage* target_, TextureImage* texture_, int clipLeft_, int clipTop_, int width,
+                           int height, C4Vector light, Transformation* camera_, int exactMode_)
+    : clipLeft(clipLeft_),
+      clipTop(clipTop_),
+      clipRight(width - 1),
+      clipBottom(height - 1),
+      lightDirection(light),
+      target(target_),
+      texture(texture_),
+      camera(camera_),
+      exactMode(exactMode_) {
+    normalise3(lightDirection);
+    flatBrightness = std::fabs(dot4(lightDirection, C4Vector(0.0, 0.0, 1.0, 0.0)));
+    // The frame buffer is owned by one rendering context and never shared, so
+    // taking its pixels once does not detach anything later.
+    frameBits_ = target->bits();
+    frameBytesPerLine_ = target->bytesPerLine();
+    // Never write outside the frame buffer, whatever rectangle was asked for.
+    clipLeft = std::max(clipLeft, 0);
+    clipTop = std::max(clipTop, 0);
+    clipRight = std::min(clipRight, target->width() - 1);
+    clipBottom = std::min(clipBottom, target->height() - 1);
+}
+
+ScreenTrigon::~ScreenTrigon() = default;
+
+void ScreenTrigon::Rechnen(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog) {
+    // Sort by row, top corner first; equal rows are not swapped.
+    if (screen[0].y > screen[1].y)
+        swapCorners(screen, world, normals, 0, 1);
+    if (screen[0].y > screen[2].y)
+        swapCorners(screen, world, normals, 0, 2);
+    if (screen[1].y > screen[2].y)
+        swapCorners(screen, world, normals, 1, 2);
+    double const x0 = screen[0].x, y0 = screen[0].y;
+    double const x1 = screen[1].x, y1 = screen[1].y;
+    double const x2 = screen[2].x, y2 = screen[2].y;
+
+    // The pixel normal is affine in screen space through the corner normals.
+    TriangleTerms terms;
+    double const area = x0 * y1 + x1 * y2 + x2 * y0 - x2 * y1 - x0 * y2 - x1 * y0;
+    terms.affineNormal = area != 0;
+    if (terms.affineNormal) {
+        double const n0[3] = {normals[0].x, normals[0].y, normals[0].z};
+        double const n1[3] = {normals[1].x, normals[1].y, normals[1].z};
+        double const n2[3] = {normals[2].x, normals[2].y, normals[2].z};
+        for (int k = 0; k < 3; ++k) {
+            terms.a[k] = (n0[k] * (y1 - y2) + n1[k] * (y2 - y0) + n2[k] * (y0 - y1)) / area;
+            terms.b[k] = (n0[k] * (x2 - x1) + n1[k] * (x0 - x2) + n2[k] * (x1 - x0)) / area;
+            terms.c[k] = (n0[k] * (x1 * y2 - x2 * y1) + n1[k] * (x2 * y0 - x0 * y2) + n2[k] * (x0 * y1 - x1 * y0)) /
+                         area;
+        }
+    } else {
+        C4Vector const& a = normals[0];
+        C4Vector const& b = normals[1];
+        C4Vector const& c = normals[2];
+        terms.averageNormal =
+            C4Vector((a.x + b.x + c.x) / 3, (a.y + b.y + c.y) / 3, (a.z + b.z + c.z) / 3, (a.w + b.w + c.w) / 3);
+    }
+
+    camera->SetzeDreiecksEckpunkte(world);
+    terms.fogLevel = truncateToInt(255 * flatBrightness * fog);
+    terms.clearShare = 1 - fog;
+
+    // Lower half: from the bottom corner up to the row of the middle corner.
+    {
+        double const sA = slope(x1 - x2, y2 - y1);
+        double const sB = slope(x0 - x2, y2 - y0);
+        double const leftSlope = std::min(sA, sB), rightSlope = std::max(sA, sB);
+        int const first = truncateToInt(y2);
+        int const last = std::max(truncateToInt(y1), clipTop);
+        double xl = x2, xr = x2;
+        for (int row = first; row >= last; --row) {
+            drawRow(terms, row, xl, xr);
+            if (row > last) {
+                xl += leftSlope;
+                xr += rightSlope;
+            }
+        }
+    }
+    // Upper half: from the top corner down to the row of the middle corner,
+    // which both halves draw.
+    {
+        double const s1 = slope(x0 - x1, y0 - y1);
+        double const s2 = slope(x0 - x2, y0 - y2);
+        double const leftSlope = std::min(s1, s2), rightSlope = std::max(s1, s2);
+        int const first = truncateToInt(y0);
+        int const last = std::min(truncateToInt(y1), clipBottom);
+        double xl = x0, xr = x0;
+        for (int row = first; row <= last; ++row) {
+            drawRow(terms, row, xl, xr);
+            if (row < last) {
+                xl += leftSlope;
+                xr += rightSlope;
+            }
+        }
+    }
+}
+
+void ScreenTrigon::drawRow(TriangleTerms const& terms, int row, double left, double right) {
+    int const first = std::max(truncateToInt(left), clipLeft);
+    C4Vector normal = terms.averageNormal;
+    if (terms.affineNormal) {
+        double const column = first, r = row;
+        normal = C4Vector(terms.a[0] * column + terms.b[0] * r + terms.c[0],
+                          terms.a[1] * column + terms.b[1] * r + terms.c[1],
+                          terms.a[2] * column + terms.b[2] * r + terms.c[2], 1.0);
+    }
+    if (row < clipTop || row > clipBottom)
+        return;
+    int const last = std::min(truncateToInt(right), clipRight);
+    if (last < first)
+        return;
+    if (texture == nullptr)
+        drawSpan<Lookup::Untextured>(terms, row, first, last, normal);
+    else if (exactMode > 0)
+        drawSpan<Lookup::Filtered>(terms, row, first, last, normal);
+    else
+        drawSpan<Lookup::Nearest>(terms, row, first, last, normal);
+}
+
+template <ScreenTrigon::Lookup lookup>
+void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int last, C4Vector normal) {
+    QRgb* const pixels = reinterpret_cast<QRgb*>(frameBits_ + row * frameBytesPerLine_);
+    C4Vector const light = lightDirection;
+    int const fogLevel = terms.fogLevel;
+    double const clearShare = terms.clearShare;
+    unsigned int const fogGrey = grey(fogLevel);
+
+    for (int column = first; column <= last; ++column) {
+        // Shade from the interpolated normal; a zero-length normal is unlit.
+        double const length = std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
+        double const shade = length == 0 ? 0.0
+                                         : -(normal.x * light.x + normal.y * light.y + normal.z * light.z +
+                                             normal.w * light.w) /
+                                               length;
+        unsigned int colour;
+        if (shade < 0) {
+            colour = fogGrey;  // facing away from the light: only the fog shows
+        } else if constexpr (lookup == Lookup::Untextured) {
+            colour = grey(truncateToInt(shade * 255 * clearShare) + fogLevel);
+        } else {
+            unsigned int texel;
+            if constexpr (lookup == Lookup::Filtered)
+                camera->FarbeImDreieck1(column, row, &texel);
+            else
+                camera->FarbeImDreieck2(column, row, &texel);
+            colour = 0xFF000000u | litChannel(texel, 16, shade, clearShare, fogLevel) |
+                     litChannel(texel, 8, shade, clearShare, fogLevel) |
+                     litChannel(texel, 0, shade, clearShare, fogLevel);
+        }
+        pixels[column] = colour;
+        if (terms.affineNormal) {
+            normal.x += terms.a[0];
+            normal.y += terms.a[1];
+            normal.z += terms.a[2];
+        }
+    }
+}

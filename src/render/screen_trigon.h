@@ -1,0 +1,53 @@
+// The triangle rasteriser: fills one projected terrain triangle row by row
+// into the frame buffer, colouring every covered pixel from the texture point
+// its ray meets, shaded by the interpolated normal and mixed with fog.
+#pragma once
+
+#include "geometry.h"
+#include "texture_image.h"
+
+class Transformation;
+
+class ScreenTrigon {
+public:
+    // Writes into `target` only inside the rectangle starting at
+    // (clipLeft, clipTop) with the given width and height.
+    ScreenTrigon(TextureImage* target, TextureImage* texture, int clipLeft, int clipTop, int width, int height,
+                 C4Vector light, Transformation* camera, int exactMode);
+    virtual ~ScreenTrigon();
+
+    // Draws the triangle with projected corners `screen` (whole-number column
+    // and row), world corners, corner normals and fog amount. Sorts all three
+    // arrays by screen row in place.
+    void Rechnen(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog);
+
+    int clipLeft;
+    int clipTop;
+    int clipRight;
+    int clipBottom;
+    C4Vector lightDirection;
+    double flatBrightness;
+    TextureImage* target;
+    TextureImage* texture;
+    Transformation* camera;
+    int exactMode;
+
+private:
+    enum class Lookup { Untextured, Nearest, Filtered };
+
+    // Per-triangle terms shared by all its rows.
+    struct TriangleTerms {
+        bool affineNormal;   // false: every pixel uses averageNormal
+        double a[3], b[3], c[3];
+        C4Vector averageNormal;
+        int fogLevel;        // the fog grey
+        double clearShare;   // 1 - fog amount
+    };
+
+    void drawRow(TriangleTerms const& terms, int row, double left, double right);
+    template <Lookup lookup>
+    void drawSpan(TriangleTerms const& terms, int row, int first, int last, C4Vector normal);
+
+    uchar* frameBits_;
+    qsizetype frameBytesPerLine_;
+};

@@ -1,0 +1,103 @@
+// Draws one frame of terrain in painter's order: bounds the visible part of
+// the grid, then visits its cells from the far corners towards the observer,
+// each cell as two triangles with corner points and normals from a sliding
+// 12-point stencil.
+//
+// A TerrainScanner, with its own camera, height-map object and frame buffer,
+// is one rendering context: all scratch state of a frame lives here, so
+// several scanners can draw different frames on different threads while they
+// share the (read-only) image data.
+#pragma once
+
+#include "elevation_image.h"
+#include "geometry.h"
+#include "screen_trigon.h"
+#include "texture_image.h"
+#include "transformation.h"
+
+#include <memory>
+
+class TerrainScanner {
+public:
+    TerrainScanner();
+    ~TerrainScanner();
+
+    // Clears the frame buffer (to `background` when useBackground is set,
+    // else to the grey of level ground under the light) and draws the terrain.
+    void Scan(TextureImage* texture, bool useBackground, unsigned int background, int exactMode);
+
+    // Restricts drawing to frame rows first ... last (inclusive), so that
+    // several scanners can share one frame in horizontal bands. The default is
+    // the whole frame.
+    void setRowBand(int first, int last);
+
+    // Visible rectangle and quadrant limits.
+    void ClipView();
+    void ClipBottomView(C4Vector* plane);
+    void ClipSideView(C4Vector* plane);
+    void Clip(C4Vector& point);
+    void setQuadrantLimits();
+    void RoundTheLimits();
+
+    // The eight walks, in drawing order.
+    void ScanQuadrant0();
+    void ScanQuadrant1();
+    void ScanQuadrant2();
+    void ScanQuadrant3();
+    void ScanBoundary01();
+    void ScanBoundary12();
+    void ScanBoundary23();
+    void ScanBoundary30();
+
+    // Cell stencil: full computation, and the updates after a step of one
+    // cell in +X or -X.
+    void AllesBerechnen();
+    void AllesBerechnen1();
+    void TeilPlusBerechnen();
+    void TeilMinusBerechnen();
+
+    // Set by the render driver and the flights.
+    Transformation* camera = nullptr;
+    ElevationImage* elevation = nullptr;
+    TextureImage* frameImage = nullptr;
+    C4Vector lightDirection;
+    int renderWidth = 0;
+    int renderHeight = 0;
+    double terrainExtentX = 0.0;
+    double terrainExtentY = 0.0;
+    double gridResolutionX = 1.0;
+    double gridResolutionY = 1.0;
+    double fogDistance = 0.0;
+
+    // Per-frame state.
+    double viewXMin = 0.0, viewXMax = 0.0, viewYMin = 0.0, viewYMax = 0.0;
+    double quadrantXLow[4] = {}, quadrantXHigh[4] = {}, quadrantYLow[4] = {}, quadrantYHigh[4] = {};
+    C4Vector scanObserver;
+    double cellSizeX = 0.0, cellSizeY = 0.0;
+    C4Vector cellStencil[12];
+    C4Vector cornerNormals[4];  // N3, N4, N7, N8
+    double cellX = 0.0, cellY = 0.0;
+    bool stencilStale = true;
+    std::unique_ptr<ScreenTrigon> rasteriser;
+    C4Vector triangleCorners[3];
+    C4Vector triangleNormals[3];
+
+    // Number of cells visited and drawn in the last Scan (for tests and tuning).
+    long long cellsVisited = 0;
+    long long cellsDrawn = 0;
+
+private:
+    enum class Step { Full, Plus, Minus };
+    enum class Order { AThenB, BThenA };
+
+    void clearFrame(bool useBackground, unsigned int background);
+    void visitCell(Step step, Order order);
+    void drawTriangle(int a, int b, int c);
+    void walkRow(double from, double to, bool ascending, Step step, Order order);
+    bool quadrantEmpty(int quadrant) const;
+    void cornerNormal(int centre, int right, int up, int left, int down, C4Vector& normal) const;
+    long long walkLimit(double gridResolution) const;
+
+    int bandFirst_ = -1;
+    int bandLast_ = -1;
+};

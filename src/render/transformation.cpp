@@ -1,0 +1,200 @@
+#include "transformation.h"
+
+#include "screen_trigon.h"
+
+#include <QSettings>
+
+#include <cmath>
+
+namespace {
+
+// Principal point of each "Settings/Quarter" value: 0 the whole picture,
+// 1 to 4 the top-left, top-right, bottom-left and bottom-right quarter of a
+// picture twice as wide and high.
+void principalPoint(int quarter, int width, int height, double& px, double& py) {
+    double const w = width;
+    double const h = height;
+    switch (quarter) {
+        case 1: px = w; py = -h; break;
+        case 2: px = 0.0; py = -h; break;
+        case 3: px = w; py = 0.0; break;
+        case 4: px = 0.0; py = 0.0; break;
+        default: px = w * 0.5; py = h * -0.5; break;
+    }
+}
+
+}  // namespace
+
+Transformation::Transformation(QWidget* parent, C4Vector light, int width, int height)
+    : parentWidget(parent), lightDirection(light) {
+    normalise3(lightDirection);
+    QSettings settings(QStringLiteral("Altivero"), QString());
+    quarter = settings.value(QStringLiteral("Settings/Quarter"), 0).toInt();
+    if (quarter < 0 || quarter > 4)
+        quarter = 0;
+    principalPoint(quarter, width, height, principalX, principalY);
+}
+
+Transformation::~Transformation() = default;
+
+void Transformation::SetView(C4Vector position, double headingAngle, double tiltAngle, double focal,
+                             double bankAngle) {
+    // The small offsets keep the observer off grid lines and the view
+    // vector's horizontal part from vanishing.
+    observer = C4Vector(position.x + 1e-5, position.y + 1e-5, position.z + 1e-5, position.w);
+    if (quarter != 0)
+        focal = 2 * focal;
+    viewVector = C4Vector(focal * std::sin(headingAngle) * std::cos(tiltAngle) + 1e-5,
+                          focal * std::cos(headingAngle) * std::cos(tiltAngle) + 1e-5,
+                          focal * std::sin(tiltAngle) + 1e-5, 0.0);
+    heading = headingAngle;
+    tilt = tiltAngle;
+    focalLength = focal;
+
+    double const horizontal = std::sqrt(viewVector.x * viewVector.x + viewVector.y * viewVector.y);
+    rightVector = C4Vector(viewVector.y / horizontal, -viewVector.x / horizontal, 0.0, rightVector.w);
+    normalise3(rightVector);
+    upVector = cross3(rightVector, viewVector, upVector.w);
+    normalise3(upVector);
+
+    bank = bankAngle;
+    sinBank = std::sin(bankAngle);
+    cosBank = std::cos(bankAngle);
+    BereiteT();
+}
+
+void Transformation::BereiteT() {
+    double const sh = std::sin(heading), ch = std::cos(heading);
+    double const st = std::sin(tilt), ct = std::cos(tilt);
+    double const sb = std::sin(bank), cb = std::cos(bank);
+    double const f = focalLength;
+    double const px0 = principalX, py0 = principalY;
+
+    double const forward[3] = {sh * ct, ch * ct, st};
+    double const right0[3] = {ch, -sh, 0.0};
+    double const up0[3] = {-sh * st, -ch * st, ct};
+    double v0[3], v1[3];
+    for (int r = 0; r < 3; ++r) {
+        v0[r] = cb * right0[r] - sb * up0[r];
+        v1[r] = sb * right0[r] + cb * up0[r];
+    }
+
+    C4Matrix& m = viewMatrix;
+    for (int r = 0; r < 3; ++r) {
+        m(r, 0) = f * v0[r] + px0 * forward[r];
+        m(r, 1) = f * v1[r] + py0 * forward[r];
+        m(r, 2) = 0.0;
+        m(r, 3) = forward[r];
+    }
+    for (int c : {0, 1, 3})
+        m(3, c) = -(observer.x * m(0, c) + observer.y * m(1, c) + observer.z * m(2, c));
+    m(3, 2) = 0.0;
+}
+
+int Transformation::Bildschirmpunkt(C4Vector const* in, C4Vector* out) const {
+    *out = *in * viewMatrix;
+    if (out->w < 0)
+        return 1;
+    if (out->w < 1e-18)
+        out->w = 1e-18;
+    double const column = out->x / out->w;
+    double const row = -out->y / out->w;
+    if (column < -16384 || column > 16384 || row < -16384 || row > 16384)
+        return 1;
+    out->x = std::trunc(column);
+    out->y = std::trunc(row);
+    return 0;
+}
+
+double Transformation::PunktImDreieck(int column, int row, C4Vector* corners, C4Vector* out) {
+    C4Vector const& a = corners[0];
+    C4Vector const& b = corners[1];
+    C4Vector const& c = corners[2];
+    C3Matrix system;
+    setColumn(system, 0, a - observer);
+    setColumn(system, 1, a - b);
+    setColumn(system, 2, a - c);
+    double const d0 = determinant(system);
+    castRay(column, row);
+    setColumn(system, 0, rayDirection);
+    double const d1 = determinant(system);
+    if (d1 == 0.0)
+        return 0.0;  // parallel to the plane: no meeting point
+    double const s = d0 / d1;
+    out->x = observer.x + s * rayDirection.x;
+    out->y = observer.y + s * rayDirection.y;
+    out->z = observer.z + s * rayDirection.z;
+    return s;
+}
+
+void Transformation::ZeichneEinDreieck(C4Vector* corners, C4Vector* normals, double fog, ScreenTrigon* trigon) {
+    C4Vector const& a = corners[0];
+    C4Vector const& b = corners[1];
+    C4Vector const& c = corners[2];
+
+    // Back-face test: only triangles whose normal points away from the eye are drawn.
+    centroidOffset = C4Vector((a.x + b.x + c.x) / 3 - observer.x, (a.y + b.y + c.y) / 3 - observer.y,
+                              (a.z + b.z + c.z) / 3 - observer.z, (a.w + b.w + c.w) / 3 - observer.w);
+    faceNormal = cross3(b - a, c - a, 1.0);
+    if (!(dot4(centroidOffset, faceNormal) > 0))
+        return;
+
+    // Projection; a corner at or behind the eye plane, or far off screen, drops the triangle.
+    for (int k = 0; k < 3; ++k) {
+        C4Vector p = corners[k] * viewMatrix;
+        if (!(p.w > 0))
+            return;
+        p.x = p.x / p.w;
+        p.y = -p.y / p.w;
+        if (!(p.x >= -16384 && p.x <= 16384 && p.y >= -16384 && p.y <= 16384))
+            return;
+        p.x = std::trunc(p.x);
+        p.y = std::trunc(p.y);
+        screenVertices[k] = p;
+    }
+    trigon->Rechnen(screenVertices, corners, normals, fog);
+}
+
+void Transformation::SetzeDreiecksEckpunkte(C4Vector* corners) {
+    SetzeDreiecksEckpunkte(corners[0], corners[1], corners[2]);
+}
+
+void Transformation::SetzeDreiecksEckpunkte(C4Vector& a, C4Vector& b, C4Vector& c) {
+    setColumn(planeSystem, 0, a - observer);
+    setColumn(planeSystem, 1, a - b);
+    setColumn(planeSystem, 2, a - c);
+    planeDeterminant = determinant(planeSystem);
+    double const* m = planeSystem.m;
+    planeCofactor0 = m[4] * m[8] - m[5] * m[7];
+}
+
+void Transformation::FarbeImDreieck1(int column, int row, unsigned int* colour) {
+    C2Vector p0, p1, p2;
+    // A ray parallel to the plane has no texture point: the pixel shows the background.
+    if (!hitPoint(column, row, p0) || !hitPoint(column - 0.25, row - 0.25, p1)) {
+        *colour = texture->backgroundColor;
+        return;
+    }
+    samplePoints[0].x = p0.x;
+    samplePoints[0].y = p0.y;
+    samplePoints[1].x = p1.x;
+    samplePoints[1].y = p1.y;
+    if (std::fabs(p1.x - p0.x) < 1 && std::fabs(p1.y - p0.y) < 1) {
+        // Magnified: a quarter pixel covers less than a texel.
+        texture->GetColor(samplePoints[0], colour);
+        return;
+    }
+    if (!hitPoint(column + 0.25, row - 0.25, p2)) {
+        *colour = texture->backgroundColor;
+        return;
+    }
+    // Minified: average five texels; the last two points mirror the first
+    // two through the centre instead of casting two more rays.
+    samplePoints[2].x = p2.x;
+    samplePoints[2].y = p2.y;
+    samplePoints[3].x = 2 * p0.x - p2.x;
+    samplePoints[3].y = 2 * p0.y - p2.y;
+    samplePoints[4].x = 2 * p0.x - p1.x;
+    samplePoints[4].y = 2 * p0.y - p1.y;
+    texture->GetColorArray(samplePoints, colour);
+}

@@ -1,0 +1,400 @@
+#include "scenery_delegate.h"
+
+#include "point_number.h"
+
+#include <QTextStream>
+
+#include <utility>
+
+namespace {
+
+int toInteger(QString const& text) { return text.toInt(nullptr, 10); }
+
+}  // namespace
+
+SceneryDelegate::SceneryDelegate(QTextStream& log_, bool verbose_)
+    : QFile(), log(&log_), verbose(verbose_), parameters(new SceneryData) {}
+
+SceneryDelegate::~SceneryDelegate() {
+    delete parameters;
+    parameters = nullptr;
+}
+
+void SceneryDelegate::writeLog(QString const& text) {
+    *log << text;
+    log->flush();
+}
+
+// ---------------------------------------------------------------------------
+// Reading a file
+
+bool SceneryDelegate::open(QString const& fileName) {
+    setFileName(fileName);
+    if (!QFile::open(QIODevice::ReadOnly | QIODevice::Text))
+        return false;
+
+    waypoints.clear();
+    controlPoints.clear();
+    parameters->writePng = false;
+
+    QTextStream stream(this);
+    bool allUnderstood = true;
+    // Reading from the device and closing it clear its error string, so the
+    // message of the last failing line is kept here and restored at the end.
+    QString readerMessage;
+    int lineNumber = 0;
+    // Reads at most one character more than a line may hold, so an endless
+    // line (a binary file, say) is recognised without reading it whole.
+    QString line = stream.readLine(maximumLineLength + 1);
+    while (!line.isEmpty()) {
+        ++lineNumber;
+        if (line.size() > maximumLineLength) {
+            readerMessage = tr("Line %1 is longer than %2 characters: not a scenery file")
+                                .arg(lineNumber)
+                                .arg(maximumLineLength);
+            allUnderstood = false;
+            break;
+        }
+        if (line.contains(QChar(0))) {
+            readerMessage = tr("Line %1 contains a NUL byte: not a scenery file").arg(lineNumber);
+            allUnderstood = false;
+            break;
+        }
+        compactLine(line);
+        if (!processLineLoad(line)) {
+            allUnderstood = false;
+            readerMessage = errorString();
+        }
+        line = stream.readLine(maximumLineLength + 1);
+    }
+
+    normalisePointLists();
+    close();
+    if (!allUnderstood)
+        setErrorString(readerMessage);
+    return allUnderstood;
+}
+
+void SceneryDelegate::compactLine(QString& line) {
+    qsizetype const equals = line.indexOf(QLatin1Char('='));
+    if (equals < 0)
+        return;
+    QString key = line.left(equals);
+    key.remove(QLatin1Char(' '));
+    key.remove(QLatin1Char('\t'));
+    line = key + line.mid(equals);
+}
+
+bool SceneryDelegate::processLineLoad(QString const& line) {
+    if (line.startsWith(QLatin1String("[Param]")))
+        return true;
+
+    int result = processScalarLine(line);
+    if (result == NoMatch)
+        result = processWaypointLine(line);
+    if (result == NoMatch)
+        result = processControlPointLine(line);
+    if (result == NoMatch) {
+        setErrorString(QStringLiteral("No such key: %1").arg(line));
+        return false;
+    }
+    return result == ValueRead;
+}
+
+// The scalar keys, in the order in which they are tried.
+int SceneryDelegate::processScalarLine(QString const& line) {
+    SceneryData& p = *parameters;
+    auto key = [](char const* name) { return QString::fromLatin1(name); };
+    int r;
+
+    if ((r = readValueFromKey(line, key("BeobXA"), p.observerXStart))) return r;
+    if ((r = readValueFromKey(line, key("BeobYA"), p.observerYStart))) return r;
+    if ((r = readValueFromKey(line, key("BeobZA"), p.observerZStart))) return r;
+    if ((r = readValueFromKey(line, key("RichtungA"), p.headingStart))) return r;
+    if ((r = readValueFromKey(line, key("NeigungA"), p.tiltStart))) return r;
+    if ((r = readValueFromKey(line, key("BrennA"), p.focalLengthStart))) return r;
+    if ((r = readValueFromKey(line, key("VerkantenA"), p.bankStart))) return r;
+    if ((r = readValueFromKey(line, key("BeobXE"), p.observerXEnd))) return r;
+    if ((r = readValueFromKey(line, key("BeobYE"), p.observerYEnd))) return r;
+    if ((r = readValueFromKey(line, key("BeobZE"), p.observerZEnd))) return r;
+    if ((r = readValueFromKey(line, key("RichtungE"), p.headingEnd))) return r;
+    if ((r = readValueFromKey(line, key("NeigungE"), p.tiltEnd))) return r;
+    if ((r = readValueFromKey(line, key("BrennE"), p.focalLengthEnd))) return r;
+    if ((r = readValueFromKey(line, key("VerkantenE"), p.bankEnd))) return r;
+    if ((r = readValueFromKey(line, key("Bildanzahl"), p.frameCount))) return r;
+    if ((r = readValueFromKey(line, key("Offset"), p.frameNumberOffset))) return r;
+    if ((r = readValueFromKey(line, key("StartbildNr"), p.firstFrame))) return r;
+    if ((r = readValueFromKey(line, key("EndbildNr"), p.lastFrame))) return r;
+    if ((r = readValueFromKey(line, key("LichtX"), p.lightX))) return r;
+    if ((r = readValueFromKey(line, key("LichtY"), p.lightY))) return r;
+    if ((r = readValueFromKey(line, key("LichtZ"), p.lightZ))) return r;
+    if ((r = readValueFromKey(line, key("NebelA"), p.fogStart))) return r;
+    if ((r = readValueFromKey(line, key("NebelE"), p.fogEnd))) return r;
+    if ((r = readValueFromKey(line, key("Traegheit"), p.inertia))) return r;
+    if ((r = readValueFromKey(line, key("AusgabeTGA"), p.writeTga))) return r;
+
+    bool flag = false;
+    if ((r = readValueFromKey(line, key("AusgabeYUV"), flag))) {
+        if (r == ValueRead && flag) {
+            writeLog(tr("Obsolete Output Image Format:\nThe YUV output image format selected in this "
+                        "input file is no longer accepted.\nThe PNG format is selected instead.\n"));
+            p.writePng = true;
+        }
+        return r;
+    }
+    if ((r = readValueFromKey(line, key("AusgabePNG"), flag))) {
+        if (r == ValueRead)
+            p.writePng = p.writePng || flag;
+        return r;
+    }
+
+    if ((r = readValueFromKey(line, key("AusgabeJPG"), p.writeJpg))) return r;
+    if ((r = readValueFromKey(line, key("AusgabePPM"), p.writePpm))) return r;
+    if ((r = readValueFromKey(line, key("AusDateiname"), p.outputFileName))) return r;
+    if ((r = readValueFromKey(line, key("TDateiVerwenden"), p.useTextureFile))) return r;
+    if ((r = readValueFromKey(line, key("TDateiname"), p.textureFileName))) return r;
+    if ((r = readValueFromKey(line, key("HDateiname"), p.elevationFileName))) return r;
+    if ((r = readValueFromKey(line, key("HDateiSkalaX"), p.elevationScaleX))) return r;
+    if ((r = readValueFromKey(line, key("HDateiSkalaY"), p.elevationScaleY))) return r;
+    if ((r = readValueFromKey(line, key("HDateiSkalaZA"), p.zScaleStart))) return r;
+    if ((r = readValueFromKey(line, key("HDateiSkalaZE"), p.zScaleEnd))) return r;
+    if ((r = readValueFromKey(line, key("MDateiVerwenden"), p.useMaskFile))) return r;
+    if ((r = readValueFromKey(line, key("MaskenDateiName"), p.maskFileName))) return r;
+    if ((r = readValueFromKey(line, key("AusBreite"), p.outputWidth))) return r;
+    if ((r = readValueFromKey(line, key("AusHoehe"), p.outputHeight))) return r;
+    if ((r = readValueFromKey(line, key("AusAuflX"), p.gridResolutionXSetting))) return r;
+    if ((r = readValueFromKey(line, key("AusAuflY"), p.gridResolutionYSetting))) return r;
+    if ((r = readValueFromKey(line, key("HintergrundVerwenden"), p.useBackgroundColor))) return r;
+    if ((r = readValueFromKey(line, key("GenauRechnen"), p.renderQuality))) return r;
+    if ((r = readValueFromKey(line, key("Hintergrund"), p.backgroundArgb))) return r;
+
+    if ((r = readValueFromKey(line, key("Rundflug"), flag))) {
+        if (r == ValueRead)
+            p.flyStraight = !flag;
+        return r;
+    }
+
+    if ((r = readValueFromKey(line, key("HoeheUeberBoden"), p.heightAboveGround))) return r;
+    if ((r = readValueFromKey(line, key("VerkantenFaktor"), p.bankFactor))) return r;
+    if ((r = readValueFromKey(line, key("Voraussicht"), p.lookAhead))) return r;
+    if ((r = readValueFromKey(line, key("Recorder"), p.recorder))) return r;
+    return NoMatch;
+}
+
+// ---------------------------------------------------------------------------
+// Key matching and value kinds
+
+int SceneryDelegate::matchKey(QString const& line, QString const& key, QString& valueText) {
+    if (!line.startsWith(key))
+        return NoMatch;
+    qsizetype const equals = line.indexOf(QLatin1Char('='));
+    if (equals < 0) {
+        setErrorString(tr("No key/value pair: %1").arg(line));
+        return Malformed;
+    }
+    // The line goes on with further key characters ("BeobXAB=1"): another key.
+    if (equals != key.size())
+        return NoMatch;
+    valueText = line.mid(equals + 1);
+    return ValueRead;
+}
+
+int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, QString& value) {
+    QString text;
+    int const match = matchKey(line, key, text);
+    if (match == ValueRead)
+        value = text;
+    return match;
+}
+
+int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, unsigned int& colour) {
+    QString text;
+    int const match = matchKey(line, key, text);
+    if (match != ValueRead)
+        return match;
+    bool ok = false;
+    unsigned long const v = text.toULong(&ok, 16);
+    if (!ok || v > 0xFFFFFFFFul) {
+        setErrorString(tr("No color value: %1").arg(text));
+        return Malformed;
+    }
+    // The file gives the colour with red in the lowest byte.
+    colour = static_cast<unsigned int>(0xFF000000ul | ((v & 0xFFul) << 16) | (v & 0xFF00ul) |
+                                       ((v & 0xFF0000ul) >> 16));
+    return ValueRead;
+}
+
+int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, bool& flag) {
+    QString text;
+    int const match = matchKey(line, key, text);
+    if (match == ValueRead)
+        flag = toInteger(text) != 0;
+    return match;
+}
+
+int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, int& value) {
+    QString text;
+    int const match = matchKey(line, key, text);
+    if (match == ValueRead)
+        value = toInteger(text);
+    return match;
+}
+
+int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, int& first, int& second) {
+    QString text;
+    int const match = matchKey(line, key, text);
+    if (match != ValueRead)
+        return match;
+    qsizetype const comma = text.indexOf(QLatin1Char(','));
+    if (comma < 0) {
+        setErrorString(tr("No comma in two value parameter: %1").arg(line));
+        return Malformed;
+    }
+    first = toInteger(text.left(comma));
+    second = toInteger(text.mid(comma + 1));
+    return ValueRead;
+}
+
+int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, int& first, int& second,
+                                      int& third) {
+    QString text;
+    int const match = matchKey(line, key, text);
+    if (match != ValueRead)
+        return match;
+    qsizetype const firstComma = text.indexOf(QLatin1Char(','));
+    if (firstComma < 0) {
+        setErrorString(tr("No first comma in three value parameter: %1").arg(line));
+        return Malformed;
+    }
+    QString const rest = text.mid(firstComma + 1);
+    qsizetype const secondComma = rest.indexOf(QLatin1Char(','));
+    if (secondComma < 0) {
+        setErrorString(tr("No second comma in three value parameter: %1").arg(line));
+        return Malformed;
+    }
+    first = toInteger(text.left(firstComma));
+    second = toInteger(rest.left(secondComma));
+    third = toInteger(rest.mid(secondComma + 1));
+    return ValueRead;
+}
+
+int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, double& value) {
+    QString text;
+    int const match = matchKey(line, key, text);
+    if (match == ValueRead)
+        value = text.toDouble();
+    return match;
+}
+
+// ---------------------------------------------------------------------------
+// Waypoint and control point lines
+
+namespace {
+
+// The number after a point prefix: up to the first "_" of the line, else up
+// to the first "=", else to the end; a non-number gives 0.
+int pointNumberAfter(QString const& line, qsizetype prefixLength) {
+    qsizetype end = line.indexOf(QLatin1Char('_'));
+    if (end < 0)
+        end = line.indexOf(QLatin1Char('='));
+    if (end < 0)
+        end = line.size();
+    return toInteger(line.mid(prefixLength, end - prefixLength));
+}
+
+bool beginsWithIgnoringCase(QString const& line, QLatin1String prefix) {
+    return line.left(prefix.size()).compare(prefix, Qt::CaseInsensitive) == 0;
+}
+
+}  // namespace
+
+bool SceneryDelegate::checkPointNumber(int number, QString const& line) {
+    if (number < 0) {
+        setErrorString(tr("Negative point number: %1").arg(line));
+        return false;
+    }
+    if (number > maximumPointNumber) {
+        setErrorString(tr("Point number too large: %1").arg(line));
+        return false;
+    }
+    return true;
+}
+
+int SceneryDelegate::processWaypointLine(QString const& line) {
+    int const n = beginsWithIgnoringCase(line, QLatin1String("Punkt")) ? pointNumberAfter(line, 5) : 0;
+    QString const key = QStringLiteral("Punkt") + formatPointNumber(n);
+
+    // The keys of one waypoint in the order they are tried; the first that
+    // the line carries decides.
+    enum Field { Position, Z, I, A, P };
+    int x = 0, y = 0, z = 0;
+    double value = 0.0;
+    Field field = Position;
+    int r = readValueFromKey(line, key, x, y);
+    if (r == NoMatch) {
+        field = Z;
+        r = readValueFromKey(line, key + QLatin1String("_z"), z);
+    }
+    for (auto [suffix, candidate] : {std::pair{"_i", I}, std::pair{"_a", A}, std::pair{"_p", P}}) {
+        if (r != NoMatch)
+            break;
+        field = candidate;
+        r = readValueFromKey(line, key + QLatin1String(suffix), value);
+    }
+    if (r != ValueRead)
+        return r;
+    if (!checkPointNumber(n, line))
+        return Malformed;
+
+    while (waypoints.size() <= n)
+        waypoints.append(Waypoint(0, 0, 0, 0.0, 0.0));
+    Waypoint& entry = waypoints[n];
+    switch (field) {
+        case Position:
+            entry.x = x;
+            entry.y = y;
+            break;
+        case Z: entry.z = z; break;
+        case I: entry.i = value; break;
+        case A: entry.a = value; break;
+        case P: entry.p = value; break;
+    }
+    return ValueRead;
+}
+
+int SceneryDelegate::processControlPointLine(QString const& line) {
+    if (!beginsWithIgnoringCase(line, QLatin1String("cPunkt")))
+        return NoMatch;
+    int const n = pointNumberAfter(line, 6);
+    int x = 0, y = 0, z = 0;
+    int const r = readValueFromKey(line, QStringLiteral("cPunkt") + formatPointNumber(n), x, y, z);
+    if (r != ValueRead)
+        return r;
+    if (!checkPointNumber(n, line))
+        return Malformed;
+
+    while (controlPoints.size() <= n)
+        controlPoints.append(ControlPoint(0, 0, 0, 0.0));
+    ControlPoint& entry = controlPoints[n];
+    entry.x = x;
+    entry.y = y;
+    entry.z = z;
+    return ValueRead;
+}
+
+// A curved flight needs four control points; its waypoint curves are built
+// from 6 * 2^L + 1 waypoints, so the list is cut to the largest such count.
+void SceneryDelegate::normalisePointLists() {
+    if (controlPoints.size() < 4)
+        waypoints.clear();
+    qsizetype keep = 0;
+    for (qsizetype count : {7, 13, 25, 49, 97, 193})
+        if (count <= waypoints.size())
+            keep = count;
+    waypoints.remove(keep, waypoints.size() - keep);
+}
+
+bool SceneryDelegate::renderFinal() {
+    setErrorString(tr("Rendering is not available in this build"));
+    return false;
+}

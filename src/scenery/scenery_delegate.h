@@ -1,0 +1,68 @@
+// The centre of the program: the scenery file's device, its reader, and the
+// render run that turns the scenery into frame files.
+#pragma once
+
+#include "control_point.h"
+#include "scenery_data.h"
+#include "waypoint.h"
+
+#include <QFile>
+#include <QList>
+#include <QString>
+
+class QTextStream;
+
+class SceneryDelegate : public QFile {
+    Q_OBJECT
+
+public:
+    // Results of readValueFromKey.
+    enum KeyResult { NoMatch = 0, ValueRead = 1, Malformed = 2 };
+
+    // The longest scenery-file line accepted; anything longer is not a scenery file.
+    static constexpr qsizetype maximumLineLength = 1024 * 1024;
+    // Point numbers above this would grow a list to absurd sizes from a single line.
+    static constexpr int maximumPointNumber = 9999;
+
+    SceneryDelegate(QTextStream& log, bool verbose);
+    ~SceneryDelegate() override;
+
+    // Reads the scenery file; true when it opened and every line was understood.
+    // On false the reason is in errorString().
+    bool open(QString const& fileName);
+
+    // Renders the scenery read by open(); false with the reason in errorString().
+    bool renderFinal();
+
+    // Removes blanks and tabs before the first "=".
+    static void compactLine(QString& line);
+
+    // Applies one compacted line to the record or the point lists.
+    bool processLineLoad(QString const& line);
+
+    // Each reads the value of `key` from `line` when the line carries that key.
+    int readValueFromKey(QString const& line, QString const& key, QString& value);
+    int readValueFromKey(QString const& line, QString const& key, unsigned int& colour);
+    int readValueFromKey(QString const& line, QString const& key, bool& flag);
+    int readValueFromKey(QString const& line, QString const& key, int& value);
+    int readValueFromKey(QString const& line, QString const& key, int& first, int& second);
+    int readValueFromKey(QString const& line, QString const& key, int& first, int& second, int& third);
+    int readValueFromKey(QString const& line, QString const& key, double& value);
+
+    QTextStream* log;
+    bool verbose;
+    SceneryData* parameters;
+    QList<ControlPoint> controlPoints;
+    QList<Waypoint> waypoints;
+
+private:
+    // Finds where the value text of `key` starts in `line`: the result of the
+    // match, and on ValueRead the value text.
+    int matchKey(QString const& line, QString const& key, QString& valueText);
+    int processScalarLine(QString const& line);
+    int processWaypointLine(QString const& line);
+    int processControlPointLine(QString const& line);
+    bool checkPointNumber(int number, QString const& line);
+    void normalisePointLists();
+    void writeLog(QString const& text);
+};

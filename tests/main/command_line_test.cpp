@@ -1,0 +1,94 @@
+// The program as a user runs it: options, usage text, exit codes, messages.
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using testsupport::runProgram;
+
+QByteArray const usageText =
+    "\n"
+    "AVRender V1.0\n"
+    "\n"
+    "This program reads a Altivero scenery file and renders one or more image files.\n"
+    "The scenery file is created by the AVScenery program.\n"
+    "\n"
+    "Usage:\n"
+    "\n"
+    "AVRender -i scenery-file [-v]\n"
+    "AVRender [-h | -?]\n"
+    "\n"
+    "\n"
+    "Options:\n"
+    "\n"
+    "-i    --input-file     name of the scenery file (.avs).\n"
+    "-v    --verbose        verbose output\n"
+    "-h|-? --help           help\n";
+
+TEST(CommandLine, HelpAndUnknownOptionsPrintUsageAndSucceed) {
+    for (QStringList const& arguments :
+         {QStringList{"-h"}, QStringList{"-?"}, QStringList{"--help"}, QStringList{"-x"}, QStringList{"-i"},
+          QStringList{"--input-file"}, QStringList{"--verbose=3"}, QStringList{"-v", "--bogus"}}) {
+        auto const result = runProgram(arguments);
+        EXPECT_EQ(result.exitCode, 0) << arguments.join(' ').toStdString();
+        EXPECT_EQ(result.standardError, usageText) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(result.standardOutput.isEmpty());
+    }
+}
+
+TEST(CommandLine, StrayArgumentsAreListedBeforeUsage) {
+    auto const result = runProgram({"a.avs", "-v", "b c"});
+    EXPECT_EQ(result.exitCode, 2);
+    EXPECT_EQ(result.standardError, "Error: Non-option ARGV elements.\na.avs b c \n" + usageText);
+    EXPECT_TRUE(result.standardOutput.isEmpty());
+}
+
+TEST(CommandLine, WithoutInputFileOpensDashInWorkingFolder) {
+    auto const dir = testsupport::makeTempDir();
+    auto const result = runProgram({}, dir->path());
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_EQ(result.standardError, "Error: Cannot open file \"-\": No such file or directory.\n");
+}
+
+TEST(CommandLine, EveryFormOfInputOptionSetsTheFile) {
+    auto const dir = testsupport::makeTempDir();
+    testsupport::writeFile(dir->filePath("a.avs"), "Foo=1\n");
+    testsupport::writeFile(dir->filePath("b.avs"), "Bar=2\n");
+    for (QStringList const& arguments : {QStringList{"--input-file=a.avs"}, QStringList{"--input-file", "a.avs"},
+                                         QStringList{"-ia.avs"}, QStringList{"--inp", "a.avs"},
+                                         QStringList{"-i", "b.avs", "-i", "a.avs"}}) {
+        auto const result = runProgram(arguments, dir->path());
+        EXPECT_EQ(result.exitCode, 3) << arguments.join(' ').toStdString();
+        EXPECT_EQ(result.standardError, "Error: Cannot open file \"a.avs\": No such key: Foo=1.\n");
+    }
+}
+
+TEST(CommandLine, ReaderMessagesEndTheRunWithCodeThree) {
+    struct Case {
+        QByteArray contents;
+        QByteArray message;
+    };
+    auto const dir = testsupport::makeTempDir();
+    for (Case const& c :
+         {Case{"BeobXA\n", "No key/value pair: BeobXA"}, Case{"Hintergrund=red\n", "No color value: red"},
+          Case{"Punkt03=5\n", "No comma in two value parameter: Punkt03=5"},
+          Case{"cPunkt03=1\n", "No first comma in three value parameter: cPunkt03=1"},
+          Case{"Punkt-1=1,2\n", "Negative point number: Punkt-1=1,2"},
+          Case{"cPunkt99999999=1,2,3\n", "Point number too large: cPunkt99999999=1,2,3"},
+          Case{QByteArray("BeobXA=1\0\n", 10), "Line 1 contains a NUL byte: not a scenery file"}}) {
+        testsupport::writeFile(dir->filePath("bad.avs"), c.contents);
+        auto const result = runProgram({"-i", "bad.avs"}, dir->path());
+        EXPECT_EQ(result.exitCode, 3) << c.message.toStdString();
+        EXPECT_EQ(result.standardError, "Error: Cannot open file \"bad.avs\": " + c.message + ".\n");
+    }
+}
+
+TEST(CommandLine, DirectoryAsSceneryFileIsRefused) {
+    auto const dir = testsupport::makeTempDir();
+    auto const result = runProgram({"-i", dir->path()});
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_TRUE(result.standardError.startsWith("Error: Cannot open file \"" + dir->path().toUtf8() + "\": "));
+}
+
+}  // namespace

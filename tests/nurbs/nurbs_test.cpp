@@ -1,0 +1,400 @@
+// Tests of the B-spline evaluator: knot vectors, basis functions, curves and
+// surfaces, the end-of-range rule, argument robustness and the file loader.
+#include "nurbs.h"
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <numeric>
+#include <random>
+#include <vector>
+
+namespace {
+
+std::vector<int> knotVector(int n, int c) {
+    std::vector<int> x(static_cast<std::size_t>(n + c), -1);
+    NURBS::knot(n, c, x.data());
+    return x;
+}
+
+// A curve through the given x values (y = 0, z = 0) evaluated at p1 points.
+void evaluateLine(NURBS& curve, std::vector<double> const& xs, int p1) {
+    std::vector<double> net;
+    for (double x : xs) {
+        net.insert(net.end(), {x, 0.0, 0.0});
+    }
+    int const n = static_cast<int>(xs.size());
+    curve.fill3D(n, 1, net.data());
+    curve.rbspsurf(4, 4, n, 1, p1, 1);
+}
+
+double resultX(NURBS const& curve, int point) { return curve.getResultingSurface(3 * point, 0); }
+
+}  // namespace
+
+// --- knot vectors -----------------------------------------------------------
+
+TEST(NurbsKnot, OpenUniformVectorForSevenPointsOrderFour) {
+    EXPECT_EQ(knotVector(7, 4), (std::vector<int>{0, 0, 0, 0, 1, 2, 3, 4, 4, 4, 4}));
+}
+
+TEST(NurbsKnot, SingleSegmentForFourPointsOrderFour) {
+    EXPECT_EQ(knotVector(4, 4), (std::vector<int>{0, 0, 0, 0, 1, 1, 1, 1}));
+}
+
+TEST(NurbsKnot, AllZeroForOnePointOrderFour) {
+    EXPECT_EQ(knotVector(1, 4), (std::vector<int>{0, 0, 0, 0, 0}));
+}
+
+// --- basis functions --------------------------------------------------------
+
+TEST(NurbsBasis, SumToOneAcrossRandomParameters) {
+    std::mt19937 random(20240601u);
+    NURBS nurbs;  // never evaluated: basis() must bring its own work buffer
+    for (int c = 1; c <= 5; ++c) {
+        for (int npts = c; npts <= c + 6; ++npts) {
+            std::vector<int> const x = knotVector(npts, c);
+            double const tmax = x.back();
+            std::uniform_real_distribution<double> parameter(0.0, tmax);
+            for (int trial = 0; trial < 200; ++trial) {
+                double const t = trial == 0 ? tmax : parameter(random);
+                std::vector<double> out(static_cast<std::size_t>(npts), -1.0);
+                nurbs.basis(c, t, npts, x.data(), out.data());
+                double const sum = std::accumulate(out.begin(), out.end(), 0.0);
+                EXPECT_NEAR(sum, 1.0, 1e-12)
+                    << "order " << c << ", npts " << npts << ", t = " << t;
+                for (double value : out) {
+                    EXPECT_GE(value, 0.0) << "order " << c << ", npts " << npts << ", t = " << t;
+                }
+            }
+        }
+    }
+}
+
+TEST(NurbsBasis, EndOfRangeBelongsToLastFunction) {
+    NURBS nurbs;
+    std::vector<int> const x = knotVector(5, 4);
+    std::vector<double> out(5, -1.0);
+    nurbs.basis(4, 2.0, 5, x.data(), out.data());
+    EXPECT_EQ(out, (std::vector<double>{0.0, 0.0, 0.0, 0.0, 1.0}));
+}
+
+TEST(NurbsBasis, SingleNetPointIsOneAtZero) {
+    NURBS nurbs;
+    std::vector<int> const x = knotVector(1, 4);
+    double out = -1.0;
+    nurbs.basis(4, 0.0, 1, x.data(), &out);
+    EXPECT_EQ(out, 1.0);
+}
+
+TEST(NurbsBasis, WorksAfterEvaluationWithSmallerNet) {
+    NURBS nurbs;
+    evaluateLine(nurbs, {0, 1, 2, 3}, 3);
+    std::vector<int> const x = knotVector(9, 3);
+    std::vector<double> out(9, -1.0);
+    nurbs.basis(3, 3.5, 9, x.data(), out.data());
+    EXPECT_NEAR(std::accumulate(out.begin(), out.end(), 0.0), 1.0, 1e-12);
+}
+
+// --- weight sum -------------------------------------------------------------
+
+TEST(NurbsSumrbas, WeightsNonZeroProducts) {
+    // 2 x 2 net with weights 1, 2, 3, 4.
+    double const net[16] = {0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4};
+    double const N[2] = {0.25, 0.75};
+    double const M[2] = {0.5, 0.5};
+    double const expected =
+        0.5 * (1 * 0.25) + 0.5 * (2 * 0.25) + 0.5 * (3 * 0.75) + 0.5 * (4 * 0.75);
+    EXPECT_EQ(NURBS::sumrbas(net, N, M, 2, 2), expected);
+    double const Mfirst[2] = {1.0, 0.0};
+    EXPECT_EQ(NURBS::sumrbas(net, N, Mfirst, 2, 2), 1 * 0.25 + 3 * 0.75);
+    EXPECT_EQ(NURBS::sumrbas(net, N, M, 0, 2), 0.0);
+}
+
+// --- nets -------------------------------------------------------------------
+
+TEST(NurbsFill, ThreeDimensionalNetCarriesUnitWeights) {
+    NURBS nurbs;
+    double const points[6] = {1, 2, 3, 4, 5, 6};
+    nurbs.fill3D(2, 1, points);
+    double const expected[8] = {1, 2, 3, 1, 4, 5, 6, 1};
+    for (int k = 0; k < 8; ++k) {
+        EXPECT_EQ(nurbs.getNetPoints(k, 0), expected[k]) << "index " << k;
+    }
+    EXPECT_EQ(nurbs.getNetPoints(4, 2), 6.0);
+}
+
+TEST(NurbsFill, PlanarNetLiesInXZPlane) {
+    NURBS nurbs;
+    double const pairs[4] = {7, 8, 9, 10};
+    nurbs.fill2D(2, pairs);
+    double const expected[8] = {7, 0, 8, 1, 9, 0, 10, 1};
+    for (int k = 0; k < 8; ++k) {
+        EXPECT_EQ(nurbs.getNetPoints(k, 0), expected[k]) << "index " << k;
+    }
+}
+
+TEST(NurbsFill, NewNetKeepsOldResult) {
+    NURBS nurbs;
+    evaluateLine(nurbs, {0, 1, 2, 3}, 2);
+    double const points[3] = {9, 9, 9};
+    nurbs.fill3D(1, 1, points);
+    EXPECT_EQ(resultX(nurbs, 1), 3.0);
+}
+
+// --- curves -----------------------------------------------------------------
+
+TEST(NurbsCurve, FreshObjectHasNoResult) {
+    NURBS nurbs;
+    EXPECT_EQ(nurbs.getResultingSurface(0, 0), 0.0);
+    EXPECT_EQ(nurbs.getResultingSurface(3, 2), 0.0);
+}
+
+TEST(NurbsCurve, TwoPointsAreTheNetEnds) {
+    NURBS curve;
+    evaluateLine(curve, {0, 1, 2, 3}, 2);
+    EXPECT_EQ(resultX(curve, 0), 0.0);
+    EXPECT_EQ(resultX(curve, 1), 3.0);
+    for (int j = 1; j < 3; ++j) {
+        EXPECT_EQ(curve.getResultingSurface(0, j), 0.0);
+        EXPECT_EQ(curve.getResultingSurface(3, j), 0.0);
+    }
+}
+
+TEST(NurbsCurve, ThreePointsHaveMiddleAtHalf) {
+    NURBS curve;
+    evaluateLine(curve, {0, 1, 2, 3}, 3);
+    EXPECT_EQ(resultX(curve, 0), 0.0);
+    EXPECT_NEAR(resultX(curve, 1), 1.5, 1e-12);
+    EXPECT_EQ(resultX(curve, 2), 3.0);
+}
+
+TEST(NurbsCurve, FivePointsOverTwoSegments) {
+    NURBS curve;
+    evaluateLine(curve, {0, 100, 200, 300, 400}, 5);
+    double const expected[5] = {0, 118.75, 200, 281.25, 400};
+    for (int k = 0; k < 5; ++k) {
+        EXPECT_NEAR(resultX(curve, k), expected[k], 1e-9) << "point " << k;
+    }
+}
+
+TEST(NurbsCurve, SecondDirectionOfOneColumnIsIgnored) {
+    // mpts = 1 with k2 = 4: the second knot vector is all zeros and its only
+    // basis value is 1, so the result is the plain curve of the first
+    // direction, computed here independently from basis().
+    std::vector<double> const net = {0, 0, 5, 10, 40, 6, 30, -20, 7, 60, 10, 8, 90, 0, 9};
+    int const n = 5;
+    int const p1 = 9;
+    NURBS curve;
+    curve.fill3D(n, 1, net.data());
+    curve.rbspsurf(4, 4, n, 1, p1, 1);
+
+    NURBS reference;
+    std::vector<int> const x = knotVector(n, 4);
+    double const su = 2.0 / (p1 - 1);
+    double u = 0.0;
+    for (int r = 0; r < p1; ++r) {
+        if (2.0 - u < 5e-6)
+            u = 2.0;
+        std::vector<double> N(n);
+        reference.basis(4, u, n, x.data(), N.data());
+        double s = 0.0;
+        for (double value : N)
+            if (value != 0.0)
+                s = s + 1.0 * (1.0 * value);
+        double point[3] = {0, 0, 0};
+        for (int i = 0; i < n; ++i) {
+            if (N[i] == 0.0)
+                continue;
+            double const f = 1.0 * (1.0 * N[i]) / s;
+            for (int d = 0; d < 3; ++d)
+                point[d] += net[static_cast<std::size_t>(i * 3 + d)] * f;
+        }
+        for (int d = 0; d < 3; ++d) {
+            EXPECT_EQ(curve.getResultingSurface(3 * r, d), point[d])
+                << "point " << r << " axis " << d;
+        }
+        u = u + su;
+    }
+}
+
+TEST(NurbsCurve, LastPointLandsExactlyOnLastNetPoint) {
+    // Find a number of points whose accumulated step falls short of the end
+    // of the knot range by rounding alone.
+    int chosen = 0;
+    for (int p1 = 3; p1 < 200 && chosen == 0; ++p1) {
+        double const su = 1.0 / (p1 - 1);
+        double u = 0.0;
+        for (int r = 1; r < p1; ++r)
+            u = u + su;
+        if (u < 1.0)
+            chosen = p1;
+    }
+    ASSERT_NE(chosen, 0);
+
+    NURBS curve;
+    std::vector<double> const net = {0, 0, 0, 1, 2, 3, 2, 5, 1, 3.7, 1.1, 9.3};
+    curve.fill3D(4, 1, net.data());
+    curve.rbspsurf(4, 4, 4, 1, chosen, 1);
+    int const last = chosen - 1;
+    EXPECT_EQ(curve.getResultingSurface(3 * last, 0), 3.7) << "p1 = " << chosen;
+    EXPECT_EQ(curve.getResultingSurface(3 * last, 1), 1.1) << "p1 = " << chosen;
+    EXPECT_EQ(curve.getResultingSurface(3 * last, 2), 9.3) << "p1 = " << chosen;
+}
+
+TEST(NurbsCurve, SingleParameterLineUsesStartOnly) {
+    NURBS curve;
+    evaluateLine(curve, {4, 5, 6, 7}, 1);
+    EXPECT_EQ(resultX(curve, 0), 4.0);
+}
+
+// --- surfaces ---------------------------------------------------------------
+
+TEST(NurbsSurface, FlatNetReproducesItsPlane) {
+    // Net on the plane z = 2x - 3y + 7, 5 x 4 points, orders 3 x 2.
+    int const npts = 5;
+    int const mpts = 4;
+    std::vector<double> net;
+    for (int i = 0; i < npts; ++i) {
+        for (int j = 0; j < mpts; ++j) {
+            double const x = 10.0 * i;
+            double const y = 5.0 * j;
+            net.insert(net.end(), {x, y, 2.0 * x - 3.0 * y + 7.0});
+        }
+    }
+    NURBS surface;
+    surface.fill3D(npts, mpts, net.data());
+    int const p1 = 7;
+    int const p2 = 6;
+    surface.rbspsurf(3, 2, npts, mpts, p1, p2);
+
+    for (int r = 0; r < p1; ++r) {
+        for (int c = 0; c < p2; ++c) {
+            int const at = 3 * (r * p2 + c);
+            double const x = surface.getResultingSurface(at, 0);
+            double const y = surface.getResultingSurface(at, 1);
+            double const z = surface.getResultingSurface(at, 2);
+            EXPECT_NEAR(z, 2.0 * x - 3.0 * y + 7.0, 1e-9) << "r " << r << " c " << c;
+            // x follows the first direction only, y the second only.
+            EXPECT_NEAR(x, surface.getResultingSurface(3 * (r * p2), 0), 1e-12);
+            EXPECT_NEAR(y, surface.getResultingSurface(3 * c, 1), 1e-12);
+        }
+    }
+    // Corners are the corner net points.
+    EXPECT_EQ(surface.getResultingSurface(0, 0), 0.0);
+    EXPECT_EQ(surface.getResultingSurface(0, 1), 0.0);
+    int const far = 3 * (p1 * p2 - 1);
+    EXPECT_EQ(surface.getResultingSurface(far, 0), 40.0);
+    EXPECT_EQ(surface.getResultingSurface(far, 1), 15.0);
+    EXPECT_EQ(surface.getResultingSurface(far, 2), 2.0 * 40.0 - 3.0 * 15.0 + 7.0);
+}
+
+// --- robustness -------------------------------------------------------------
+
+TEST(NurbsRobustness, MeaninglessArgumentsGiveEmptyResult) {
+    struct Case {
+        int k1, k2, npts, mpts, p1, p2;
+    };
+    Case const cases[] = {
+        {4, 4, 4, 1, 0, 1}, {4, 4, 4, 1, 3, 0},  {4, 4, 4, 1, -2, 1}, {0, 4, 4, 1, 3, 1},
+        {4, 0, 4, 1, 3, 1}, {4, 4, 0, 1, 3, 1},  {4, 4, 4, 0, 3, 1},  {4, 4, -1, 1, 3, 1},
+        {4, 4, 5, 1, 3, 1}, {4, 4, 4, 2, 3, 1},
+    };
+    for (Case const& k : cases) {
+        NURBS curve;
+        evaluateLine(curve, {1, 2, 3, 4}, 3);
+        ASSERT_EQ(resultX(curve, 0), 1.0);
+        curve.rbspsurf(k.k1, k.k2, k.npts, k.mpts, k.p1, k.p2);
+        EXPECT_EQ(resultX(curve, 0), 0.0) << k.k1 << " " << k.k2 << " " << k.npts << " "
+                                          << k.mpts << " " << k.p1 << " " << k.p2;
+    }
+    NURBS empty;
+    empty.rbspsurf(4, 4, 4, 1, 3, 1);
+    EXPECT_EQ(empty.getResultingSurface(0, 0), 0.0);
+}
+
+TEST(NurbsRobustness, FewerPointsThanOrderStayFinite) {
+    NURBS curve;
+    evaluateLine(curve, {1, 2}, 4);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_EQ(resultX(curve, k), 2.0) << "point " << k;
+    }
+}
+
+// --- file loader ------------------------------------------------------------
+
+namespace {
+
+// Writes the net file and a file holding its name, to be read as standard input.
+QString prepareLoaderInput(QString const& dir, QByteArray const& contents) {
+    QString const netFile = dir + QStringLiteral("/net.txt");
+    QString const nameFile = dir + QStringLiteral("/name.txt");
+    testsupport::writeFile(netFile, contents);
+    testsupport::writeFile(nameFile, netFile.toLocal8Bit() + "\n");
+    return nameFile;
+}
+
+// Runs the loader with standard input taken from the file and exits with 0
+// when the out-parameters and the net match the expectation, 1 otherwise.
+[[noreturn]] void runLoader(QString const& nameFile, std::vector<int> const& expectedArgs,
+                            std::vector<double> const& expectedNet) {
+    if (std::freopen(nameFile.toLocal8Bit().constData(), "r", stdin) == nullptr)
+        std::exit(2);
+    std::cin.clear();
+    NURBS nurbs;
+    int a[6] = {-1, -1, -1, -1, -1, -1};
+    nurbs.rdpnp(a[0], a[1], a[2], a[3], a[4], a[5]);
+    bool ok = std::vector<int>(a, a + 6) == expectedArgs;
+    for (std::size_t k = 0; ok && k < expectedNet.size(); ++k)
+        ok = nurbs.getNetPoints(static_cast<int>(k), 0) == expectedNet[k];
+    std::exit(ok ? 0 : 1);
+}
+
+}  // namespace
+
+TEST(NurbsRdpnpDeathTest, ReadsNetFile) {
+    auto dir = testsupport::makeTempDir();
+    QString const nameFile = prepareLoaderInput(
+        dir->path(), "test net\n4 4\n2 1\n3 1\n1.5 2 3\n4 5 6.25\n");
+    EXPECT_EXIT(runLoader(nameFile, {4, 4, 2, 1, 3, 1}, {1.5, 2, 3, 1, 4, 5, 6.25, 1}),
+                testing::ExitedWithCode(0),
+                "Enter data file name: Reading from file .*net\\.txt\ntest net\n"
+                "Order 4x4, net points 2x1,\nNumber of parametric lines 3x1\\.\n"
+                "Read net points\n1\\.5 2 3\n4 5 6\\.25\nNet points read - return to main\n");
+}
+
+TEST(NurbsRdpnpDeathTest, MissingPairStopsReading) {
+    auto dir = testsupport::makeTempDir();
+    QString const nameFile = prepareLoaderInput(dir->path(), "header\n4 4\n7\n");
+    EXPECT_EXIT(runLoader(nameFile, {4, 4, 7, 0, -1, -1}, {}), testing::ExitedWithCode(0),
+                "Missing number of net points; exit");
+}
+
+TEST(NurbsRdpnpDeathTest, MissingPointReportsItsIndex) {
+    auto dir = testsupport::makeTempDir();
+    QString const nameFile =
+        prepareLoaderInput(dir->path(), "header\n4 4\n3 1\n2 1\n1 2 3\n4 5\n");
+    EXPECT_EXIT(runLoader(nameFile, {4, 4, 3, 1, 2, 1}, {1, 2, 3, 1, 0, 0, 0, 0}),
+                testing::ExitedWithCode(0), "1 2 3\nMissing point data at i = 4$");
+}
+
+TEST(NurbsRdpnpDeathTest, MissingFileTerminates) {
+    auto dir = testsupport::makeTempDir();
+    QString const nameFile = dir->path() + QStringLiteral("/name.txt");
+    testsupport::writeFile(nameFile, "/nonexistent/net.txt\n");
+    EXPECT_EXIT(runLoader(nameFile, {}, {}), testing::ExitedWithCode(255),
+                "\tThe file: /nonexistent/net\\.txt\n\tDoes not exist\\.\n");
+}
+
+TEST(NurbsRdpnpDeathTest, EmptyFileTerminates) {
+    auto dir = testsupport::makeTempDir();
+    QString const nameFile = prepareLoaderInput(dir->path(), "");
+    EXPECT_EXIT(runLoader(nameFile, {}, {}), testing::ExitedWithCode(255),
+                "No header string in preliminary net point file\nor file is empty\\.");
+}

@@ -1,0 +1,61 @@
+#include "test_support.h"
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QSettings>
+
+#include <gtest/gtest.h>
+
+namespace testsupport {
+
+QString dataDir() { return QString::fromLatin1(AVRENDER_TEST_DATA_DIR); }
+
+std::unique_ptr<QTemporaryDir> makeTempDir() {
+    QString const base = QString::fromLatin1(AVRENDER_TEST_SCRATCH_DIR);
+    QDir().mkpath(base);
+    auto dir = std::make_unique<QTemporaryDir>(base + QStringLiteral("/t-XXXXXX"));
+    EXPECT_TRUE(dir->isValid());
+    return dir;
+}
+
+void writeFile(QString const& path, QByteArray const& bytes) {
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
+    ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+void setSetting(QString const& key, QString const& value) {
+    QSettings settings(QStringLiteral("Altivero"), QString());
+    QString const fullKey = QStringLiteral("Settings/") + key;
+    if (value.isEmpty())
+        settings.remove(fullKey);
+    else
+        settings.setValue(fullKey, value);
+    settings.sync();
+}
+
+ProcessResult runProgram(QStringList const& arguments, QString const& workingDir, int timeoutMs) {
+    ProcessResult result;
+    QProcess process;
+    if (!workingDir.isEmpty())
+        process.setWorkingDirectory(workingDir);
+    process.start(QString::fromUtf8(AVRENDER_EXE), arguments);
+    if (!process.waitForStarted()) {
+        ADD_FAILURE() << "cannot start " << QString::fromUtf8(AVRENDER_EXE).toStdString();
+        return result;
+    }
+    process.closeWriteChannel();
+    if (!process.waitForFinished(timeoutMs)) {
+        result.timedOut = true;
+        process.kill();
+        process.waitForFinished();
+    }
+    result.crashed = process.exitStatus() == QProcess::CrashExit;
+    result.exitCode = process.exitCode();
+    result.standardOutput = process.readAllStandardOutput();
+    result.standardError = process.readAllStandardError();
+    return result;
+}
+
+}  // namespace testsupport
