@@ -1,5 +1,6 @@
 #include "scenery_delegate.h"
 
+#include "frame_output.h"
 #include "point_number.h"
 
 #include <QTextStream>
@@ -16,6 +17,7 @@ SceneryDelegate::SceneryDelegate(QTextStream& log_, bool verbose_)
     : QFile(), log(&log_), verbose(verbose_), parameters(new SceneryData) {}
 
 SceneryDelegate::~SceneryDelegate() {
+    releaseRenderObjects();
     delete parameters;
     parameters = nullptr;
 }
@@ -392,9 +394,4 @@ void SceneryDelegate::normalisePointLists() {
         if (count <= waypoints.size())
             keep = count;
     waypoints.remove(keep, waypoints.size() - keep);
-}
-
-bool SceneryDelegate::renderFinal() {
-    setErrorString(tr("Rendering is not available in this build"));
-    return false;
 }

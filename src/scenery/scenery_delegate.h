@@ -3,13 +3,21 @@
 #pragma once
 
 #include "control_point.h"
+#include "elevation_image.h"
+#include "geometry.h"
 #include "scenery_data.h"
+#include "terrain_scanner.h"
+#include "texture_image.h"
+#include "transformation.h"
 #include "waypoint.h"
 
 #include <QFile>
 #include <QList>
 #include <QString>
 
+#include <memory>
+
+class FrameOutput;
 class QTextStream;
 
 class SceneryDelegate : public QFile {
@@ -49,11 +57,38 @@ public:
     int readValueFromKey(QString const& line, QString const& key, int& first, int& second, int& third);
     int readValueFromKey(QString const& line, QString const& key, double& value);
 
+    // The smoothing curve that blends start and end values of a flight:
+    // linear for inertia 0, an ease-in/ease-out otherwise.
+    static double GetSmoothedValue(double t, double start, double end, double inertia);
+
+    // Render the frames of the flight; false when the flight refuses its input.
+    bool straightFlight(TextureImage* texture);
+    bool curvedFlight(TextureImage* texture);
+
+    // Draws the terrain of the current view into frameImage.
+    void Scan(TextureImage* texture, bool useBackground, unsigned int background, int exactMode);
+
     QTextStream* log;
     bool verbose;
     SceneryData* parameters;
     QList<ControlPoint> controlPoints;
     QList<Waypoint> waypoints;
+
+    // Render run state, set by renderFinal.
+    double renderScale = 1.0;
+    double gridResolutionX = 0.0;
+    double gridResolutionY = 0.0;
+    C4Vector lightDirection;
+    int renderWidth = 0;
+    int renderHeight = 0;
+    std::unique_ptr<Transformation> camera;
+    std::unique_ptr<ElevationImage> elevation;
+    std::unique_ptr<TextureImage> frameImage;
+    double terrainExtentX = 0.0;
+    double terrainExtentY = 0.0;
+    double fogDistance = 0.0;
+    // The back-to-front scan with its per-frame scratch state.
+    TerrainScanner scanner;
 
 private:
     // Finds where the value text of `key` starts in `line`: the result of the
@@ -65,4 +100,12 @@ private:
     bool checkPointNumber(int number, QString const& line);
     void normalisePointLists();
     void writeLog(QString const& text);
+
+    // Render driver steps.
+    bool checkRenderParameters();
+    bool checkFrameNumbers();
+    void releaseRenderObjects();
+    void writeFrame(int number);
+
+    std::unique_ptr<FrameOutput> frameOutput_;
 };

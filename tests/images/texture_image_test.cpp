@@ -362,18 +362,21 @@ TEST(TextureImageGaussian, CopiesSampleInParallel) {
         for (auto [u, v] : points)
             expected[t].push_back(referenceGaussian(shared, shared.weights, u + t, v, 0xFFFFFFFFu));
 
+    // One copy per thread, each with its own block cache over the shared pixels.
+    std::vector<TextureImage> copies(4, shared);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t) {
-        threads.emplace_back([&shared, &points, &actual, t] {
-            TextureImage mine(shared);
+        threads.emplace_back([&copies, &points, &actual, t] {
             for (auto [u, v] : points)
-                actual[t].push_back(gaussian(mine, u + t, v));
+                actual[t].push_back(gaussian(copies[t], u + t, v));
         });
     }
     for (std::thread& thread : threads)
         thread.join();
-    for (int t = 0; t < 4; ++t)
+    for (int t = 0; t < 4; ++t) {
         EXPECT_EQ(actual[t], expected[t]) << "thread " << t;
+        EXPECT_EQ(copies[t].constBits(), shared.constBits()) << "thread " << t;
+    }
 }
 
 TEST(TextureImageBilinear, BottomRightTexelUnchanged) {

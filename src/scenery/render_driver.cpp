@@ -1,0 +1,148 @@
+// The render run: derives sizes and light, creates the camera, loads the
+// images, runs the flight and saves its frames.
+#include "frame_output.h"
+#include "scenery_delegate.h"
+
+#include <QTextStream>
+
+#include <cmath>
+
+namespace {
+
+// Frame buffers beyond this many pixels per side are refused before any
+// allocation is tried.
+constexpr double maximumFrameSide = 1 << 20;
+
+}  // namespace
+
+bool SceneryDelegate::renderFinal() {
+    setErrorString(QString());
+    SceneryData const& p = *parameters;
+    if (!checkRenderParameters())
+        return false;
+
+    renderScale = p.renderQuality == 2 ? 2.0 : 1.0;
+    gridResolutionX = p.gridResolutionXSetting;
+    gridResolutionY = p.gridResolutionYSetting;
+    lightDirection = C4Vector(p.lightX, p.lightY, p.lightZ, 0.0);
+    normalise3(lightDirection);
+    renderWidth = static_cast<int>(p.outputWidth * renderScale);
+    renderHeight = static_cast<int>(p.outputHeight * renderScale);
+
+    camera = std::make_unique<Transformation>(nullptr, lightDirection, renderWidth, renderHeight);
+
+    // The texture lives for this call only; the camera and the flight point to it.
+    TextureImage texture(p.textureFileName, nullptr);
+    if (texture.isNull()) {
+        releaseRenderObjects();
+        setErrorString(tr("Could not open texture file \"%1\"").arg(p.textureFileName));
+        return false;
+    }
+    texture.setBackgroundColor(p.backgroundArgb);
+    camera->SetzeTexturDatei(&texture);
+
+    elevation = std::make_unique<ElevationImage>(p.elevationFileName, p.elevationScaleX, p.elevationScaleY, nullptr);
+    if (elevation->isNull()) {
+        releaseRenderObjects();
+        setErrorString(tr("Could not open elevation file \"%1\"").arg(p.elevationFileName));
+        return false;
+    }
+    terrainExtentX = elevation->width() * p.elevationScaleX;
+    terrainExtentY = elevation->height() * p.elevationScaleY;
+
+    frameImage = std::make_unique<TextureImage>(renderWidth, renderHeight, QImage::Format_RGB32);
+    if (frameImage->isNull()) {
+        releaseRenderObjects();
+        setErrorString(tr("Cannot allocate a frame buffer of %1 x %2 pixels (AusBreite=%3, AusHoehe=%4)")
+                           .arg(renderWidth)
+                           .arg(renderHeight)
+                           .arg(p.outputWidth)
+                           .arg(p.outputHeight));
+        return false;
+    }
+
+    frameOutput_ = std::make_unique<FrameOutput>(p, *log, verbose);
+    bool result = checkFrameNumbers();
+    if (result)
+        result = p.flyStraight ? straightFlight(&texture) : curvedFlight(&texture);
+    if (result && frameOutput_->failures() > 0) {
+        setErrorString(tr("%1 frame files could not be written").arg(frameOutput_->failures()));
+        result = false;
+    }
+    releaseRenderObjects();
+    return result;
+}
+
+// Values that would make the grid, the terrain or the frame buffer
+// meaningless are refused before anything is loaded.
+bool SceneryDelegate::checkRenderParameters() {
+    SceneryData const& p = *parameters;
+    auto refuse = [this](char const* key, QString const& value, QString const& rule) {
+        setErrorString(tr("Invalid value of %1: %2 (%3)").arg(QLatin1String(key), value, rule));
+        return false;
+    };
+    QString const atLeastOne = tr("must be at least 1");
+    QString const positive = tr("must be a positive number");
+    if (p.gridResolutionXSetting < 1)
+        return refuse("AusAuflX", QString::number(p.gridResolutionXSetting), atLeastOne);
+    if (p.gridResolutionYSetting < 1)
+        return refuse("AusAuflY", QString::number(p.gridResolutionYSetting), atLeastOne);
+    if (!(p.elevationScaleX > 0) || !std::isfinite(p.elevationScaleX))
+        return refuse("HDateiSkalaX", QString::number(p.elevationScaleX), positive);
+    if (!(p.elevationScaleY > 0) || !std::isfinite(p.elevationScaleY))
+        return refuse("HDateiSkalaY", QString::number(p.elevationScaleY), positive);
+    double const largest = maximumFrameSide / (p.renderQuality == 2 ? 2.0 : 1.0);
+    QString const sizeRule = tr("must be between 1 and %1").arg(largest);
+    if (p.outputWidth < 1 || p.outputWidth > largest)
+        return refuse("AusBreite", QString::number(p.outputWidth), sizeRule);
+    if (p.outputHeight < 1 || p.outputHeight > largest)
+        return refuse("AusHoehe", QString::number(p.outputHeight), sizeRule);
+    return true;
+}
+
+// Frame numbers must fit the output pattern before the first frame is drawn.
+bool SceneryDelegate::checkFrameNumbers() {
+    SceneryData const& p = *parameters;
+    if (p.firstFrame > p.lastFrame)
+        return true;
+    QString error;
+    if (!frameOutput_->validate(static_cast<long long>(p.firstFrame) + p.frameNumberOffset,
+                                static_cast<long long>(p.lastFrame) + p.frameNumberOffset, error)) {
+        setErrorString(error);
+        return false;
+    }
+    return true;
+}
+
+void SceneryDelegate::releaseRenderObjects() {
+    frameOutput_.reset();
+    frameImage.reset();
+    elevation.reset();
+    camera.reset();
+}
+
+void SceneryDelegate::Scan(TextureImage* texture, bool useBackground, unsigned int background, int exactMode) {
+    scanner.camera = camera.get();
+    scanner.elevation = elevation.get();
+    scanner.frameImage = frameImage.get();
+    scanner.lightDirection = lightDirection;
+    scanner.renderWidth = renderWidth;
+    scanner.renderHeight = renderHeight;
+    scanner.terrainExtentX = terrainExtentX;
+    scanner.terrainExtentY = terrainExtentY;
+    scanner.gridResolutionX = gridResolutionX;
+    scanner.gridResolutionY = gridResolutionY;
+    scanner.fogDistance = fogDistance;
+    scanner.Scan(texture, useBackground, background, exactMode);
+}
+
+// Saves the scanned frame, reduced to half size in the double-size mode.
+void SceneryDelegate::writeFrame(int number) {
+    if (parameters->renderQuality == 2) {
+        QImage const reduced = frameImage->scaled(frameImage->width() / 2, frameImage->height() / 2,
+                                                  Qt::KeepAspectRatio, Qt::SmoothTransformation);
+        frameOutput_->write(reduced, number);
+    } else {
+        frameOutput_->write(*frameImage, number);
+    }
+}

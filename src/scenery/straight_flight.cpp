@@ -1,0 +1,53 @@
+// The straight flight: every quantity blends from its start to its end value
+// along one shared ease-in/ease-out curve.
+#include "scenery_delegate.h"
+
+#include <cmath>
+
+namespace {
+
+constexpr double pi = 3.141592653589793;
+
+}  // namespace
+
+double SceneryDelegate::GetSmoothedValue(double t, double start, double end, double inertia) {
+    if (inertia == 0)
+        return start + t * (end - start);
+    double const c = 1 / (1 - std::exp(-0.5 / inertia));
+    double s;
+    if (t < 0.5) {
+        s = c * t * (1 - std::exp(-t / inertia));
+    } else {
+        double const u = 1 - t;
+        s = 1 - c * u * (1 - std::exp(-u / inertia));
+    }
+    return start + s * (end - start);
+}
+
+bool SceneryDelegate::straightFlight(TextureImage* texture) {
+    SceneryData const& p = *parameters;
+    if (p.firstFrame > p.lastFrame)
+        return true;
+    // Straight down has no horizontal view direction to build the camera from.
+    double const tiltStart = p.tiltStart == -90 ? -89.999 : p.tiltStart;
+    double const tiltEnd = p.tiltEnd == -90 ? -89.999 : p.tiltEnd;
+
+    for (long long i = p.firstFrame; i <= p.lastFrame; ++i) {
+        double const t = p.frameCount > 1 ? static_cast<double>(i) / (p.frameCount - 1) : 0.0;
+        auto smooth = [&](double start, double end) { return GetSmoothedValue(t, start, end, p.inertia); };
+        double const x = smooth(p.observerXStart, p.observerXEnd);
+        double const y = smooth(p.observerYStart, p.observerYEnd);
+        double const z = smooth(p.observerZStart, p.observerZEnd);
+        double const heading = smooth(p.headingStart, p.headingEnd);
+        double const tilt = smooth(tiltStart, tiltEnd);
+        double const focal = smooth(p.focalLengthStart, p.focalLengthEnd) * renderScale;
+        double const bank = smooth(p.bankStart, p.bankEnd);
+        camera->SetView(C4Vector(x, y, z, 1.0), heading / 180 * pi, tilt / 180 * pi, focal, bank / 180 * pi);
+        elevation->setZScale(smooth(p.zScaleStart, p.zScaleEnd));
+        fogDistance = p.fogEnd != 0 ? smooth(p.fogStart, p.fogEnd) : p.fogStart;
+
+        Scan(texture, p.useBackgroundColor, p.backgroundArgb, p.renderQuality);
+        writeFrame(static_cast<int>(i + p.frameNumberOffset));
+    }
+    return true;
+}
