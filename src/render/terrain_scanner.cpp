@@ -100,6 +100,8 @@ void TerrainScanner::visitCell(Step step, Order order) {
     else
         TeilMinusBerechnen();
     ++cellsVisited;
+    if (visitLog)
+        visitLog->push_back(C2Vector{cellX, cellY});
 
     double const d = length3(cellStencil[3] - scanObserver) / fogDistance;
     if (!(d >= 0 && d < 7))

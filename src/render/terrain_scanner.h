@@ -16,6 +16,7 @@
 #include "transformation.h"
 
 #include <memory>
+#include <vector>
 
 class TerrainScanner {
 public:
@@ -85,6 +86,8 @@ public:
     // Number of cells visited and drawn in the last Scan (for tests and tuning).
     long long cellsVisited = 0;
     long long cellsDrawn = 0;
+    // When set, receives the lower-left corner of every visited cell in order.
+    std::vector<C2Vector>* visitLog = nullptr;
 
 private:
     enum class Step { Full, Plus, Minus };

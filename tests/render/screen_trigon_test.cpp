@@ -1,0 +1,175 @@
+// The rasteriser and the colour of a pixel.
+#include "render_scene.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace {
+
+constexpr unsigned int sentinel = 0xFF123456u;
+
+// A frame buffer, a camera looking straight down at the ground from (50, 50, 100)
+// and a uniform texture.
+struct Bench {
+    explicit Bench(unsigned int texelColour, C4Vector light = C4Vector(0, 0, -1, 0))
+        : texture(128, 128, QImage::Format_ARGB32), frame(100, 100, QImage::Format_RGB32),
+          camera(nullptr, light, 100, 100) {
+        texture.fill(texelColour);
+        texture.refreshPixelCache();
+        frame.fill(sentinel);
+        camera.SetzeTexturDatei(&texture);
+        camera.SetView(C4Vector(50, 50, 100, 1), 0, -pi / 2, 200, 0);
+        trigon = std::make_unique<ScreenTrigon>(&frame, &texture, 0, 0, 100, 100, light, &camera, 0);
+    }
+
+    // A level triangle around the observer, in the drawing winding.
+    void drawGround(double fog, C4Vector normal = C4Vector(0, 0, 1, 1)) {
+        C4Vector corners[3] = {{-300, -300, 0, 1}, {-300, 500, 0, 1}, {700, 500, 0, 1}};
+        C4Vector normals[3] = {normal, normal, normal};
+        camera.ZeichneEinDreieck(corners, normals, fog, trigon.get());
+    }
+
+    unsigned int centre() const { return frame.pixel(50, 40); }
+
+    TextureImage texture;
+    TextureImage frame;
+    Transformation camera;
+    std::unique_ptr<ScreenTrigon> trigon;
+};
+
+TEST(PixelColour, LitTexelKeepsChannelsAndGetsOpaque) {
+    Bench bench(0x00804020u);
+    bench.drawGround(0.0);
+    EXPECT_EQ(bench.centre(), 0xFF804020u);
+}
+
+TEST(PixelColour, FogAddsGreyOfLevelGround) {
+    Bench bench(0x00804020u);
+    bench.drawGround(0.5);
+    EXPECT_EQ(bench.centre(), 0xFFBF9F8Fu);
+}
+
+TEST(PixelColour, SurfaceFacingAwayFromLightShowsOnlyFog) {
+    Bench dark(0xFFFFFFFFu, C4Vector(0, 0, 1, 0));
+    dark.drawGround(0.0);
+    EXPECT_EQ(dark.centre(), 0xFF000000u);
+    Bench foggy(0xFFFFFFFFu, C4Vector(0, 0, 1, 0));
+    foggy.drawGround(0.5);
+    EXPECT_EQ(foggy.centre(), 0xFF7F7F7Fu);
+}
+
+TEST(PixelColour, ZeroLightIsBlackAndZeroNormalIsUnlit) {
+    Bench noLight(0xFFFFFFFFu, C4Vector(0, 0, 0, 0));
+    noLight.drawGround(0.0);
+    EXPECT_EQ(noLight.centre(), 0xFF000000u);
+    Bench noNormal(0xFFFFFFFFu);
+    noNormal.drawGround(0.5, C4Vector(0, 0, 0, 1));
+    EXPECT_EQ(noNormal.centre(), 0xFF7F7F7Fu);  // unlit: only the fog grey
+}
+
+TEST(PixelColour, UntexturedTriangleIsShadedGrey) {
+    Bench bench(0xFFFFFFFFu);
+    bench.trigon->texture = nullptr;
+    double const slope = std::sqrt(3.0);  // normal at 60 degrees from the light: s = 0.5
+    bench.drawGround(0.0, C4Vector(slope / 2, 0, 0.5, 1));
+    EXPECT_EQ(bench.centre(), 0xFF7F7F7Fu);
+}
+
+TEST(PixelColour, NearestTexelTruncatesTowardZero) {
+    Bench bench(0xFFFFFFFFu);
+    bench.texture.setPixel(48, 127 - 53, 0xFF00FF00u);  // texel (48, 53), v from the bottom
+    bench.texture.refreshPixelCache();
+    C4Vector ground[3] = {{0, 0, 0, 1}, {0, 1, 0, 1}, {1, 1, 0, 1}};
+    bench.camera.SetzeDreiecksEckpunkte(ground);
+    int matches = 0;
+    for (int row = 0; row < 100; ++row)
+        for (int column = 0; column < 100; ++column) {
+            C4Vector hit;
+            bench.camera.PunktImDreieck(column, row, ground, &hit);
+            unsigned int colour = 0;
+            bench.camera.FarbeImDreieck2(column, row, &colour);
+            bool const inTexel = hit.x >= 48 && hit.x < 49 && hit.y >= 53 && hit.y < 54;
+            EXPECT_EQ(colour == 0xFF00FF00u, inTexel) << column << "," << row << " hits " << hit.x << "," << hit.y;
+            matches += inTexel;
+        }
+    EXPECT_GT(matches, 0);
+}
+
+TEST(PixelColour, RayParallelToPlaneGivesBackground) {
+    Bench bench(0xFFFFFFFFu);
+    bench.texture.setBackgroundColor(0xFFABCDEFu);
+    // A plane that contains the direction of the principal point's ray.
+    C4Vector const s = bench.camera.viewVector;
+    C4Vector a(0, 0, 0, 1), b(s.x, s.y, s.z, 1), c(1, 0, 0, 1);
+    bench.camera.SetzeDreiecksEckpunkte(a, b, c);
+    unsigned int nearest = 0, filtered = 0;
+    bench.camera.FarbeImDreieck2(50, 50, &nearest);
+    bench.camera.FarbeImDreieck1(50, 50, &filtered);
+    EXPECT_EQ(nearest, 0xFFABCDEFu);
+    EXPECT_EQ(filtered, 0xFFABCDEFu);
+}
+
+// Rasterises projected corners directly and returns the written pixels.
+std::set<std::pair<int, int>> rasterise(C4Vector a, C4Vector b, C4Vector c, int width = 100, int height = 100) {
+    Bench bench(0xFFFFFFFFu);
+    TextureImage frame(width, height, QImage::Format_RGB32);
+    frame.fill(sentinel);
+    ScreenTrigon trigon(&frame, nullptr, 0, 0, width, height, C4Vector(0, 0, -1, 0), &bench.camera, 0);
+    C4Vector screen[3] = {a, b, c};
+    C4Vector world[3] = {{0, 0, 0, 1}, {0, 1, 0, 1}, {1, 1, 0, 1}};
+    C4Vector n(0, 0, 1, 1);
+    C4Vector normals[3] = {n, n, n};
+    trigon.Rechnen(screen, world, normals, 0.0);
+    std::set<std::pair<int, int>> written;
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            if (frame.pixel(x, y) != sentinel) {
+                EXPECT_EQ(frame.pixel(x, y), 0xFFFFFFFFu);
+                written.insert({x, y});
+            }
+    return written;
+}
+
+TEST(ScreenTrigonRechnen, FillsRowsBetweenTruncatedEdges) {
+    auto const written = rasterise(C4Vector(10, 5, 0, 1), C4Vector(20, 5, 0, 1), C4Vector(15, 15, 0, 1));
+    std::set<std::pair<int, int>> expected;
+    for (int row = 5; row <= 15; ++row)
+        for (int column = int(15 - 0.5 * (15 - row)); column <= int(15 + 0.5 * (15 - row)); ++column)
+            expected.insert({column, row});
+    EXPECT_EQ(written, expected);
+}
+
+TEST(ScreenTrigonRechnen, CornersOnOneRowDrawTwoPixels) {
+    auto const written = rasterise(C4Vector(30, 7, 0, 1), C4Vector(10, 7, 0, 1), C4Vector(20, 7, 0, 1));
+    EXPECT_EQ(written, (std::set<std::pair<int, int>>{{20, 7}, {30, 7}}));
+}
+
+TEST(ScreenTrigonRechnen, ClipsToTheFrame) {
+    auto const written = rasterise(C4Vector(-50, -20, 0, 1), C4Vector(150, 10, 0, 1), C4Vector(0, 130, 0, 1), 40, 30);
+    ASSERT_FALSE(written.empty());
+    for (auto [x, y] : written) {
+        EXPECT_GE(x, 0);
+        EXPECT_LT(x, 40);
+        EXPECT_GE(y, 0);
+        EXPECT_LT(y, 30);
+    }
+    EXPECT_TRUE(written.count({0, 0}));
+}
+
+TEST(ZeichneEinDreieck, DropsBackFacesAndCornersBehindTheEye) {
+    Bench bench(0xFFFFFFFFu);
+    C4Vector n(0, 0, 1, 1);
+    C4Vector normals[3] = {n, n, n};
+    C4Vector reversed[3] = {{-300, -300, 0, 1}, {700, 500, 0, 1}, {-300, 500, 0, 1}};
+    bench.camera.ZeichneEinDreieck(reversed, normals, 0.0, bench.trigon.get());
+    C4Vector aboveEye[3] = {{-300, -300, 0, 1}, {-300, 500, 0, 1}, {700, 500, 200, 1}};
+    bench.camera.ZeichneEinDreieck(aboveEye, normals, 0.0, bench.trigon.get());
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x)
+            ASSERT_EQ(bench.frame.pixel(x, y), sentinel) << x << "," << y;
+    bench.drawGround(0.0);  // the same ground in the drawing winding does draw
+    EXPECT_NE(bench.centre(), sentinel);
+}
+
+}  // namespace

@@ -1,0 +1,229 @@
+// The back-to-front scan: limits, stencil, drawing order and whole frames.
+#include "render_scene.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+namespace {
+
+TEST(RoundTheLimits, CellOfTheFarEdgeIncludedObserverCellLeftOut) {
+    TerrainScanner scanner;
+    scanner.cellSizeX = scanner.cellSizeY = 10;
+    scanner.viewXMin = 3;
+    scanner.viewXMax = 97;
+    scanner.viewYMin = 3;
+    scanner.viewYMax = 97;
+    scanner.scanObserver = C4Vector(42, 42, 0, 1);
+    scanner.setQuadrantLimits();
+    scanner.RoundTheLimits();
+    EXPECT_EQ(scanner.quadrantXLow[0], 0);
+    EXPECT_EQ(scanner.quadrantXHigh[0], 30);
+    EXPECT_EQ(scanner.quadrantXLow[1], 50);
+    EXPECT_EQ(scanner.quadrantXHigh[1], 90);
+    EXPECT_EQ(scanner.quadrantYLow[2], 0);
+    EXPECT_EQ(scanner.quadrantYHigh[2], 30);
+    EXPECT_EQ(scanner.quadrantYLow[1], 50);
+    EXPECT_EQ(scanner.quadrantYHigh[1], 90);
+
+    // Far-side limits exactly on a grid line.
+    scanner.viewXMin = 30;
+    scanner.viewXMax = 90;
+    scanner.setQuadrantLimits();
+    scanner.RoundTheLimits();
+    EXPECT_EQ(scanner.quadrantXLow[0], 20);
+    EXPECT_EQ(scanner.quadrantXHigh[1], 90);
+}
+
+TEST(RoundTheLimits, ObserverInFirstColumnAndRowLeavesItToTheBoundaries) {
+    TerrainScanner scanner;
+    scanner.cellSizeX = scanner.cellSizeY = 10;
+    scanner.viewXMin = scanner.viewYMin = 0;
+    scanner.viewXMax = scanner.viewYMax = 97;
+    scanner.scanObserver = C4Vector(4, 6, 0, 1);
+    scanner.setQuadrantLimits();
+    scanner.RoundTheLimits();
+    EXPECT_EQ(scanner.quadrantXLow[0], 0);  // a far-side limit at 0 stays 0
+    EXPECT_EQ(scanner.quadrantXHigh[0], -10);
+    EXPECT_EQ(scanner.quadrantXHigh[3], -10);
+    EXPECT_EQ(scanner.quadrantYHigh[2], -10);
+    EXPECT_EQ(scanner.quadrantYHigh[3], -10);
+    EXPECT_EQ(scanner.quadrantXLow[1], 10);
+    EXPECT_EQ(scanner.quadrantYLow[0], 10);
+}
+
+// A stencil over a height map whose heights are z = slope * x.
+struct StencilScene : RenderScene {
+    explicit StencilScene(double slope) {
+        height = [this, slope](int column, int) { return slope * column * spacing; };
+        build();
+        scanner.elevation = elevation.get();
+        scanner.cellSizeX = 8;
+        scanner.cellSizeY = 6;
+    }
+};
+
+TEST(CellStencil, FlatAndSlopedNormals) {
+    StencilScene flat(0.0);
+    flat.scanner.cellX = 40;
+    flat.scanner.cellY = 40;
+    flat.scanner.AllesBerechnen();
+    for (C4Vector const& n : flat.scanner.cornerNormals) {
+        EXPECT_EQ(n.x, 0.0);
+        EXPECT_EQ(n.y, 0.0);
+        EXPECT_EQ(n.z, 1.0);
+        EXPECT_EQ(n.w, 1.0);
+    }
+    StencilScene sloped(0.5);
+    sloped.scanner.cellX = 40;
+    sloped.scanner.cellY = 40;
+    sloped.scanner.AllesBerechnen();
+    for (C4Vector const& n : sloped.scanner.cornerNormals) {
+        EXPECT_NEAR(n.x, -0.5 / std::sqrt(1.25), 1e-6);
+        EXPECT_NEAR(n.y, 0.0, 1e-9);
+        EXPECT_NEAR(n.z, 1 / std::sqrt(1.25), 1e-6);
+    }
+    EXPECT_FALSE(sloped.scanner.stencilStale);
+}
+
+TEST(CellStencil, IncrementalStepsMatchTheFullComputation) {
+    RenderScene scene;
+    scene.height = [](int column, int row) { return 7 * std::sin(column * 0.7) + 5 * std::cos(row * 0.45); };
+    scene.build();
+    TerrainScanner stepped, full;
+    for (TerrainScanner* s : {&stepped, &full}) {
+        s->elevation = scene.elevation.get();
+        s->cellSizeX = 8;
+        s->cellSizeY = 8;
+        s->cellY = 48;
+    }
+    auto expectSame = [&](char const* where) {
+        for (int k = 0; k < 12; ++k) {
+            EXPECT_EQ(stepped.cellStencil[k].x, full.cellStencil[k].x) << where << " P" << k;
+            EXPECT_EQ(stepped.cellStencil[k].z, full.cellStencil[k].z) << where << " P" << k;
+        }
+        for (int k = 0; k < 4; ++k) {
+            EXPECT_EQ(stepped.cornerNormals[k].x, full.cornerNormals[k].x) << where << " N" << k;
+            EXPECT_EQ(stepped.cornerNormals[k].z, full.cornerNormals[k].z) << where << " N" << k;
+        }
+    };
+    stepped.cellX = 16;
+    stepped.AllesBerechnen();
+    for (double x : {24.0, 32.0, 40.0}) {
+        stepped.cellX = x;
+        stepped.TeilPlusBerechnen();
+        full.cellX = x;
+        full.AllesBerechnen();
+        expectSame("plus");
+    }
+    for (double x : {32.0, 24.0, 16.0, 8.0, 0.0}) {
+        stepped.cellX = x;
+        stepped.TeilMinusBerechnen();
+        full.cellX = x;
+        full.AllesBerechnen();
+        expectSame("minus");
+    }
+}
+
+// Counts the pixels of one colour.
+int count(QImage const& image, unsigned int colour) {
+    int n = 0;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            n += image.pixel(x, y) == colour;
+    return n;
+}
+
+TEST(Scan, FlatWhiteGroundUnderOverheadLightIsWhite) {
+    RenderScene scene;
+    scene.build();
+    QImage const frame = scene.render(C4Vector(66, 66, 30, 1), 0.3, -pi / 2 + 0.01, 60);
+    EXPECT_EQ(count(frame, 0xFFFFFFFFu), frame.width() * frame.height());
+    EXPECT_GT(scene.scanner.cellsDrawn, 0);
+}
+
+TEST(Scan, BackgroundAndFogDistanceZero) {
+    RenderScene scene;
+    scene.useBackground = true;
+    scene.background = 0x12345678u;
+    scene.fog = 0;
+    scene.build();
+    QImage const frame = scene.render(C4Vector(66, 66, 30, 1), 0.3, -0.6, 60);
+    EXPECT_EQ(scene.scanner.cellsDrawn, 0);
+    for (int y = 0; y < frame.height(); ++y) {
+        QRgb const* row = reinterpret_cast<QRgb const*>(frame.constScanLine(y));
+        for (int x = 0; x < frame.width(); ++x)
+            ASSERT_EQ(row[x], 0x12345678u) << x << "," << y;
+    }
+}
+
+TEST(Scan, ClearGreyFollowsTheLight) {
+    RenderScene scene;
+    scene.light = C4Vector(1, 0, 0, 0);  // horizontal: level ground is black
+    scene.build();
+    QImage const sky = scene.render(C4Vector(66, 66, 30, 1), 0.3, 1.2, 60);  // looking up
+    EXPECT_EQ(count(sky, 0xFF000000u), sky.width() * sky.height());
+}
+
+TEST(Scan, EveryCellOnceObserverCellLast) {
+    for (C4Vector const& observer : {C4Vector(66, 70, 20, 1), C4Vector(3, 70, 20, 1), C4Vector(66, 2, 20, 1),
+                                    C4Vector(2, 3, 20, 1)}) {
+        RenderScene scene;
+        scene.build();
+        std::vector<C2Vector> visits;
+        scene.scanner.visitLog = &visits;
+        scene.render(observer, 0.5, -0.5, 80);
+        std::map<std::pair<long, long>, int> seen;
+        for (C2Vector const& cell : visits)
+            ++seen[{std::lround(cell.x / 8.25), std::lround(cell.y / 8.25)}];
+        for (auto const& [cell, times] : seen)
+            EXPECT_EQ(times, 1) << "cell " << cell.first << "," << cell.second << " observer " << observer.x << ","
+                                << observer.y;
+        ASSERT_FALSE(visits.empty());
+        EXPECT_EQ(std::lround(std::floor(visits.back().x / 8.25)), std::lround(std::floor(observer.x / 8.25)));
+        EXPECT_EQ(std::lround(std::floor(visits.back().y / 8.25)), std::lround(std::floor(observer.y / 8.25)));
+    }
+}
+
+TEST(Scan, RidgeHidesTheGroundBehindIt) {
+    RenderScene scene;
+    // A wall of height 40 across the map at y = 60 ... 68; red ground beyond it.
+    scene.height = [](int, int row) { return row * 4.0 >= 60 && row * 4.0 <= 68 ? 40.0 : 0.0; };
+    scene.texel = [](int, int v) { return v > 72 ? 0xFFFF0000u : 0xFF00FF00u; };
+    scene.grid = 33;
+    scene.build();
+    QImage const frame = scene.render(C4Vector(66, 20, 10, 1), 0.0, 0.0, 80);
+    EXPECT_EQ(count(frame, 0xFFFF0000u), 0);
+    EXPECT_GT(count(frame, 0xFF00FF00u), 0);
+
+    // Without the wall the red ground is in view.
+    RenderScene open;
+    open.texel = scene.texel;
+    open.grid = 33;
+    open.build();
+    QImage const openFrame = open.render(C4Vector(66, 20, 10, 1), 0.0, -0.1, 80);
+    EXPECT_GT(count(openFrame, 0xFFFF0000u), 0);
+}
+
+TEST(Scan, MirroredHeadingMirrorsTheFrame) {
+    // A scene symmetric about x = 66 seen from the symmetry plane: headings
+    // +h and -h give mirrored frames, up to the one-pixel asymmetry of
+    // truncation and the tiny observer offsets.
+    RenderScene scene;
+    scene.height = [](int column, int row) { return 6 * std::cos((column - 16.5) * 0.5) + row * 0.2; };
+    scene.texel = [](int u, int v) {
+        unsigned const d = unsigned(std::abs(u - 66)) * 3;
+        return 0xFF000000u | (d & 255) << 16 | unsigned(v & 255) << 8;
+    };
+    scene.build();
+    QImage const left = scene.render(C4Vector(66, 10, 25, 1), 0.0, -0.4, 80);
+    QImage const right = left.mirrored(true, false);
+    int close = 0;
+    for (int y = 0; y < left.height(); ++y)
+        for (int x = 1; x < left.width(); ++x)
+            close += std::abs(qRed(left.pixel(x, y)) - qRed(right.pixel(x - 1, y))) <= 8 ||
+                     std::abs(qRed(left.pixel(x, y)) - qRed(right.pixel(x, y))) <= 8;
+    EXPECT_GT(close, left.width() * left.height() * 95 / 100);
+}
+
+}  // namespace
