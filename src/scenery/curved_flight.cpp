@@ -79,13 +79,11 @@ bool SceneryDelegate::curvedFlight(TextureImage* texture) {
         // Looking further down than straight down mirrors back up.
         if (tilt < -pi / 2)
             tilt = -pi - tilt;
+        double const zScale = smooth(p.zScaleStart, p.zScaleEnd);
+        double const fog = p.fogEnd != 0 ? smooth(p.fogStart, p.fogEnd) : p.fogStart;
         // The bank goes to the camera as blended, without a degree conversion.
-        camera->SetView(C4Vector(x, y, z, 1.0), heading, tilt, focal * renderScale, bank);
-        elevation->setZScale(smooth(p.zScaleStart, p.zScaleEnd));
-        fogDistance = p.fogEnd != 0 ? smooth(p.fogStart, p.fogEnd) : p.fogStart;
-
-        Scan(texture, p.useBackgroundColor, p.backgroundArgb, p.renderQuality);
-        writeFrame(i + p.frameNumberOffset);
+        renderFrame(i + p.frameNumberOffset, texture, C4Vector(x, y, z, 1.0), heading, tilt, focal * renderScale, bank,
+                    zScale, fog);
     }
     return true;
 }

@@ -136,6 +136,19 @@ void SceneryDelegate::Scan(TextureImage* texture, bool useBackground, unsigned i
     scanner.Scan(texture, useBackground, background, exactMode);
 }
 
+// Sets the view, scans the terrain and saves the frame.
+void SceneryDelegate::renderFrame(int number, TextureImage* texture, C4Vector const& observer, double heading,
+                                  double tilt, double focal, double bank, double zScale, double fog) {
+    SceneryData const& p = *parameters;
+    camera->SetView(observer, heading, tilt, focal, bank);
+    elevation->setZScale(zScale);
+    fogDistance = fog;
+    if (frameLog)
+        frameLog->append(FrameView{number, observer, heading, tilt, focal, bank, zScale, fog});
+    Scan(texture, p.useBackgroundColor, p.backgroundArgb, p.renderQuality);
+    writeFrame(number);
+}
+
 // Saves the scanned frame, reduced to half size in the double-size mode.
 void SceneryDelegate::writeFrame(int number) {
     if (parameters->renderQuality == 2) {

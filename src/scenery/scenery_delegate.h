@@ -20,6 +20,14 @@
 class FrameOutput;
 class QTextStream;
 
+// The view of one rendered frame, as handed to the camera.
+struct FrameView {
+    int number;
+    C4Vector observer;
+    double heading, tilt, focalLength, bank;  // radians, pixels
+    double zScale, fogDistance;
+};
+
 class SceneryDelegate : public QFile {
     Q_OBJECT
 
@@ -89,6 +97,8 @@ public:
     double fogDistance = 0.0;
     // The back-to-front scan with its per-frame scratch state.
     TerrainScanner scanner;
+    // When set, receives the view of every rendered frame in order.
+    QList<FrameView>* frameLog = nullptr;
 
 private:
     // Finds where the value text of `key` starts in `line`: the result of the
@@ -105,6 +115,8 @@ private:
     bool checkRenderParameters();
     bool checkFrameNumbers();
     void releaseRenderObjects();
+    void renderFrame(int number, TextureImage* texture, C4Vector const& observer, double heading, double tilt,
+                     double focal, double bank, double zScale, double fog);
     void writeFrame(int number);
 
     std::unique_ptr<FrameOutput> frameOutput_;

@@ -42,12 +42,10 @@ bool SceneryDelegate::straightFlight(TextureImage* texture) {
         double const tilt = smooth(tiltStart, tiltEnd);
         double const focal = smooth(p.focalLengthStart, p.focalLengthEnd) * renderScale;
         double const bank = smooth(p.bankStart, p.bankEnd);
-        camera->SetView(C4Vector(x, y, z, 1.0), heading / 180 * pi, tilt / 180 * pi, focal, bank / 180 * pi);
-        elevation->setZScale(smooth(p.zScaleStart, p.zScaleEnd));
-        fogDistance = p.fogEnd != 0 ? smooth(p.fogStart, p.fogEnd) : p.fogStart;
-
-        Scan(texture, p.useBackgroundColor, p.backgroundArgb, p.renderQuality);
-        writeFrame(static_cast<int>(i + p.frameNumberOffset));
+        double const zScale = smooth(p.zScaleStart, p.zScaleEnd);
+        double const fog = p.fogEnd != 0 ? smooth(p.fogStart, p.fogEnd) : p.fogStart;
+        renderFrame(static_cast<int>(i + p.frameNumberOffset), texture, C4Vector(x, y, z, 1.0), heading / 180 * pi,
+                    tilt / 180 * pi, focal, bank / 180 * pi, zScale, fog);
     }
     return true;
 }
