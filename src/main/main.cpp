@@ -130,7 +130,7 @@ int main(int argc, char** argv) {
         return CannotOpen;
     }
     if (!delegate.renderFinal()) {
-        log << QStringLiteral("Error: Cannot render file \"%1\": %2.\n").arg(inputFileName, delegate.errorString());
+        log << QStringLiteral("Error: Cannot render file \"%1\": %2.\n").arg(inputFileName, delegate.renderErrorString());
         return CannotRender;
     }
     return Success;

@@ -11,12 +11,12 @@ namespace {
 
 // Frame buffers beyond this many pixels per side are refused before any
 // allocation is tried.
-constexpr double maximumFrameSide = 1 << 20;
+constexpr int maximumFrameSide = 1 << 20;
 
 }  // namespace
 
 bool SceneryDelegate::renderFinal() {
-    setErrorString(QString());
+    setRenderError(QString());
     SceneryData const& p = *parameters;
     if (!checkRenderParameters())
         return false;
@@ -35,7 +35,7 @@ bool SceneryDelegate::renderFinal() {
     TextureImage texture(p.textureFileName, nullptr);
     if (texture.isNull()) {
         releaseRenderObjects();
-        setErrorString(tr("Could not open texture file \"%1\"").arg(p.textureFileName));
+        setRenderError(tr("Could not open texture file \"%1\"").arg(p.textureFileName));
         return false;
     }
     texture.setBackgroundColor(p.backgroundArgb);
@@ -44,7 +44,7 @@ bool SceneryDelegate::renderFinal() {
     elevation = std::make_unique<ElevationImage>(p.elevationFileName, p.elevationScaleX, p.elevationScaleY, nullptr);
     if (elevation->isNull()) {
         releaseRenderObjects();
-        setErrorString(tr("Could not open elevation file \"%1\"").arg(p.elevationFileName));
+        setRenderError(tr("Could not open elevation file \"%1\"").arg(p.elevationFileName));
         return false;
     }
     terrainExtentX = elevation->width() * p.elevationScaleX;
@@ -53,7 +53,7 @@ bool SceneryDelegate::renderFinal() {
     frameImage = std::make_unique<TextureImage>(renderWidth, renderHeight, QImage::Format_RGB32);
     if (frameImage->isNull()) {
         releaseRenderObjects();
-        setErrorString(tr("Cannot allocate a frame buffer of %1 x %2 pixels (AusBreite=%3, AusHoehe=%4)")
+        setRenderError(tr("Cannot allocate a frame buffer of %1 x %2 pixels (AusBreite=%3, AusHoehe=%4)")
                            .arg(renderWidth)
                            .arg(renderHeight)
                            .arg(p.outputWidth)
@@ -66,7 +66,7 @@ bool SceneryDelegate::renderFinal() {
     if (result)
         result = p.flyStraight ? straightFlight(&texture) : curvedFlight(&texture);
     if (result && frameOutput_->failures() > 0) {
-        setErrorString(tr("%1 frame files could not be written").arg(frameOutput_->failures()));
+        setRenderError(tr("%1 frame files could not be written").arg(frameOutput_->failures()));
         result = false;
     }
     releaseRenderObjects();
@@ -78,7 +78,7 @@ bool SceneryDelegate::renderFinal() {
 bool SceneryDelegate::checkRenderParameters() {
     SceneryData const& p = *parameters;
     auto refuse = [this](char const* key, QString const& value, QString const& rule) {
-        setErrorString(tr("Invalid value of %1: %2 (%3)").arg(QLatin1String(key), value, rule));
+        setRenderError(tr("Invalid value of %1: %2 (%3)").arg(QLatin1String(key), value, rule));
         return false;
     };
     QString const atLeastOne = tr("must be at least 1");
@@ -91,7 +91,7 @@ bool SceneryDelegate::checkRenderParameters() {
         return refuse("HDateiSkalaX", QString::number(p.elevationScaleX), positive);
     if (!(p.elevationScaleY > 0) || !std::isfinite(p.elevationScaleY))
         return refuse("HDateiSkalaY", QString::number(p.elevationScaleY), positive);
-    double const largest = maximumFrameSide / (p.renderQuality == 2 ? 2.0 : 1.0);
+    int const largest = maximumFrameSide / (p.renderQuality == 2 ? 2 : 1);
     QString const sizeRule = tr("must be between 1 and %1").arg(largest);
     if (p.outputWidth < 1 || p.outputWidth > largest)
         return refuse("AusBreite", QString::number(p.outputWidth), sizeRule);
@@ -108,10 +108,15 @@ bool SceneryDelegate::checkFrameNumbers() {
     QString error;
     if (!frameOutput_->validate(static_cast<long long>(p.firstFrame) + p.frameNumberOffset,
                                 static_cast<long long>(p.lastFrame) + p.frameNumberOffset, error)) {
-        setErrorString(error);
+        setRenderError(error);
         return false;
     }
     return true;
+}
+
+void SceneryDelegate::setRenderError(QString const& message) {
+    renderError_ = message;
+    setErrorString(message);
 }
 
 void SceneryDelegate::releaseRenderObjects() {

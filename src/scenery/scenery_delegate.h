@@ -47,8 +47,13 @@ public:
     // On false the reason is in errorString().
     bool open(QString const& fileName);
 
-    // Renders the scenery read by open(); false with the reason in errorString().
+    // Renders the scenery read by open(); false with the reason in
+    // renderErrorString(), which may be empty (the curved flight reports its
+    // refusals on the log stream).
     bool renderFinal();
+    // The reason of the last failed renderFinal, without the device's
+    // "Unknown error" stand-in for an empty message.
+    QString renderErrorString() const { return renderError_; }
 
     // Removes blanks and tabs before the first "=".
     static void compactLine(QString& line);
@@ -119,5 +124,8 @@ private:
                      double focal, double bank, double zScale, double fog);
     void writeFrame(int number);
 
+    void setRenderError(QString const& message);
+
     std::unique_ptr<FrameOutput> frameOutput_;
+    QString renderError_;
 };

@@ -7,6 +7,10 @@
 #include <QTemporaryDir>
 
 #include <memory>
+#include <ostream>
+
+// Lets GoogleTest print QStrings readably in failure messages.
+inline void PrintTo(QString const& text, std::ostream* out) { *out << '"' << text.toStdString() << '"'; }
 
 namespace testsupport {
 

@@ -1,0 +1,192 @@
+// The flights: smoothing curve, per-frame views, curves and refusals.
+#include "frame_output.h"
+#include "scene_files.h"
+#include "scenery_delegate.h"
+
+#include <QDir>
+#include <QTextStream>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+constexpr double pi = 3.141592653589793;
+
+TEST(GetSmoothedValue, MatchesTheTableForEachInertia) {
+    struct Row {
+        double inertia;
+        double s[5];
+    };
+    double const t[5] = {0.1, 0.25, 0.5, 0.75, 0.9};
+    for (Row const& row : {Row{0, {0.1, 0.25, 0.5, 0.75, 0.9}},
+                           Row{0.1, {0.063641, 0.231035, 0.5, 0.768965, 0.936359}},
+                           Row{1, {0.024186, 0.140544, 0.5, 0.859456, 0.975814}},
+                           Row{10, {0.020402, 0.126562, 0.5, 0.873438, 0.979598}}})
+        for (int k = 0; k < 5; ++k)
+            EXPECT_NEAR(SceneryDelegate::GetSmoothedValue(t[k], 0, 1, row.inertia), row.s[k], 5e-7)
+                << "inertia " << row.inertia << " t " << t[k];
+    EXPECT_EQ(SceneryDelegate::GetSmoothedValue(0, 3, 7, 1), 3.0);
+    EXPECT_EQ(SceneryDelegate::GetSmoothedValue(1, 3, 7, 1), 7.0);
+}
+
+// Reads and renders a scenery, recording the frames' views.
+struct Flight {
+    QString logText;
+    QTextStream log{&logText};
+    SceneryDelegate delegate{log, false};
+    QList<FrameView> frames;
+    SceneFiles files;
+
+    bool run(QByteArray const& lines) {
+        EXPECT_TRUE(delegate.open(files.scenery(lines))) << delegate.errorString().toStdString();
+        delegate.frameLog = &frames;
+        QString const previous = QDir::currentPath();
+        QDir::setCurrent(files.dir->path());
+        bool const result = delegate.renderFinal();
+        QDir::setCurrent(previous);
+        return result;
+    }
+};
+
+TEST(StraightFlight, InertiaOnePositionsAndNumbers) {
+    Flight flight;
+    ASSERT_TRUE(flight.run("Bildanzahl=5\nStartbildNr=0\nEndbildNr=4\nBeobXA=100\nBeobXE=200\nTraegheit=1\n"));
+    ASSERT_EQ(flight.frames.size(), 5);
+    double const expected[5] = {100, 114.054413, 150, 185.945587, 200};
+    for (int k = 0; k < 5; ++k) {
+        EXPECT_NEAR(flight.frames[k].observer.x, expected[k], 5e-6);
+        EXPECT_EQ(flight.frames[k].number, k);
+    }
+}
+
+TEST(StraightFlight, RangeOffsetAndAngleConversion) {
+    Flight flight;
+    ASSERT_TRUE(flight.run("Bildanzahl=5\nStartbildNr=2\nEndbildNr=3\nOffset=10\nTraegheit=0\nRichtungA=0\n"
+                           "RichtungE=180\nNeigungA=-90\nNeigungE=-90\nVerkantenA=90\nVerkantenE=90\n"
+                           "HDateiSkalaZA=1\nHDateiSkalaZE=3\nNebelA=500\nNebelE=0\n"));
+    ASSERT_EQ(flight.frames.size(), 2);
+    EXPECT_EQ(flight.frames[0].number, 12);
+    EXPECT_EQ(flight.frames[1].number, 13);
+    EXPECT_DOUBLE_EQ(flight.frames[0].heading, pi / 2);      // t = 0.5 of 0 ... 180 degrees
+    EXPECT_DOUBLE_EQ(flight.frames[0].tilt, -89.999 / 180 * pi);  // never straight down
+    EXPECT_DOUBLE_EQ(flight.frames[0].bank, pi / 2);
+    EXPECT_DOUBLE_EQ(flight.frames[0].zScale, 2.0);
+    EXPECT_EQ(flight.frames[1].fogDistance, 500.0);  // NebelE 0 keeps NebelA
+    EXPECT_EQ(flight.frames[0].focalLength, 60.0);
+}
+
+TEST(StraightFlight, SingleFrameFlightShowsTheStartAndEmptyRangeRendersNothing) {
+    Flight single;
+    ASSERT_TRUE(single.run("Bildanzahl=1\nStartbildNr=0\nEndbildNr=2\nGenauRechnen=2\n"));
+    ASSERT_EQ(single.frames.size(), 3);
+    for (FrameView const& view : single.frames)
+        EXPECT_EQ(view.observer.x, 10.0);
+    EXPECT_EQ(single.frames[0].focalLength, 120.0);  // doubled with the double-size frame
+    Flight none;
+    EXPECT_TRUE(none.run("StartbildNr=3\nEndbildNr=2\n"));
+    EXPECT_TRUE(none.frames.isEmpty());
+}
+
+QByteArray curve(int controlPoints, int waypoints, QByteArray const& extra) {
+    QByteArray lines = "Rundflug=1\n" + extra;
+    for (int n = 0; n < controlPoints; ++n)
+        lines += QStringLiteral("cPunkt%1=%2,0,100\n").arg(n, 2, 10, QLatin1Char('0')).arg(n * 100).toLatin1();
+    for (int n = 0; n < waypoints; ++n)
+        lines += QStringLiteral("Punkt%1=%2,%2\nPunkt%1_a=1.0\nPunkt%1_p=-2.0\n")
+                     .arg(n, 2, 10, QLatin1Char('0'))
+                     .arg(n * 10)
+                     .toLatin1();
+    return lines;
+}
+
+TEST(CurvedFlight, FourControlPointsGiveEvenSteps) {
+    Flight flight;
+    ASSERT_TRUE(flight.run(curve(4, 7, "Bildanzahl=3\nStartbildNr=0\nEndbildNr=3\nVerkantenA=0.5\nVerkantenE=0.5\n")));
+    ASSERT_EQ(flight.frames.size(), 4);
+    for (int k = 0; k < 4; ++k) {
+        EXPECT_NEAR(flight.frames[k].observer.x, 100.0 * k, 1e-9);
+        EXPECT_NEAR(flight.frames[k].observer.z, 100.0, 1e-9);
+        EXPECT_NEAR(flight.frames[k].heading, 1.0, 1e-12);
+        EXPECT_NEAR(flight.frames[k].tilt, -pi + 2.0, 1e-12);  // mirrored about -pi/2
+        EXPECT_EQ(flight.frames[k].bank, 0.5);                 // no degree conversion
+    }
+}
+
+TEST(CurvedFlight, FiveControlPointsPullTheInnerPoints) {
+    Flight flight;
+    ASSERT_TRUE(flight.run(curve(5, 7, "Bildanzahl=4\nStartbildNr=0\nEndbildNr=4\n")));
+    ASSERT_EQ(flight.frames.size(), 5);
+    double const expected[5] = {0, 118.75, 200, 281.25, 400};
+    for (int k = 0; k < 5; ++k)
+        EXPECT_NEAR(flight.frames[k].observer.x, expected[k], 1e-9);
+}
+
+TEST(CurvedFlight, RefusalsWriteTheirMessageAndLeaveTheErrorEmpty) {
+    struct Case {
+        int controlPoints, waypoints;
+        QByteArray extra;
+        QString message;
+    };
+    for (Case const& c :
+         {Case{3, 2, "Bildanzahl=5\n", "number of control points is 3, has to be greater than 3.\n"},
+          Case{4, 6, "Bildanzahl=5\n", "number of waypoints is 0, has to be greater than 6.\n"},
+          Case{4, 7, "Bildanzahl=1\n", "total number of frames is 1, has to be greater than 1.\n"}}) {
+        Flight flight;
+        EXPECT_FALSE(flight.run(curve(c.controlPoints, c.waypoints, c.extra)));
+        EXPECT_EQ(flight.logText, QStringLiteral("SceneryDelegate::CurvedFlight(): ") + c.message);
+        EXPECT_TRUE(flight.delegate.renderErrorString().isEmpty());
+        EXPECT_TRUE(flight.frames.isEmpty());
+    }
+}
+
+TEST(CurvedFlight, FrameRangeBeyondTheCurvesIsRefused) {
+    Flight flight;
+    EXPECT_FALSE(flight.run(curve(4, 7, "Bildanzahl=3\nStartbildNr=0\nEndbildNr=4\n")));
+    EXPECT_EQ(flight.delegate.renderErrorString(), QStringLiteral("Frames 0 to 4 lie outside the curved flight's frames 0 to 3"));
+    EXPECT_TRUE(flight.frames.isEmpty());
+}
+
+TEST(RenderDriver, RefusesUnusableParametersNamingTheKey) {
+    struct Case {
+        QByteArray line;
+        QString message;
+    };
+    for (Case const& c : {Case{"AusAuflX=0\n", "Invalid value of AusAuflX: 0 (must be at least 1)"},
+                          Case{"AusAuflY=-3\n", "Invalid value of AusAuflY: -3 (must be at least 1)"},
+                          Case{"HDateiSkalaX=0\n", "Invalid value of HDateiSkalaX: 0 (must be a positive number)"},
+                          Case{"HDateiSkalaY=nan\n", "Invalid value of HDateiSkalaY: nan (must be a positive number)"},
+                          Case{"AusBreite=0\n", "Invalid value of AusBreite: 0 (must be between 1 and 1048576)"},
+                          Case{"AusHoehe=600000\nGenauRechnen=2\n",
+                               "Invalid value of AusHoehe: 600000 (must be between 1 and 524288)"}}) {
+        Flight flight;
+        EXPECT_FALSE(flight.run(c.line));
+        EXPECT_EQ(flight.delegate.renderErrorString(), c.message);
+        EXPECT_EQ(flight.delegate.camera, nullptr);
+        EXPECT_EQ(flight.delegate.frameImage, nullptr);
+    }
+}
+
+TEST(RenderDriver, LightIsNormalisedUnlessZero) {
+    Flight up;
+    ASSERT_TRUE(up.run("LichtX=0\nLichtY=0\nLichtZ=2\n"));
+    EXPECT_EQ(up.delegate.lightDirection.z, 1.0);
+    EXPECT_EQ(up.delegate.lightDirection.w, 0.0);
+    Flight none;
+    ASSERT_TRUE(none.run("LichtX=0\nLichtY=0\nLichtZ=0\n"));
+    EXPECT_EQ(none.delegate.lightDirection.x, 0.0);
+    EXPECT_EQ(none.delegate.lightDirection.z, 0.0);
+}
+
+TEST(FrameOutputPattern, AcceptsOneIntegerConversionOnly) {
+    for (char const* good : {"frame%04d.png", "f%d", "%%d%i", "%-+ 0#3.3d", "plain.png", "100%%"})
+        EXPECT_TRUE(FrameOutput::isValidPattern(good)) << good;
+    for (char const* bad : {"%s", "%n", "%d%d", "%*d", "%.5000d", "%1234d", "%ld", "%", "f%", "%x", "%5"})
+        EXPECT_FALSE(FrameOutput::isValidPattern(bad)) << bad;
+    EXPECT_EQ(FrameOutput::fileName(QStringLiteral("f%04d.tga"), 7).value_or(QString()), QStringLiteral("f0007.tga"));
+    EXPECT_EQ(FrameOutput::fileName(QStringLiteral("été%d"), 3).value_or(QString()), QStringLiteral("été3"));
+    EXPECT_FALSE(FrameOutput::fileName(QString(2000, QLatin1Char('x')) + QStringLiteral("%d"), 1).has_value());
+    EXPECT_TRUE(FrameOutput::fileName(QString(1022, QLatin1Char('x')) + QStringLiteral("%d"), 1).has_value());
+    EXPECT_FALSE(FrameOutput::fileName(QString(1022, QLatin1Char('x')) + QStringLiteral("%d"), 10).has_value());
+}
+
+}  // namespace
