@@ -16,7 +16,13 @@ struct C4Vector {
     constexpr C4Vector() = default;
     constexpr C4Vector(double x_, double y_, double z_, double w_) : x(x_), y(y_), z(z_), w(w_) {}
     C4Vector(C4Vector const&) = default;
-    C4Vector& operator=(C4Vector const& other);
+    C4Vector& operator=(C4Vector const& other) {
+        x = other.x;
+        y = other.y;
+        z = other.z;
+        w = other.w;
+        return *this;
+    }
 };
 
 // Sixteen doubles, row-major: element (r, c) at index 4 * r + c. All zero by default.
@@ -84,4 +90,16 @@ inline void setColumn(C3Matrix& m, int column, C4Vector const& v) {
     m.m[column] = v.x;
     m.m[3 + column] = v.y;
     m.m[6 + column] = v.z;
+}
+
+// Clears the upper halves of the AVX registers. Some library code (the
+// settings store's, for one) leaves them dirty, after which every SSE
+// instruction of the renderer and of the maths library pays a transition
+// penalty, slowing exp() twentyfold. Call it after such library calls; it
+// changes no value.
+inline void clearUpperVectorState() {
+#if defined(__x86_64__) && defined(__GNUC__)
+    if (__builtin_cpu_supports("avx"))
+        asm volatile("vzeroupper" ::: "memory");
+#endif
 }

@@ -109,8 +109,12 @@ void TextureImage::refreshPixelCache() {
 }
 
 void TextureImage::SetWeight() {
-    QSettings settings(QStringLiteral("Altivero"), QString());
-    int const setting = settings.value(QStringLiteral("Settings/Antialiasing"), 10).toInt();
+    int setting = 10;
+    {
+        QSettings settings(QStringLiteral("Altivero"), QString());
+        setting = settings.value(QStringLiteral("Settings/Antialiasing"), 10).toInt();
+    }
+    clearUpperVectorState();
     double a = setting;
     if (setting <= 0)
         a = 1.0;

@@ -4,28 +4,50 @@
 #include <QCoreApplication>
 #include <QImageReader>
 #include <QObject>
+#include <QRegularExpression>
 #include <QString>
 #include <QTextStream>
 
 #include <getopt.h>
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <optional>
+#include <thread>
+#include <utility>
 
 namespace {
 
 QString const programNameAndVersion = QStringLiteral("AVRender V1.0");
 
+// Values of the long options that have no short form.
+enum LongOnly { FramesOption = 256, SkipExistingOption, ProgressOption };
+
 option const long_options[] = {
     {"input-file", 1, nullptr, 'i'},
     {"verbose", 0, nullptr, 'v'},
     {"help", 0, nullptr, 'h'},
+    {"jobs", 1, nullptr, 'j'},
+    {"quiet", 0, nullptr, 'q'},
+    {"frames", 1, nullptr, FramesOption},
+    {"skip-existing", 0, nullptr, SkipExistingOption},
+    {"progress", 0, nullptr, ProgressOption},
     {nullptr, 0, nullptr, 0},
 };
 
 enum ExitCode { Success = 0, InvalidOption = 1, NonOptionArguments = 2, CannotOpen = 3, CannotRender = 4 };
+
+// What the options beyond the scenery file ask for.
+struct RunSettings {
+    int jobs = 0;  // 0: every core the process may use
+    std::optional<std::pair<int, int>> frames;
+    bool skipExisting = false;
+    bool progress = false;
+    bool quiet = false;
+};
 
 void Usage(QTextStream& stream) {
     stream << "\n"
@@ -44,7 +66,42 @@ void Usage(QTextStream& stream) {
            << "\n"
            << "-i    --input-file     name of the scenery file (.avs).\n"
            << "-v    --verbose        verbose output\n"
-           << "-h|-? --help           help\n";
+           << "-h|-? --help           help\n"
+           << "-j    --jobs           number of threads rendering frames (default: every core)\n"
+           << "      --frames         render only frame indices A-B (overrides StartbildNr/EndbildNr)\n"
+           << "      --skip-existing  skip frames whose output files all exist (resume a render)\n"
+           << "      --progress       show progress even when standard error is not a terminal\n"
+           << "-q    --quiet          show no progress\n";
+}
+
+// The cores this process may run on.
+int availableCores() {
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) == 0)
+        return std::max(CPU_COUNT(&set), 1);
+    return std::max(static_cast<int>(std::thread::hardware_concurrency()), 1);
+}
+
+std::optional<int> parseCount(char const* text) {
+    bool ok = false;
+    int const value = QString::fromLatin1(text).toInt(&ok);
+    if (!ok || value < 1 || value > 1024)
+        return std::nullopt;
+    return value;
+}
+
+// "A-B" or a single index "A"; indices may be negative ("-3--1").
+std::optional<std::pair<int, int>> parseFrameRange(char const* text) {
+    QRegularExpression const pattern(QStringLiteral("^(-?\\d+)(?:-(-?\\d+))?$"));
+    QRegularExpressionMatch const match = pattern.match(QString::fromLatin1(text));
+    if (!match.hasMatch())
+        return std::nullopt;
+    bool okFirst = false, okLast = true;
+    int const first = match.captured(1).toInt(&okFirst);
+    int const last = match.captured(2).isEmpty() ? first : match.captured(2).toInt(&okLast);
+    if (!okFirst || !okLast)
+        return std::nullopt;
+    return std::pair{first, last};
 }
 
 // The short option string that getopt_long needs, derived from the table.
@@ -87,6 +144,7 @@ int main(int argc, char** argv) {
     QByteArray const options = shortOptions(log);
     opterr = 0;
     bool verbose = false;
+    RunSettings run;
 
     for (;;) {
         int index = 0;
@@ -105,6 +163,30 @@ int main(int argc, char** argv) {
                 Usage(log);
                 log.flush();
                 return Success;
+            case 'j':
+                if (auto const jobs = parseCount(optarg)) {
+                    run.jobs = *jobs;
+                    break;
+                }
+                log << QStringLiteral("Error: Invalid number of jobs: %1 (a whole number from 1 to 1024).\n")
+                           .arg(QString::fromLatin1(optarg));
+                Usage(log);
+                return InvalidOption;
+            case FramesOption:
+                if ((run.frames = parseFrameRange(optarg)))
+                    break;
+                log << QStringLiteral("Error: Invalid frame range: %1 (expected A-B).\n").arg(QString::fromLatin1(optarg));
+                Usage(log);
+                return InvalidOption;
+            case SkipExistingOption:
+                run.skipExisting = true;
+                break;
+            case ProgressOption:
+                run.progress = true;
+                break;
+            case 'q':
+                run.quiet = true;
+                break;
             default:
                 log << "Invalid option.\n";
                 Usage(log);
@@ -128,6 +210,13 @@ int main(int argc, char** argv) {
     if (!delegate.open(inputFileName)) {
         log << QStringLiteral("Error: Cannot open file \"%1\": %2.\n").arg(inputFileName, delegate.errorString());
         return CannotOpen;
+    }
+    delegate.options.jobs = run.jobs > 0 ? run.jobs : availableCores();
+    delegate.options.skipExisting = run.skipExisting;
+    delegate.options.progress = !run.quiet && (run.progress || isatty(STDERR_FILENO));
+    if (run.frames) {
+        delegate.parameters->firstFrame = run.frames->first;
+        delegate.parameters->lastFrame = run.frames->second;
     }
     if (!delegate.renderFinal()) {
         log << QStringLiteral("Error: Cannot render file \"%1\": %2.\n").arg(inputFileName, delegate.renderErrorString());

@@ -28,8 +28,11 @@ void principalPoint(int quarter, int width, int height, double& px, double& py) 
 Transformation::Transformation(QWidget* parent, C4Vector light, int width, int height)
     : parentWidget(parent), lightDirection(light) {
     normalise3(lightDirection);
-    QSettings settings(QStringLiteral("Altivero"), QString());
-    quarter = settings.value(QStringLiteral("Settings/Quarter"), 0).toInt();
+    {
+        QSettings settings(QStringLiteral("Altivero"), QString());
+        quarter = settings.value(QStringLiteral("Settings/Quarter"), 0).toInt();
+    }
+    clearUpperVectorState();
     if (quarter < 0 || quarter > 4)
         quarter = 0;
     principalPoint(quarter, width, height, principalX, principalY);

@@ -66,24 +66,28 @@ bool SceneryDelegate::curvedFlight(TextureImage* texture) {
     buildCurve(headingCurve, headingNet, points);
     buildCurve(tiltCurve, tiltNet, points);
 
-    for (int i = p.firstFrame; i <= p.lastFrame; ++i) {
-        double const x = positionCurve.getResultingSurface(3 * i, 0);
-        double const y = positionCurve.getResultingSurface(3 * i, 1);
-        double const z = positionCurve.getResultingSurface(3 * i, 2);
-        double const heading = headingCurve.getResultingSurface(3 * i, 2);
-        double tilt = tiltCurve.getResultingSurface(3 * i, 2);
+    double const scale = renderScale;
+    FramePlan const plan = [&](long long index) {
+        int const i = static_cast<int>(index);
         double const t = 3.0 * i / ((p.frameCount - 1) * 3.0);
         auto smooth = [&](double start, double end) { return GetSmoothedValue(t, start, end, p.inertia); };
-        double const bank = smooth(p.bankStart, p.bankEnd);
-        double const focal = smooth(p.focalLengthStart, p.focalLengthEnd);
+        FrameView view;
+        view.number = i + p.frameNumberOffset;
+        view.observer = C4Vector(positionCurve.getResultingSurface(3 * i, 0),
+                                 positionCurve.getResultingSurface(3 * i, 1),
+                                 positionCurve.getResultingSurface(3 * i, 2), 1.0);
+        view.heading = headingCurve.getResultingSurface(3 * i, 2);
+        view.tilt = tiltCurve.getResultingSurface(3 * i, 2);
         // Looking further down than straight down mirrors back up.
-        if (tilt < -pi / 2)
-            tilt = -pi - tilt;
-        double const zScale = smooth(p.zScaleStart, p.zScaleEnd);
-        double const fog = p.fogEnd != 0 ? smooth(p.fogStart, p.fogEnd) : p.fogStart;
+        if (view.tilt < -pi / 2)
+            view.tilt = -pi - view.tilt;
+        view.focalLength = smooth(p.focalLengthStart, p.focalLengthEnd) * scale;
         // The bank goes to the camera as blended, without a degree conversion.
-        renderFrame(i + p.frameNumberOffset, texture, C4Vector(x, y, z, 1.0), heading, tilt, focal * renderScale, bank,
-                    zScale, fog);
-    }
+        view.bank = smooth(p.bankStart, p.bankEnd);
+        view.zScale = smooth(p.zScaleStart, p.zScaleEnd);
+        view.fogDistance = p.fogEnd != 0 ? smooth(p.fogStart, p.fogEnd) : p.fogStart;
+        return view;
+    };
+    renderFrames(p.firstFrame, p.lastFrame, plan, texture);
     return true;
 }

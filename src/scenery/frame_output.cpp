@@ -1,12 +1,13 @@
 #include "frame_output.h"
 
+#include "progress_display.h"
 #include "scenery_data.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QImageWriter>
 #include <QSaveFile>
-#include <QTextStream>
 
 #include <cstdio>
 
@@ -84,8 +85,11 @@ QStringList FrameOutput::selectedSuffixes(SceneryData const& parameters) {
     return suffixes;
 }
 
-FrameOutput::FrameOutput(SceneryData const& parameters, QTextStream& log, bool verbose)
-    : pattern_(parameters.outputFileName), suffixes_(selectedSuffixes(parameters)), log_(log), verbose_(verbose) {}
+FrameOutput::FrameOutput(SceneryData const& parameters, ProgressDisplay& console, bool verbose)
+    : pattern_(parameters.outputFileName),
+      suffixes_(selectedSuffixes(parameters)),
+      console_(console),
+      verbose_(verbose) {}
 
 bool FrameOutput::validate(long long firstNumber, long long lastNumber, QString& error) const {
     for (QString const& suffix : suffixes_) {
@@ -102,40 +106,48 @@ bool FrameOutput::validate(long long firstNumber, long long lastNumber, QString&
     return true;
 }
 
-void FrameOutput::write(QImage const& frame, int number) {
+QList<EncodedFrameFile> FrameOutput::encode(QImage const& frame, int number) const {
+    QList<EncodedFrameFile> files;
     for (QString const& suffix : suffixes_) {
-        QString const name = fileName(pattern_ + suffix, number).value_or(QString());
-        QString error;
-        if (save(frame, name, suffix, error)) {
-            if (verbose_) {
-                log_ << name << Qt::endl;
-            }
+        EncodedFrameFile file;
+        file.name = fileName(pattern_ + suffix, number).value_or(QString());
+        QBuffer buffer(&file.bytes);
+        buffer.open(QIODevice::WriteOnly);
+        QImageWriter writer(&buffer, suffix.mid(1).toLatin1());
+        if (!writer.write(frame))
+            file.error = writer.errorString();
+        files.append(file);
+    }
+    return files;
+}
+
+void FrameOutput::commit(QList<EncodedFrameFile> const& files) {
+    for (EncodedFrameFile const& file : files) {
+        QString error = file.error;
+        if (error.isEmpty()) {
+            // Written under a temporary name and renamed into place when complete.
+            QSaveFile out(file.name);
+            if (!out.open(QIODevice::WriteOnly))
+                error = out.errorString();
+            else if (out.write(file.bytes) != file.bytes.size() || !out.commit())
+                error = out.errorString();
+        }
+        if (error.isEmpty()) {
+            if (verbose_)
+                console_.message(file.name + QLatin1Char('\n'));
         } else {
             ++failures_;
-            log_ << tr("Warning: Cannot write frame file \"%1\": %2").arg(name, error) << Qt::endl;
+            console_.message(tr("Warning: Cannot write frame file \"%1\": %2").arg(file.name, error) +
+                             QLatin1Char('\n'));
         }
     }
 }
 
-bool FrameOutput::save(QImage const& frame, QString const& name, QString const& suffix, QString& error) const {
-    if (name.isEmpty()) {
-        error = tr("empty file name");
-        return false;
-    }
-    QSaveFile file(name);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = file.errorString();
-        return false;
-    }
-    QImageWriter writer(&file, suffix.mid(1).toLatin1());
-    if (!writer.write(frame)) {
-        error = writer.errorString();
-        file.cancelWriting();
-        return false;
-    }
-    if (!file.commit()) {
-        error = file.errorString();
-        return false;
+bool FrameOutput::allFilesExist(int number) const {
+    for (QString const& suffix : suffixes_) {
+        std::optional<QString> const name = fileName(pattern_ + suffix, number);
+        if (!name || !QFileInfo::exists(*name))
+            return false;
     }
     return true;
 }

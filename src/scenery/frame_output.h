@@ -14,8 +14,15 @@
 
 #include <optional>
 
+class ProgressDisplay;
 class SceneryData;
-class QTextStream;
+
+// One frame file, encoded and ready to be written.
+struct EncodedFrameFile {
+    QString name;
+    QByteArray bytes;
+    QString error;  // set when the frame could not be encoded
+};
 
 class FrameOutput {
 public:
@@ -31,24 +38,31 @@ public:
     // The suffixes selected by the scenery, in writing order.
     static QStringList selectedSuffixes(SceneryData const& parameters);
 
-    FrameOutput(SceneryData const& parameters, QTextStream& log, bool verbose);
+    // Messages (verbose names, warnings) go to `console`.
+    FrameOutput(SceneryData const& parameters, ProgressDisplay& console, bool verbose);
 
     // Checks the pattern with every suffix for the frame numbers first ... last;
     // on failure returns false with the message in `error`.
     bool validate(long long firstNumber, long long lastNumber, QString& error) const;
 
     // Saves the frame (already reduced when needed) in every selected format.
-    void write(QImage const& frame, int number);
+    void write(QImage const& frame, int number) { commit(encode(frame, number)); }
+
+    // The two halves of write(): encoding may run on any thread; committing
+    // writes the files and reports them, and must happen in frame order.
+    QList<EncodedFrameFile> encode(QImage const& frame, int number) const;
+    void commit(QList<EncodedFrameFile> const& files);
+
+    // True when every selected file of frame `number` exists already.
+    bool allFilesExist(int number) const;
 
     // Files that could not be written so far.
     int failures() const { return failures_; }
 
 private:
-    bool save(QImage const& frame, QString const& name, QString const& suffix, QString& error) const;
-
     QString pattern_;
     QStringList suffixes_;
-    QTextStream& log_;
+    ProgressDisplay& console_;
     bool verbose_;
     int failures_ = 0;
 };

@@ -1,6 +1,7 @@
 // The render run: derives sizes and light, creates the camera, loads the
 // images, runs the flight and saves its frames.
 #include "frame_output.h"
+#include "progress_display.h"
 #include "scenery_delegate.h"
 
 #include <QTextStream>
@@ -61,7 +62,9 @@ bool SceneryDelegate::renderFinal() {
         return false;
     }
 
-    frameOutput_ = std::make_unique<FrameOutput>(p, *log, verbose);
+    long long const frames = p.firstFrame <= p.lastFrame ? static_cast<long long>(p.lastFrame) - p.firstFrame + 1 : 0;
+    progress_ = std::make_unique<ProgressDisplay>(*log, options.progress, frames);
+    frameOutput_ = std::make_unique<FrameOutput>(p, *progress_, verbose);
     bool result = checkFrameNumbers();
     if (result)
         result = p.flyStraight ? straightFlight(&texture) : curvedFlight(&texture);
@@ -121,6 +124,7 @@ void SceneryDelegate::setRenderError(QString const& message) {
 
 void SceneryDelegate::releaseRenderObjects() {
     frameOutput_.reset();
+    progress_.reset();
     frameImage.reset();
     elevation.reset();
     camera.reset();
@@ -141,26 +145,13 @@ void SceneryDelegate::Scan(TextureImage* texture, bool useBackground, unsigned i
     scanner.Scan(texture, useBackground, background, exactMode);
 }
 
-// Sets the view, scans the terrain and saves the frame.
-void SceneryDelegate::renderFrame(int number, TextureImage* texture, C4Vector const& observer, double heading,
-                                  double tilt, double focal, double bank, double zScale, double fog) {
-    SceneryData const& p = *parameters;
-    camera->SetView(observer, heading, tilt, focal, bank);
-    elevation->setZScale(zScale);
-    fogDistance = fog;
-    if (frameLog)
-        frameLog->append(FrameView{number, observer, heading, tilt, focal, bank, zScale, fog});
-    Scan(texture, p.useBackgroundColor, p.backgroundArgb, p.renderQuality);
-    writeFrame(number);
+// The image saved for a frame: reduced to half size in the double-size mode.
+QImage SceneryDelegate::outputImage(QImage const& frame) const {
+    if (parameters->renderQuality == 2)
+        return frame.scaled(frame.width() / 2, frame.height() / 2, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+    return frame;
 }
 
-// Saves the scanned frame, reduced to half size in the double-size mode.
-void SceneryDelegate::writeFrame(int number) {
-    if (parameters->renderQuality == 2) {
-        QImage const reduced = frameImage->scaled(frameImage->width() / 2, frameImage->height() / 2,
-                                                  Qt::KeepAspectRatio, Qt::SmoothTransformation);
-        frameOutput_->write(reduced, number);
-    } else {
-        frameOutput_->write(*frameImage, number);
-    }
+bool SceneryDelegate::skipFrame(int number) const {
+    return options.skipExisting && frameOutput_->allFilesExist(number);
 }

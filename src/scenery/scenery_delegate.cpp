@@ -2,6 +2,7 @@
 
 #include "frame_output.h"
 #include "point_number.h"
+#include "progress_display.h"
 
 #include <QTextStream>
 

@@ -15,9 +15,11 @@
 #include <QList>
 #include <QString>
 
+#include <functional>
 #include <memory>
 
 class FrameOutput;
+class ProgressDisplay;
 class QTextStream;
 
 // The view of one rendered frame, as handed to the camera.
@@ -27,6 +29,16 @@ struct FrameView {
     double heading, tilt, focalLength, bank;  // radians, pixels
     double zScale, fogDistance;
 };
+
+// How a render run uses the machine; the defaults are the plain sequential run.
+struct RenderOptions {
+    int jobs = 1;               // threads rendering frames (or bands of one frame)
+    bool skipExisting = false;  // skip frames whose every selected file exists
+    bool progress = false;      // show the progress line on the log stream
+};
+
+// The view of every frame index of a flight.
+using FramePlan = std::function<FrameView(long long index)>;
 
 class SceneryDelegate : public QFile {
     Q_OBJECT
@@ -83,6 +95,7 @@ public:
 
     QTextStream* log;
     bool verbose;
+    RenderOptions options;
     SceneryData* parameters;
     QList<ControlPoint> controlPoints;
     QList<Waypoint> waypoints;
@@ -120,12 +133,17 @@ private:
     bool checkRenderParameters();
     bool checkFrameNumbers();
     void releaseRenderObjects();
-    void renderFrame(int number, TextureImage* texture, C4Vector const& observer, double heading, double tilt,
-                     double focal, double bank, double zScale, double fog);
-    void writeFrame(int number);
+    // Renders and saves frames first ... last of a flight.
+    void renderFrames(long long first, long long last, FramePlan const& plan, TextureImage* texture);
+    void renderSequentially(long long first, long long last, FramePlan const& plan, TextureImage* texture);
+    void renderInParallel(long long first, long long last, FramePlan const& plan, TextureImage* texture);
+    void renderInBands(long long first, long long last, FramePlan const& plan, TextureImage* texture);
+    bool skipFrame(int number) const;
+    QImage outputImage(QImage const& frame) const;
 
     void setRenderError(QString const& message);
 
+    std::unique_ptr<ProgressDisplay> progress_;
     std::unique_ptr<FrameOutput> frameOutput_;
     QString renderError_;
 };

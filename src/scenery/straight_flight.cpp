@@ -31,21 +31,24 @@ bool SceneryDelegate::straightFlight(TextureImage* texture) {
     // Straight down has no horizontal view direction to build the camera from.
     double const tiltStart = p.tiltStart == -90 ? -89.999 : p.tiltStart;
     double const tiltEnd = p.tiltEnd == -90 ? -89.999 : p.tiltEnd;
+    double const scale = renderScale;
 
-    for (long long i = p.firstFrame; i <= p.lastFrame; ++i) {
+    // Every frame's view follows from its index alone.
+    FramePlan const plan = [&p, tiltStart, tiltEnd, scale](long long i) {
         double const t = p.frameCount > 1 ? static_cast<double>(i) / (p.frameCount - 1) : 0.0;
         auto smooth = [&](double start, double end) { return GetSmoothedValue(t, start, end, p.inertia); };
-        double const x = smooth(p.observerXStart, p.observerXEnd);
-        double const y = smooth(p.observerYStart, p.observerYEnd);
-        double const z = smooth(p.observerZStart, p.observerZEnd);
-        double const heading = smooth(p.headingStart, p.headingEnd);
-        double const tilt = smooth(tiltStart, tiltEnd);
-        double const focal = smooth(p.focalLengthStart, p.focalLengthEnd) * renderScale;
-        double const bank = smooth(p.bankStart, p.bankEnd);
-        double const zScale = smooth(p.zScaleStart, p.zScaleEnd);
-        double const fog = p.fogEnd != 0 ? smooth(p.fogStart, p.fogEnd) : p.fogStart;
-        renderFrame(static_cast<int>(i + p.frameNumberOffset), texture, C4Vector(x, y, z, 1.0), heading / 180 * pi,
-                    tilt / 180 * pi, focal, bank / 180 * pi, zScale, fog);
-    }
+        FrameView view;
+        view.number = static_cast<int>(i + p.frameNumberOffset);
+        view.observer = C4Vector(smooth(p.observerXStart, p.observerXEnd), smooth(p.observerYStart, p.observerYEnd),
+                                 smooth(p.observerZStart, p.observerZEnd), 1.0);
+        view.heading = smooth(p.headingStart, p.headingEnd) / 180 * pi;
+        view.tilt = smooth(tiltStart, tiltEnd) / 180 * pi;
+        view.focalLength = smooth(p.focalLengthStart, p.focalLengthEnd) * scale;
+        view.bank = smooth(p.bankStart, p.bankEnd) / 180 * pi;
+        view.zScale = smooth(p.zScaleStart, p.zScaleEnd);
+        view.fogDistance = p.fogEnd != 0 ? smooth(p.fogStart, p.fogEnd) : p.fogStart;
+        return view;
+    };
+    renderFrames(p.firstFrame, p.lastFrame, plan, texture);
     return true;
 }

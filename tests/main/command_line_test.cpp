@@ -24,7 +24,12 @@ QByteArray const usageText =
     "\n"
     "-i    --input-file     name of the scenery file (.avs).\n"
     "-v    --verbose        verbose output\n"
-    "-h|-? --help           help\n";
+    "-h|-? --help           help\n"
+    "-j    --jobs           number of threads rendering frames (default: every core)\n"
+    "      --frames         render only frame indices A-B (overrides StartbildNr/EndbildNr)\n"
+    "      --skip-existing  skip frames whose output files all exist (resume a render)\n"
+    "      --progress       show progress even when standard error is not a terminal\n"
+    "-q    --quiet          show no progress\n";
 
 TEST(CommandLine, HelpAndUnknownOptionsPrintUsageAndSucceed) {
     for (QStringList const& arguments :

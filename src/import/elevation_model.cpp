@@ -1,0 +1,363 @@
+#include "elevation_model.h"
+
+#include "gdal_support.h"
+#include "import_error.h"
+
+#include <cpl_conv.h>
+#include <gdal.h>
+#include <ogr_srs_api.h>
+
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+
+QString quoted(QString const& name) { return QLatin1Char('"') + name + QLatin1Char('"'); }
+
+template <typename T>
+void flipRows(std::vector<T>& values, int width, int height) {
+    for (int top = 0, bottom = height - 1; top < bottom; ++top, --bottom)
+        std::swap_ranges(values.begin() + static_cast<qsizetype>(top) * width,
+                         values.begin() + static_cast<qsizetype>(top + 1) * width,
+                         values.begin() + static_cast<qsizetype>(bottom) * width);
+}
+
+template <typename T>
+void flipColumns(std::vector<T>& values, int width, int height) {
+    for (int row = 0; row < height; ++row) {
+        auto const first = values.begin() + static_cast<qsizetype>(row) * width;
+        std::reverse(first, first + width);
+    }
+}
+
+QByteArray wktOf(OGRSpatialReferenceH srs) {
+    if (!srs)
+        return QByteArray();
+    char* text = nullptr;
+    if (OSRExportToWkt(srs, &text) != OGRERR_NONE || !text) {
+        CPLFree(text);
+        return QByteArray();
+    }
+    QByteArray const wkt(text);
+    CPLFree(text);
+    return wkt;
+}
+
+// Reads band values (as doubles) and the band's validity mask.
+void readBand(GDALRasterBandH band, ElevationModel& model, std::vector<unsigned char>& valid) {
+    int const width = model.width, height = model.height;
+    if (GDALRasterIO(band, GF_Read, 0, 0, width, height, model.metres.data(), width, height, GDT_Float64, 0, 0) !=
+        CE_None)
+        throw inputError(QStringLiteral("Cannot read the heights of %1: %2")
+                             .arg(quoted(model.fileName), gdal::lastError(QStringLiteral("read error"))));
+    if (GDALGetMaskFlags(band) & GMF_ALL_VALID) {
+        std::fill(valid.begin(), valid.end(), static_cast<unsigned char>(1));
+        return;
+    }
+    if (GDALRasterIO(GDALGetMaskBand(band), GF_Read, 0, 0, width, height, valid.data(), width, height, GDT_Byte, 0,
+                     0) != CE_None)
+        throw inputError(QStringLiteral("Cannot read the nodata mask of %1: %2")
+                             .arg(quoted(model.fileName), gdal::lastError(QStringLiteral("read error"))));
+}
+
+double metresPerValue(ElevationReadOptions const& options, GDALRasterBandH band, QTextStream& log) {
+    if (options.metresPerValue)
+        return *options.metresPerValue;
+    QString const unit = QString::fromUtf8(GDALGetRasterUnitType(band)).trimmed();
+    if (unit.isEmpty())
+        return 1.0;
+    if (std::optional<double> const factor = metresPerUnitName(unit)) {
+        if (*factor != 1.0)
+            log << QStringLiteral("Note: the heights are in \"%1\"; converted to metres (x %2).\n").arg(unit).arg(*factor);
+        return *factor;
+    }
+    log << QStringLiteral("Warning: unknown height unit \"%1\"; the values are taken as metres "
+                          "(use --vertical-unit to say how many metres one value is).\n")
+               .arg(unit);
+    return 1.0;
+}
+
+// Sets the metric cell size from the georeferencing or the user's sizes.
+void measureCells(ElevationModel& model, ElevationReadOptions const& options, OGRSpatialReferenceH srs,
+                  QTextStream& log) {
+    auto const& gt = model.geoTransform;
+    if (options.pixelSizeX) {
+        model.cellMetresX = *options.pixelSizeX;
+        model.cellMetresY = options.pixelSizeY.value_or(*options.pixelSizeX);
+    } else if (!model.georeferenced) {
+        throw inputError(QStringLiteral("%1 carries no georeferencing, so the size of its cells is unknown: "
+                                        "give it with --pixel-size METRES")
+                             .arg(quoted(model.fileName)));
+    } else if (srs && OSRIsGeographic(srs)) {
+        double const degreesPerUnit = OSRGetAngularUnits(srs, nullptr) * 180.0 / pi;
+        double const north = gt[3] * degreesPerUnit;
+        double const south = (gt[3] + gt[5] * model.height) * degreesPerUnit;
+        if (!(north <= 90.0 + 1e-9 && south >= -90.0 - 1e-9))
+            throw inputError(QStringLiteral("%1 is geographic but reaches latitudes beyond 90 degrees (%2 to %3)")
+                                 .arg(quoted(model.fileName))
+                                 .arg(south)
+                                 .arg(north));
+        model.geographic = true;
+        model.centreLatitude = (north + south) / 2;
+        OGRErr error = OGRERR_NONE;
+        double const semiMajor = OSRGetSemiMajor(srs, &error);
+        double const inverseFlattening = OSRGetInvFlattening(srs, &error);
+        MetresPerDegree const perDegree = metresPerDegree(model.centreLatitude, semiMajor, inverseFlattening);
+        model.cellMetresX = gt[1] * degreesPerUnit * perDegree.longitude;
+        model.cellMetresY = -gt[5] * degreesPerUnit * perDegree.latitude;
+        log << QStringLiteral("Geographic model: at its centre latitude %1 degrees a cell is %2 m (east-west) x "
+                              "%3 m (north-south).\n")
+                   .arg(model.centreLatitude, 0, 'f', 4)
+                   .arg(model.cellMetresX, 0, 'f', 3)
+                   .arg(model.cellMetresY, 0, 'f', 3);
+    } else if (srs && (OSRIsProjected(srs) || OSRIsLocal(srs))) {
+        double const metresPerUnit = OSRGetLinearUnits(srs, nullptr);
+        model.cellMetresX = gt[1] * metresPerUnit;
+        model.cellMetresY = -gt[5] * metresPerUnit;
+    } else if (srs) {
+        throw inputError(QStringLiteral("%1 uses a coordinate system that is neither geographic nor projected; "
+                                        "warp it to a projected one first")
+                             .arg(quoted(model.fileName)));
+    } else {
+        model.cellMetresX = gt[1];
+        model.cellMetresY = -gt[5];
+        log << QStringLiteral("Note: %1 names no coordinate system; its cell size (%2 x %3) is taken as metres.\n")
+                   .arg(quoted(model.fileName))
+                   .arg(model.cellMetresX)
+                   .arg(model.cellMetresY);
+    }
+    if (!(model.cellMetresX > 0 && model.cellMetresY > 0 && std::isfinite(model.cellMetresX) &&
+          std::isfinite(model.cellMetresY)))
+        throw inputError(QStringLiteral("%1 has an unusable cell size of %2 x %3 m")
+                             .arg(quoted(model.fileName))
+                             .arg(model.cellMetresX)
+                             .arg(model.cellMetresY));
+}
+
+}  // namespace
+
+ElevationModel readElevationModel(ElevationReadOptions const& options, QTextStream& log) {
+    ElevationModel model;
+    model.fileName = options.fileName;
+    gdal::DatasetPtr const dataset = gdal::openRaster(options.fileName);
+    if (!dataset) {
+        if (!QFileInfo::exists(options.fileName))
+            throw inputError(QStringLiteral("Cannot read %1: no such file").arg(quoted(options.fileName)));
+        throw inputError(QStringLiteral("Cannot read %1 as a raster: %2")
+                             .arg(quoted(options.fileName),
+                                  gdal::lastError(QStringLiteral("no GDAL driver recognises the file"))));
+    }
+    int const bands = GDALGetRasterCount(dataset.get());
+    if (bands < 1)
+        throw inputError(QStringLiteral("%1 contains no raster band").arg(quoted(options.fileName)));
+    if (options.band < 1 || options.band > bands)
+        throw inputError(QStringLiteral("%1 has %2 band(s); there is no band %3")
+                             .arg(quoted(options.fileName))
+                             .arg(bands)
+                             .arg(options.band));
+    if (bands > 1)
+        log << QStringLiteral("Note: %1 has %2 bands; the heights are read from band %3.\n")
+                   .arg(quoted(options.fileName))
+                   .arg(bands)
+                   .arg(options.band);
+
+    model.width = GDALGetRasterXSize(dataset.get());
+    model.height = GDALGetRasterYSize(dataset.get());
+    if (model.width < 2 || model.height < 2)
+        throw inputError(QStringLiteral("%1 has only %2 x %3 cells; a terrain needs at least 2 x 2")
+                             .arg(quoted(options.fileName))
+                             .arg(model.width)
+                             .arg(model.height));
+    double const needed = double(model.width) * double(model.height) * double(bytesPerElevationCell);
+    if (needed > double(options.memoryLimit))
+        throw outputError(QStringLiteral("The elevation model of %1 x %2 cells would need about %3 of memory, more "
+                                         "than the limit of %4 (see --memory-limit); cut it into smaller tiles")
+                              .arg(model.width)
+                              .arg(model.height)
+                              .arg(formatBytes(needed), formatBytes(double(options.memoryLimit))));
+
+    double gt[6];
+    model.georeferenced = GDALGetGeoTransform(dataset.get(), gt) == CE_None;
+    if (model.georeferenced) {
+        if (gt[2] != 0 || gt[4] != 0)
+            throw inputError(QStringLiteral("%1 is rotated or sheared; warp it to a north-up grid first")
+                                 .arg(quoted(options.fileName)));
+        if (!(std::isfinite(gt[0]) && std::isfinite(gt[1]) && std::isfinite(gt[3]) && std::isfinite(gt[5])) ||
+            gt[1] == 0 || gt[5] == 0)
+            throw inputError(QStringLiteral("%1 has an unusable georeferencing").arg(quoted(options.fileName)));
+        std::copy(gt, gt + 6, model.geoTransform.begin());
+    }
+    OGRSpatialReferenceH const srs = GDALGetSpatialRef(dataset.get());
+    model.srsWkt = wktOf(srs);
+
+    GDALRasterBandH const band = GDALGetRasterBand(dataset.get(), options.band);
+    std::vector<unsigned char> valid;
+    try {
+        model.metres.resize(static_cast<std::size_t>(model.width) * model.height);
+        valid.resize(model.metres.size());
+    } catch (std::bad_alloc const&) {
+        throw outputError(QStringLiteral("Not enough memory for the %1 x %2 cells of %3")
+                              .arg(model.width)
+                              .arg(model.height)
+                              .arg(quoted(options.fileName)));
+    }
+    readBand(band, model, valid);
+
+    int hasScale = 0, hasOffset = 0;
+    double scale = GDALGetRasterScale(band, &hasScale);
+    double offset = GDALGetRasterOffset(band, &hasOffset);
+    if (!hasScale)
+        scale = 1.0;
+    if (!hasOffset)
+        offset = 0.0;
+    double const factor = metresPerValue(options, band, log);
+    for (std::size_t i = 0; i < model.metres.size(); ++i) {
+        double const value = (model.metres[i] * scale + offset) * factor;
+        if (valid[i] && std::isfinite(value))
+            model.metres[i] = value;
+        else
+            valid[i] = 0;
+    }
+
+    // Make the grid north-up, west to east.
+    auto& g = model.geoTransform;
+    if (model.georeferenced && g[5] > 0) {
+        flipRows(model.metres, model.width, model.height);
+        flipRows(valid, model.width, model.height);
+        g[3] += g[5] * model.height;
+        g[5] = -g[5];
+    }
+    if (model.georeferenced && g[1] < 0) {
+        flipColumns(model.metres, model.width, model.height);
+        flipColumns(valid, model.width, model.height);
+        g[0] += g[1] * model.width;
+        g[1] = -g[1];
+    }
+
+    measureCells(model, options, srs, log);
+
+    model.filledCells = fillNodata(model.metres, valid, model.width, model.height);
+    if (model.filledCells < 0)
+        throw inputError(QStringLiteral("%1 has no valid height: every cell is nodata").arg(quoted(options.fileName)));
+    if (model.filledCells > 0)
+        log << QStringLiteral("Filled %1 cell(s) without data from their neighbours.\n").arg(model.filledCells);
+
+    auto const [low, high] = std::minmax_element(model.metres.begin(), model.metres.end());
+    model.minimum = *low;
+    model.maximum = *high;
+    double sum = 0.0;
+    for (double const value : model.metres)
+        sum += value;
+    model.mean = sum / double(model.metres.size());
+    return model;
+}
+
+qsizetype fillNodata(std::vector<double>& values, std::vector<unsigned char>& valid, int width, int height) {
+    enum : unsigned char { Missing = 0, Known = 1, Queued = 2 };
+    qsizetype const cells = static_cast<qsizetype>(width) * height;
+    std::vector<unsigned char> state(static_cast<std::size_t>(cells));
+    qsizetype known = 0;
+    for (qsizetype i = 0; i < cells; ++i) {
+        state[i] = valid[i] ? Known : Missing;
+        known += valid[i] ? 1 : 0;
+    }
+    if (known == cells)
+        return 0;
+    if (known == 0)
+        return -1;
+
+    // Calls f(neighbour index) for the up to eight neighbours of cell i.
+    auto forNeighbours = [width, height](qsizetype i, auto&& f) {
+        int const row = static_cast<int>(i / width), column = static_cast<int>(i % width);
+        for (int dr = -1; dr <= 1; ++dr)
+            for (int dc = -1; dc <= 1; ++dc) {
+                int const r = row + dr, c = column + dc;
+                if ((dr != 0 || dc != 0) && r >= 0 && r < height && c >= 0 && c < width)
+                    f(static_cast<qsizetype>(r) * width + c);
+            }
+    };
+
+    std::vector<qsizetype> front;
+    for (qsizetype i = 0; i < cells; ++i) {
+        if (state[i] != Missing)
+            continue;
+        bool touches = false;
+        forNeighbours(i, [&](qsizetype n) { touches = touches || state[n] == Known; });
+        if (touches) {
+            state[i] = Queued;
+            front.push_back(i);
+        }
+    }
+
+    qsizetype filled = 0;
+    std::vector<double> means;
+    std::vector<qsizetype> next;
+    while (!front.empty()) {
+        // Means from the cells known before this pass, stored only afterwards.
+        means.assign(front.size(), 0.0);
+        for (std::size_t k = 0; k < front.size(); ++k) {
+            double sum = 0.0;
+            int count = 0;
+            forNeighbours(front[k], [&](qsizetype n) {
+                if (state[n] == Known) {
+                    sum += values[n];
+                    ++count;
+                }
+            });
+            means[k] = sum / count;
+        }
+        for (std::size_t k = 0; k < front.size(); ++k) {
+            values[front[k]] = means[k];
+            state[front[k]] = Known;
+            valid[front[k]] = 1;
+        }
+        filled += static_cast<qsizetype>(front.size());
+        next.clear();
+        for (qsizetype const i : front)
+            forNeighbours(i, [&](qsizetype n) {
+                if (state[n] == Missing) {
+                    state[n] = Queued;
+                    next.push_back(n);
+                }
+            });
+        front.swap(next);
+    }
+    return filled;
+}
+
+MetresPerDegree metresPerDegree(double latitudeDegrees, double semiMajorAxis, double inverseFlattening) {
+    double const flattening = inverseFlattening > 0 ? 1.0 / inverseFlattening : 0.0;
+    double const e2 = flattening * (2.0 - flattening);
+    double const phi = latitudeDegrees * pi / 180.0;
+    double const s = std::sin(phi);
+    double const w = std::sqrt(1.0 - e2 * s * s);
+    double const primeVertical = semiMajorAxis / w;
+    double const meridional = semiMajorAxis * (1.0 - e2) / (w * w * w);
+    return {primeVertical * std::cos(phi) * pi / 180.0, meridional * pi / 180.0};
+}
+
+std::optional<double> metresPerUnitName(QString const& unit) {
+    QString const u = unit.trimmed().toLower();
+    if (u == QLatin1String("m") || u == QLatin1String("metre") || u == QLatin1String("meter") ||
+        u == QLatin1String("metres") || u == QLatin1String("meters") || u == QLatin1String("metre(s)"))
+        return 1.0;
+    if (u == QLatin1String("ft") || u == QLatin1String("foot") || u == QLatin1String("feet") ||
+        u == QLatin1String("international foot"))
+        return 0.3048;
+    if (u == QLatin1String("us-ft") || u == QLatin1String("ftus") || u == QLatin1String("foot_us") ||
+        u == QLatin1String("us survey foot") || u == QLatin1String("us_survey_foot"))
+        return 1200.0 / 3937.0;
+    if (u == QLatin1String("cm") || u == QLatin1String("centimetre") || u == QLatin1String("centimeter"))
+        return 0.01;
+    if (u == QLatin1String("mm") || u == QLatin1String("millimetre") || u == QLatin1String("millimeter"))
+        return 0.001;
+    if (u == QLatin1String("km") || u == QLatin1String("kilometre") || u == QLatin1String("kilometer"))
+        return 1000.0;
+    return std::nullopt;
+}

@@ -1,0 +1,80 @@
+// Reading band 1 (or another) of an elevation raster into heights in metres
+// on a north-up grid, with the metric size of its cells and its missing
+// cells filled.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <array>
+#include <optional>
+#include <vector>
+
+class QTextStream;
+
+struct ElevationReadOptions {
+    QString fileName;
+    int band = 1;
+    // Cell size in metres, replacing what the georeferencing says (needed
+    // when the raster has none).
+    std::optional<double> pixelSizeX, pixelSizeY;
+    // Metres per raster value after the band's scale and offset; by default
+    // taken from the band's unit (metres, feet, ...), else 1.
+    std::optional<double> metresPerValue;
+    // Reading is refused when the model would need more memory than this.
+    qint64 memoryLimit = 0;
+};
+
+struct ElevationModel {
+    QString fileName;
+    int width = 0;
+    int height = 0;
+    // Heights in metres, row by row from the northern row, west to east.
+    std::vector<double> metres;
+
+    // The raster's own placement, made north-up: x = gt[0] + column * gt[1],
+    // y = gt[3] + row * gt[5] with gt[1] > 0 and gt[5] < 0, in the units of
+    // the coordinate system srsWkt (empty when the raster names none).
+    bool georeferenced = false;
+    std::array<double, 6> geoTransform{0, 1, 0, 0, 0, -1};
+    QByteArray srsWkt;
+    bool geographic = false;
+    double centreLatitude = 0.0;  // degrees, geographic models only
+
+    // Metric distance between neighbouring cells along a row (x) and a column (y).
+    double cellMetresX = 1.0;
+    double cellMetresY = 1.0;
+
+    qsizetype filledCells = 0;  // cells without data that were filled in
+    double minimum = 0.0, maximum = 0.0, mean = 0.0;  // metres
+
+    double at(int column, int row) const { return metres[static_cast<std::size_t>(row) * width + column]; }
+};
+
+// Throws ImportError: InputError for unreadable or unusable rasters,
+// OutputError when the model would not fit the memory limit.
+ElevationModel readElevationModel(ElevationReadOptions const& options, QTextStream& log);
+
+// Rough working memory of an import per elevation cell (heights, mask,
+// height map, and the relief texture's intermediate rasters).
+constexpr qint64 bytesPerElevationCell = 32;
+
+// Fills every cell whose valid flag is 0: in passes outward from the known
+// cells, each missing cell next to known ones (of the eight around it) gets
+// the mean of those, so a filled value always lies within the range of the
+// known heights around the gap. Returns the number of cells filled, or -1
+// when no cell is valid (nothing can be filled).
+qsizetype fillNodata(std::vector<double>& values, std::vector<unsigned char>& valid, int width, int height);
+
+// Metres per degree of longitude and latitude at a latitude (degrees) on an
+// ellipsoid with the given semi-major axis (metres) and inverse flattening
+// (0 for a sphere).
+struct MetresPerDegree {
+    double longitude;
+    double latitude;
+};
+MetresPerDegree metresPerDegree(double latitudeDegrees, double semiMajorAxis, double inverseFlattening);
+
+// Metres per unit of a band's unit name ("m", "ft", "US survey foot", ...);
+// nothing for an unknown name.
+std::optional<double> metresPerUnitName(QString const& unit);
