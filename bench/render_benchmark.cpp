@@ -174,6 +174,7 @@ void BM_RenderFrame(benchmark::State& state) {
     state.counters["time_per_pixel"] =
         benchmark::Counter(pixels, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
     state.counters["cells_drawn"] = static_cast<double>(scanner.cellsDrawn);
+    state.counters["overdraw"] = static_cast<double>(scanner.pixelsDrawn) / pixels;
     state.counters["cells_visited"] = static_cast<double>(scanner.cellsVisited);
     state.SetLabel(exactMode == 0 ? "nearest" : "filtered");
 

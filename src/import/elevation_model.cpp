@@ -4,6 +4,7 @@
 #include "import_error.h"
 
 #include <cpl_conv.h>
+#include <cpl_string.h>
 #include <gdal.h>
 #include <ogr_srs_api.h>
 
@@ -154,8 +155,14 @@ ElevationModel readElevationModel(ElevationReadOptions const& options, QTextStre
                                   gdal::lastError(QStringLiteral("no GDAL driver recognises the file"))));
     }
     int const bands = GDALGetRasterCount(dataset.get());
-    if (bands < 1)
-        throw inputError(QStringLiteral("%1 contains no raster band").arg(quoted(options.fileName)));
+    if (bands < 1) {
+        // Containers (netCDF, HDF) list their rasters as subdatasets.
+        QString hint;
+        if (char const* const first = CSLFetchNameValue(GDALGetMetadata(dataset.get(), "SUBDATASETS"),
+                                                        "SUBDATASET_1_NAME"))
+            hint = QStringLiteral("; it holds subdatasets, import one of them, e.g. %1").arg(QString::fromUtf8(first));
+        throw inputError(QStringLiteral("%1 contains no raster band%2").arg(quoted(options.fileName), hint));
+    }
     if (options.band < 1 || options.band > bands)
         throw inputError(QStringLiteral("%1 has %2 band(s); there is no band %3")
                              .arg(quoted(options.fileName))

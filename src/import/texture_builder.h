@@ -21,8 +21,8 @@ class QTextStream;
 struct ElevationModel;
 
 struct TextureLayout {
-    int width = 0;  // texels
-    int height = 0;
+    qint64 width = 0;  // texels
+    qint64 height = 0;
     // Texels (world units) per elevation cell along x and y: HDateiSkalaX/Y.
     double scaleX = 1.0;
     double scaleY = 1.0;
@@ -42,8 +42,8 @@ void checkTextureMemory(TextureLayout const& layout, qint64 limit);
 
 // The georeferencing of the texture from that of the elevation grid (see the
 // placement above).
-std::array<double, 6> textureGeoTransform(std::array<double, 6> const& cells, int cellsX, int cellsY, int texelsX,
-                                          int texelsY);
+std::array<double, 6> textureGeoTransform(std::array<double, 6> const& cells, double cellsX, double cellsY,
+                                          double texelsX, double texelsY);
 
 // The user's image, opened and reduced to three 8-bit bands (paletted images
 // expanded, grey repeated, wider types scaled to 0..255).

@@ -57,6 +57,10 @@ ScreenTrigon::ScreenTrigon(TextureImage* target_, TextureImage* texture_, int cl
     clipTop = std::max(clipTop, 0);
     clipRight = std::min(clipRight, target->width() - 1);
     clipBottom = std::min(clipBottom, target->height() - 1);
+    std::size_t const columns = static_cast<std::size_t>(std::max(clipRight - clipLeft + 1, 0));
+    for (std::vector<double>* v : {&span_.normalX, &span_.normalY, &span_.normalZ, &span_.shade, &span_.hitX,
+                                   &span_.hitY, &span_.denominator})
+        v->resize(columns);
 }
 
 ScreenTrigon::~ScreenTrigon() = default;
@@ -148,6 +152,7 @@ void ScreenTrigon::drawRow(TriangleTerms const& terms, int row, double left, dou
     int const last = std::min(truncateToInt(right), clipRight);
     if (last < first)
         return;
+    pixelsDrawn += last - first + 1;
     if (texture == nullptr)
         drawSpan<Lookup::Untextured>(terms, row, first, last, normal);
     else if (exactMode > 0)
@@ -158,39 +163,57 @@ void ScreenTrigon::drawRow(TriangleTerms const& terms, int row, double left, dou
 
 template <ScreenTrigon::Lookup lookup>
 void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int last, C4Vector normal) {
-    QRgb* const pixels = reinterpret_cast<QRgb*>(frameBits_ + row * frameBytesPerLine_);
-    C4Vector const light = lightDirection;
-    int const fogLevel = terms.fogLevel;
-    double const clearShare = terms.clearShare;
-    unsigned int const fogGrey = grey(fogLevel);
+    int const count = last - first + 1;
+    double* __restrict const nx = span_.normalX.data();
+    double* __restrict const ny = span_.normalY.data();
+    double* __restrict const nz = span_.normalZ.data();
+    double* __restrict const shade = span_.shade.data();
 
-    for (int column = first; column <= last; ++column) {
-        // Shade from the interpolated normal; a zero-length normal is unlit.
-        double const length = std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
-        double const shade = length == 0 ? 0.0
-                                         : -(normal.x * light.x + normal.y * light.y + normal.z * light.z +
-                                             normal.w * light.w) /
-                                               length;
-        unsigned int colour;
-        if (shade < 0) {
-            colour = fogGrey;  // facing away from the light: only the fog shows
-        } else if constexpr (lookup == Lookup::Untextured) {
-            colour = grey(truncateToInt(shade * 255 * clearShare) + fogLevel);
-        } else {
-            unsigned int texel;
-            if constexpr (lookup == Lookup::Filtered)
-                camera->FarbeImDreieck1(column, row, &texel);
-            else
-                camera->FarbeImDreieck2(column, row, &texel);
-            colour = 0xFF000000u | litChannel(texel, 16, shade, clearShare, fogLevel) |
-                     litChannel(texel, 8, shade, clearShare, fogLevel) |
-                     litChannel(texel, 0, shade, clearShare, fogLevel);
-        }
-        pixels[column] = colour;
+    // The pixel normal, advanced by one addition per pixel.
+    for (int k = 0; k < count; ++k) {
+        nx[k] = normal.x;
+        ny[k] = normal.y;
+        nz[k] = normal.z;
         if (terms.affineNormal) {
             normal.x += terms.a[0];
             normal.y += terms.a[1];
             normal.z += terms.a[2];
         }
+    }
+    // Shade from the normal and the light; a zero-length normal is unlit.
+    double const lx = lightDirection.x, ly = lightDirection.y, lz = lightDirection.z, lw = lightDirection.w;
+    double const nw = normal.w;
+    for (int k = 0; k < count; ++k) {
+        double const length = std::sqrt(nx[k] * nx[k] + ny[k] * ny[k] + nz[k] * nz[k]);
+        double const s = -(nx[k] * lx + ny[k] * ly + nz[k] * lz + nw * lw) / length;
+        shade[k] = length == 0 ? 0.0 : s;
+    }
+    if constexpr (lookup == Lookup::Nearest)
+        camera->HitSpan(row, first, count, span_.hitX.data(), span_.hitY.data(), span_.denominator.data());
+
+    QRgb* const pixels = reinterpret_cast<QRgb*>(frameBits_ + row * frameBytesPerLine_) + first;
+    int const fogLevel = terms.fogLevel;
+    double const clearShare = terms.clearShare;
+    unsigned int const fogGrey = grey(fogLevel);
+    for (int k = 0; k < count; ++k) {
+        unsigned int colour;
+        if (shade[k] < 0) {
+            colour = fogGrey;  // facing away from the light: only the fog shows
+        } else if constexpr (lookup == Lookup::Untextured) {
+            colour = grey(truncateToInt(shade[k] * 255 * clearShare) + fogLevel);
+        } else {
+            unsigned int texel;
+            if constexpr (lookup == Lookup::Filtered) {
+                camera->FarbeImDreieck1(first + k, row, &texel);
+            } else if (span_.denominator[k] == 0) {
+                texel = texture->backgroundColor;  // ray parallel to the plane
+            } else {
+                texture->GetColorAt(span_.hitX[k], span_.hitY[k], &texel);
+            }
+            colour = 0xFF000000u | litChannel(texel, 16, shade[k], clearShare, fogLevel) |
+                     litChannel(texel, 8, shade[k], clearShare, fogLevel) |
+                     litChannel(texel, 0, shade[k], clearShare, fogLevel);
+        }
+        pixels[k] = colour;
     }
 }

@@ -6,6 +6,8 @@
 #include "geometry.h"
 #include "texture_image.h"
 
+#include <vector>
+
 class Transformation;
 
 class ScreenTrigon {
@@ -32,6 +34,9 @@ public:
     Transformation* camera;
     int exactMode;
 
+    // Pixels coloured so far (a pixel drawn over counts again).
+    long long pixelsDrawn = 0;
+
 private:
     enum class Lookup { Untextured, Nearest, Filtered };
 
@@ -50,4 +55,11 @@ private:
 
     uchar* frameBits_;
     qsizetype frameBytesPerLine_;
+
+    // Per-span scratch, one entry per column of the clip rectangle: the
+    // normals, shades and texture points of a span are computed in separate
+    // passes so that the arithmetic runs on packed registers.
+    struct SpanScratch {
+        std::vector<double> normalX, normalY, normalZ, shade, hitX, hitY, denominator;
+    } span_;
 };

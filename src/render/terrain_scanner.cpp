@@ -68,6 +68,7 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
         ScanBoundary23();
         ScanBoundary30();
     }
+    pixelsDrawn = rasteriser->pixelsDrawn;
     rasteriser.reset();
 }
 

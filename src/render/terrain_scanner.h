@@ -86,6 +86,7 @@ public:
     // Number of cells visited and drawn in the last Scan (for tests and tuning).
     long long cellsVisited = 0;
     long long cellsDrawn = 0;
+    long long pixelsDrawn = 0;
     // When set, receives the lower-left corner of every visited cell in order.
     std::vector<C2Vector>* visitLog = nullptr;
 

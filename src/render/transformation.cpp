@@ -201,3 +201,31 @@ void Transformation::FarbeImDreieck1(int column, int row, unsigned int* colour) 
     samplePoints[4].y = 2 * p0.y - p1.y;
     texture->GetColorArray(samplePoints, colour);
 }
+
+void Transformation::HitSpan(int row, int first, int count, double* __restrict hitX, double* __restrict hitY,
+                             double* __restrict denominators) const {
+    double const c = -static_cast<double>(row) - principalY;
+    double const cb = cosBank, sb = sinBank;
+    double const sx = viewVector.x, sy = viewVector.y, sz = viewVector.z;
+    double const rx = rightVector.x, ry = rightVector.y, rz = rightVector.z;
+    double const ux = upVector.x, uy = upVector.y, uz = upVector.z;
+    double const ox = observer.x, oy = observer.y;
+    double const* m = planeSystem.m;
+    double const m1 = m[1], m2 = m[2], m4 = m[4], m5 = m[5], m7 = m[7], m8 = m[8];
+    double const cofactor0 = planeCofactor0, det = planeDeterminant;
+    double const px = principalX;
+    for (int k = 0; k < count; ++k) {
+        // The ray of the pixel, then Cramer's rule with the ray in column 0.
+        double const a = static_cast<double>(first + k) - px;
+        double const u = cb * a + sb * c;
+        double const v = cb * c - sb * a;
+        double const dx = sx + u * rx + v * ux;
+        double const dy = sy + u * ry + v * uy;
+        double const dz = sz + u * rz + v * uz;
+        double const d1 = dx * cofactor0 - m1 * (dy * m8 - m5 * dz) + m2 * (dy * m7 - m4 * dz);
+        double const lambda = det / d1;
+        hitX[k] = ox + lambda * dx;
+        hitY[k] = oy + lambda * dy;
+        denominators[k] = d1;
+    }
+}

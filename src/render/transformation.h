@@ -57,6 +57,13 @@ public:
     }
     void FarbeImDreieck1(int column, int row, unsigned int* colour);
 
+    // The same meeting points as FarbeImDreieck2 finds, for the `count`
+    // pixels of `row` from column `first` on, computed together so that the
+    // compiler can use packed arithmetic (each value is computed exactly as
+    // for a single pixel). A zero in `denominators` marks a ray parallel to
+    // the plane.
+    void HitSpan(int row, int first, int count, double* hitX, double* hitY, double* denominators) const;
+
     QWidget* parentWidget;
     C4Vector observer;
     C4Vector viewVector;

@@ -114,8 +114,16 @@ QList<EncodedFrameFile> FrameOutput::encode(QImage const& frame, int number) con
         QBuffer buffer(&file.bytes);
         buffer.open(QIODevice::WriteOnly);
         QImageWriter writer(&buffer, suffix.mid(1).toLatin1());
-        if (!writer.write(frame))
-            file.error = writer.errorString();
+        if (!writer.write(frame)) {
+            // Writers that give no reason (the TGA writer for images beyond
+            // its 65535-pixel limit, say) would only say "Unknown error".
+            file.error = writer.error() == QImageWriter::UnknownError
+                             ? tr("the %1 writer cannot write this %2 x %3 image")
+                                   .arg(suffix.mid(1).toUpper())
+                                   .arg(frame.width())
+                                   .arg(frame.height())
+                             : writer.errorString();
+        }
         files.append(file);
     }
     return files;

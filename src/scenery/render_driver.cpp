@@ -10,9 +10,9 @@
 
 namespace {
 
-// Frame buffers beyond this many pixels per side are refused before any
-// allocation is tried.
-constexpr int maximumFrameSide = 1 << 20;
+// The rasteriser takes screen positions within +-16384 only, so no frame
+// buffer side beyond that could be drawn completely.
+constexpr int maximumFrameSide = 16384;
 
 }  // namespace
 

@@ -155,9 +155,9 @@ TEST(RenderDriver, RefusesUnusableParametersNamingTheKey) {
                           Case{"AusAuflY=-3\n", "Invalid value of AusAuflY: -3 (must be at least 1)"},
                           Case{"HDateiSkalaX=0\n", "Invalid value of HDateiSkalaX: 0 (must be a positive number)"},
                           Case{"HDateiSkalaY=nan\n", "Invalid value of HDateiSkalaY: nan (must be a positive number)"},
-                          Case{"AusBreite=0\n", "Invalid value of AusBreite: 0 (must be between 1 and 1048576)"},
-                          Case{"AusHoehe=600000\nGenauRechnen=2\n",
-                               "Invalid value of AusHoehe: 600000 (must be between 1 and 524288)"}}) {
+                          Case{"AusBreite=0\n", "Invalid value of AusBreite: 0 (must be between 1 and 16384)"},
+                          Case{"AusHoehe=9000\nGenauRechnen=2\n",
+                               "Invalid value of AusHoehe: 9000 (must be between 1 and 8192)"}}) {
         Flight flight;
         EXPECT_FALSE(flight.run(c.line));
         EXPECT_EQ(flight.delegate.renderErrorString(), c.message);

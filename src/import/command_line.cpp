@@ -1,0 +1,167 @@
+#include "command_line.h"
+
+#include "import_error.h"
+#include "importer.h"
+
+#include <QCommandLineParser>
+#include <QRegularExpression>
+#include <QTextStream>
+
+#include <new>
+
+namespace {
+
+QString const programName = QStringLiteral("AVImport");
+
+double parseNumber(QCommandLineParser const& parser, QString const& name, double fallback) {
+    if (!parser.isSet(name))
+        return fallback;
+    bool ok = false;
+    double const value = parser.value(name).toDouble(&ok);
+    if (!ok)
+        throw argumentError(QStringLiteral("--%1 needs a number, not \"%2\"").arg(name, parser.value(name)));
+    return value;
+}
+
+int parseInteger(QCommandLineParser const& parser, QString const& name, int fallback) {
+    if (!parser.isSet(name))
+        return fallback;
+    bool ok = false;
+    int const value = parser.value(name).toInt(&ok);
+    if (!ok)
+        throw argumentError(QStringLiteral("--%1 needs a whole number, not \"%2\"").arg(name, parser.value(name)));
+    return value;
+}
+
+ImportOptions optionsFrom(QCommandLineParser const& parser) {
+    QStringList const inputs = parser.positionalArguments();
+    if (inputs.isEmpty())
+        throw argumentError(QStringLiteral("No elevation raster given"));
+    if (inputs.size() > 1)
+        throw argumentError(QStringLiteral("Only one elevation raster can be imported at a time, got %1: %2")
+                                .arg(inputs.size())
+                                .arg(inputs.join(QLatin1Char(' '))));
+    ImportOptions options;
+    options.elevationFile = inputs.first();
+    options.outputFolder = parser.value(QStringLiteral("output"));
+    options.textureImage = parser.value(QStringLiteral("texture"));
+    options.band = parseInteger(parser, QStringLiteral("band"), options.band);
+    options.texelsPerCell = parseNumber(parser, QStringLiteral("texels-per-cell"), options.texelsPerCell);
+    options.exaggeration = parseNumber(parser, QStringLiteral("exaggeration"), options.exaggeration);
+    options.unitCm = parseNumber(parser, QStringLiteral("unit-cm"), options.unitCm);
+    if (parser.isSet(QStringLiteral("vertical-unit")))
+        options.metresPerValue = parseNumber(parser, QStringLiteral("vertical-unit"), 1.0);
+    if (parser.isSet(QStringLiteral("pixel-size"))) {
+        QStringList const parts = parser.value(QStringLiteral("pixel-size")).split(QLatin1Char(','));
+        bool okX = false, okY = true;
+        options.pixelSizeX = parts.value(0).toDouble(&okX);
+        options.pixelSizeY = parts.size() > 1 ? parts.value(1).toDouble(&okY) : *options.pixelSizeX;
+        if (parts.size() > 2 || !okX || !okY)
+            throw argumentError(QStringLiteral("--pixel-size needs METRES or X,Y in metres, not \"%1\"")
+                                    .arg(parser.value(QStringLiteral("pixel-size"))));
+    }
+    if (parser.isSet(QStringLiteral("frame-size"))) {
+        static QRegularExpression const pattern(QStringLiteral("^(\\d{1,6})[xX](\\d{1,6})$"));
+        QRegularExpressionMatch const match = pattern.match(parser.value(QStringLiteral("frame-size")));
+        if (!match.hasMatch())
+            throw argumentError(QStringLiteral("--frame-size needs WIDTHxHEIGHT, e.g. 640x480, not \"%1\"")
+                                    .arg(parser.value(QStringLiteral("frame-size"))));
+        options.frameWidth = match.captured(1).toInt();
+        options.frameHeight = match.captured(2).toInt();
+    }
+    if (parser.isSet(QStringLiteral("memory-limit"))) {
+        double const mebibytes = parseNumber(parser, QStringLiteral("memory-limit"), 0.0);
+        if (!(mebibytes >= 1 && mebibytes < 1e12))
+            throw argumentError(QStringLiteral("--memory-limit needs a number of MiB of at least 1"));
+        options.memoryLimit = static_cast<qint64>(mebibytes * 1024.0 * 1024.0);
+    }
+    validateOptions(options);
+    return options;
+}
+
+}  // namespace
+
+QString usageText() {
+    return QStringLiteral(
+        "Usage: AVImport [options] ELEVATION-RASTER\n"
+        "\n"
+        "Turns an elevation model (band 1 of any raster GDAL reads: GeoTIFF, SRTM .hgt,\n"
+        "ESRI ASCII grid, 16-bit PNG, ...) into the input of AVRender: an output folder\n"
+        "with heightmap.png, texture.png, scenery.avs and an empty frames/ folder.\n"
+        "Render the flight from inside that folder: AVRender -i scenery.avs\n"
+        "\n"
+        "Options:\n"
+        "  -o, --output FOLDER        output folder (default: the raster's name without\n"
+        "                             its suffix, in the current folder)\n"
+        "  -t, --texture IMAGE        drape this image (any GDAL raster, e.g. an\n"
+        "                             orthophoto) over the terrain; without it the texture\n"
+        "                             is a shaded colour relief of the heights\n"
+        "  -n, --texels-per-cell N    texels per elevation cell along the finer axis\n"
+        "                             (default 4); texels are square in metres\n"
+        "  -e, --exaggeration F       vertical exaggeration (default 1)\n"
+        "  -u, --unit-cm N            height-map count unit in centimetres (default 1);\n"
+        "                             heights must fit signed 24-bit counts of it\n"
+        "  -b, --band N               the raster band holding the heights (default 1)\n"
+        "      --pixel-size M[,M]     cell size in metres (x, y) for rasters without\n"
+        "                             georeferencing, or to override it\n"
+        "      --vertical-unit M      metres per raster value (default: from the band's\n"
+        "                             unit, else 1)\n"
+        "      --frame-size WxH       frame size of the starter flight (default 640x480)\n"
+        "      --memory-limit MIB     refuse outputs needing more memory (default: half\n"
+        "                             the physical memory)\n"
+        "  -q, --quiet                print errors only\n"
+        "  -h, -?, --help             print this text\n"
+        "\n"
+        "Exit codes: 0 done, 1 bad arguments, 2 input error (unreadable raster, no band,\n"
+        "image outside the terrain, heights beyond the count range), 3 output error\n"
+        "(cannot write, or the output would need more memory than the limit).\n"
+        "All messages go to standard error.\n");
+}
+
+int runCommandLine(QStringList const& arguments, QTextStream& messages) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsCompactedShortOptions);
+    auto valued = [&parser](QStringList const& names, char const* valueName) {
+        parser.addOption(QCommandLineOption(names, QString(), QLatin1String(valueName)));
+    };
+    valued({QStringLiteral("o"), QStringLiteral("output")}, "folder");
+    valued({QStringLiteral("t"), QStringLiteral("texture")}, "image");
+    valued({QStringLiteral("n"), QStringLiteral("texels-per-cell")}, "n");
+    valued({QStringLiteral("e"), QStringLiteral("exaggeration")}, "f");
+    valued({QStringLiteral("u"), QStringLiteral("unit-cm")}, "n");
+    valued({QStringLiteral("b"), QStringLiteral("band")}, "n");
+    valued({QStringLiteral("pixel-size")}, "m");
+    valued({QStringLiteral("vertical-unit")}, "m");
+    valued({QStringLiteral("frame-size")}, "wxh");
+    valued({QStringLiteral("memory-limit")}, "mib");
+    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("q"), QStringLiteral("quiet")}));
+    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("?"), QStringLiteral("help")}));
+
+    auto fail = [&messages](ImportError const& error) {
+        messages << programName << ": " << error.message() << '\n';
+        if (error.code() == ExitCode::BadArguments)
+            messages << "Try \"" << programName << " --help\" for the options.\n";
+        messages.flush();
+        return static_cast<int>(error.code());
+    };
+
+    if (!parser.parse(arguments))
+        return fail(argumentError(parser.errorText()));
+    if (parser.isSet(QStringLiteral("help"))) {
+        messages << usageText();
+        messages.flush();
+        return static_cast<int>(ExitCode::Success);
+    }
+    try {
+        ImportOptions const options = optionsFrom(parser);
+        QString discarded;
+        QTextStream silent(&discarded);
+        bool const quiet = parser.isSet(QStringLiteral("quiet"));
+        runImport(options, quiet ? silent : messages);
+        return static_cast<int>(ExitCode::Success);
+    } catch (ImportError const& error) {
+        return fail(error);
+    } catch (std::bad_alloc const&) {
+        return fail(outputError(QStringLiteral("Out of memory")));
+    }
+}

@@ -1,0 +1,145 @@
+#include "importer.h"
+
+#include "elevation_model.h"
+#include "height_map.h"
+#include "import_error.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QImageWriter>
+#include <QTextStream>
+
+#include <cmath>
+
+namespace {
+
+QString quoted(QString const& name) { return QLatin1Char('"') + name + QLatin1Char('"'); }
+
+void saveImage(QImage const& image, QString const& fileName) {
+    QImageWriter writer(fileName, "png");
+    if (!writer.write(image))
+        throw outputError(QStringLiteral("Cannot write %1: %2").arg(quoted(fileName), writer.errorString()));
+}
+
+void makeFolder(QString const& path) {
+    if (!QDir().mkpath(path) || !QFileInfo(path).isDir())
+        throw outputError(QStringLiteral("Cannot create the folder %1").arg(quoted(path)));
+}
+
+bool positiveFinite(double value) { return value > 0 && std::isfinite(value); }
+
+}  // namespace
+
+void validateOptions(ImportOptions const& options) {
+    if (options.elevationFile.isEmpty())
+        throw argumentError(QStringLiteral("No elevation raster given"));
+    if (options.band < 1)
+        throw argumentError(QStringLiteral("The band number must be 1 or more"));
+    if (!positiveFinite(options.texelsPerCell) || options.texelsPerCell > 1024)
+        throw argumentError(QStringLiteral("The texels per cell must be a number above 0 and at most 1024"));
+    if (!positiveFinite(options.exaggeration))
+        throw argumentError(QStringLiteral("The exaggeration must be a positive number"));
+    if (!positiveFinite(options.unitCm))
+        throw argumentError(QStringLiteral("The count unit must be a positive number of centimetres"));
+    if (options.pixelSizeX && !(positiveFinite(*options.pixelSizeX) && positiveFinite(options.pixelSizeY.value_or(1))))
+        throw argumentError(QStringLiteral("The pixel size must be a positive number of metres"));
+    if (options.metresPerValue && !positiveFinite(*options.metresPerValue))
+        throw argumentError(QStringLiteral("The vertical unit must be a positive number of metres"));
+    if (options.frameWidth < 1 || options.frameHeight < 1 || options.frameWidth > 65536 || options.frameHeight > 65536)
+        throw argumentError(QStringLiteral("The frame size must be between 1x1 and 65536x65536"));
+    if (options.memoryLimit < 0)
+        throw argumentError(QStringLiteral("The memory limit must be positive"));
+}
+
+QString defaultOutputFolder(QString const& elevationFile) {
+    QString name = QFileInfo(elevationFile).completeBaseName();
+    if (name.isEmpty())
+        name = QStringLiteral("terrain");
+    return QDir::current().filePath(name);
+}
+
+ImportResult runImport(ImportOptions const& options, QTextStream& log) {
+    validateOptions(options);
+    qint64 const memoryLimit = options.memoryLimit > 0 ? options.memoryLimit : defaultMemoryLimit();
+    double const unitMetres = options.unitCm / 100.0;
+
+    ElevationReadOptions reading;
+    reading.fileName = options.elevationFile;
+    reading.band = options.band;
+    reading.pixelSizeX = options.pixelSizeX;
+    reading.pixelSizeY = options.pixelSizeY;
+    reading.metresPerValue = options.metresPerValue;
+    reading.memoryLimit = memoryLimit;
+    ElevationModel const model = readElevationModel(reading, log);
+    checkCountRange(model.minimum, model.maximum, unitMetres);
+
+    ImportResult result;
+    result.cellsX = model.width;
+    result.cellsY = model.height;
+    result.cellMetresX = model.cellMetresX;
+    result.cellMetresY = model.cellMetresY;
+    result.filledCells = model.filledCells;
+    result.texture = layoutTexture(model, options.texelsPerCell);
+    checkTextureMemory(result.texture, memoryLimit);
+
+    std::optional<DrapeImage> drape;
+    if (!options.textureImage.isEmpty())
+        drape.emplace(openDrapeImage(options.textureImage, model, result.texture, log));
+
+    // World units per count: metres per count over metres per texel, exaggerated.
+    SceneryLayout& scenery = result.scenery;
+    scenery.cellsX = model.width;
+    scenery.cellsY = model.height;
+    scenery.scaleX = result.texture.scaleX;
+    scenery.scaleY = result.texture.scaleY;
+    scenery.zScale = unitMetres / result.texture.metresPerTexel * options.exaggeration;
+    double const worldPerMetre = options.exaggeration / result.texture.metresPerTexel;
+    scenery.lowest = model.minimum * worldPerMetre;
+    scenery.highest = model.maximum * worldPerMetre;
+    scenery.mean = model.mean * worldPerMetre;
+    scenery.frameWidth = options.frameWidth;
+    scenery.frameHeight = options.frameHeight;
+    result.flight = planFlight(scenery);
+
+    result.outputFolder = options.outputFolder.isEmpty() ? defaultOutputFolder(options.elevationFile)
+                                                         : options.outputFolder;
+    QDir const folder(result.outputFolder);
+    makeFolder(result.outputFolder);
+    makeFolder(folder.filePath(QStringLiteral("frames")));
+    result.heightMapFile = folder.filePath(scenery.heightMapName);
+    result.textureFile = folder.filePath(scenery.textureName);
+    result.sceneryFile = folder.filePath(QStringLiteral("scenery.avs"));
+
+    saveImage(encodeHeightMap(model, unitMetres), result.heightMapFile);
+    QImage const texture = drape ? drapeTexture(*drape, model, result.texture)
+                                 : reliefTexture(model, result.texture, options.exaggeration);
+    saveImage(texture, result.textureFile);
+
+    QFile file(result.sceneryFile);
+    QByteArray const text = sceneryText(scenery, result.flight);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() || !file.flush())
+        throw outputError(QStringLiteral("Cannot write %1: %2").arg(quoted(result.sceneryFile), file.errorString()));
+    file.close();
+
+    log << QStringLiteral("Model: %1 x %2 cells of %3 m x %4 m, heights %5 m .. %6 m\n")
+               .arg(model.width)
+               .arg(model.height)
+               .arg(plainDecimal(model.cellMetresX, 6), plainDecimal(model.cellMetresY, 6))
+               .arg(model.minimum, 0, 'f', 2)
+               .arg(model.maximum, 0, 'f', 2)
+        << QStringLiteral("Wrote %1 (%2 x %3, count unit %4 cm)\n")
+               .arg(result.heightMapFile)
+               .arg(model.width)
+               .arg(model.height)
+               .arg(plainDecimal(options.unitCm))
+        << QStringLiteral("Wrote %1 (%2 x %3 texels of %4 m)\n")
+               .arg(result.textureFile)
+               .arg(result.texture.width)
+               .arg(result.texture.height)
+               .arg(plainDecimal(result.texture.metresPerTexel, 6))
+        << QStringLiteral("Wrote %1; render it from inside %2 with: AVRender -i scenery.avs\n")
+               .arg(result.sceneryFile, result.outputFolder);
+    log.flush();
+    return result;
+}

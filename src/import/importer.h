@@ -1,0 +1,49 @@
+// One import run: elevation raster in, height map, texture and starter
+// scenery out.
+#pragma once
+
+#include "scenery_writer.h"
+#include "texture_builder.h"
+
+#include <QString>
+
+#include <optional>
+
+class QTextStream;
+
+struct ImportOptions {
+    QString elevationFile;
+    QString outputFolder;  // empty: a folder named after the elevation file, in the current folder
+    QString textureImage;  // empty: a relief texture made from the heights
+    int band = 1;
+    double texelsPerCell = 4.0;
+    double exaggeration = 1.0;
+    double unitCm = 1.0;  // height-map count unit
+    std::optional<double> pixelSizeX, pixelSizeY;
+    std::optional<double> metresPerValue;
+    int frameWidth = 640;
+    int frameHeight = 480;
+    qint64 memoryLimit = 0;  // bytes; 0: half the physical memory
+};
+
+struct ImportResult {
+    QString outputFolder;
+    QString heightMapFile, textureFile, sceneryFile;
+    int cellsX = 0, cellsY = 0;
+    double cellMetresX = 0, cellMetresY = 0;
+    TextureLayout texture;
+    SceneryLayout scenery;
+    StraightFlight flight;
+    qsizetype filledCells = 0;
+};
+
+// Checks the options that do not depend on the input; throws ImportError
+// (BadArguments).
+void validateOptions(ImportOptions const& options);
+
+// The default output folder for an elevation file: its name without the
+// last suffix, in the current folder.
+QString defaultOutputFolder(QString const& elevationFile);
+
+// Runs the import; progress and notes go to `log`. Throws ImportError.
+ImportResult runImport(ImportOptions const& options, QTextStream& log);

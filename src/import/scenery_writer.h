@@ -1,0 +1,47 @@
+// The starter scenery file: the height map and texture with their scales,
+// and a straight flight across the terrain.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+struct SceneryLayout {
+    QString heightMapName = QStringLiteral("heightmap.png");
+    QString textureName = QStringLiteral("texture.png");
+    QString framePattern = QStringLiteral("frames/frame%04d");
+    int cellsX = 0;  // height-map size
+    int cellsY = 0;
+    double scaleX = 1.0;  // HDateiSkalaX/Y: world units (texels) per cell
+    double scaleY = 1.0;
+    double zScale = 1.0;  // HDateiSkalaZA/ZE: world units per height count
+    // Terrain heights in world units.
+    double lowest = 0.0, highest = 0.0, mean = 0.0;
+    int frameWidth = 640;
+    int frameHeight = 480;
+};
+
+struct StraightFlight {
+    double startX = 0, startY = 0, endX = 0, endY = 0;
+    double altitude = 0;  // world units, the same at both ends
+    double heading = 0;   // degrees, 0 north (+y), 90 east (+x)
+    double tilt = -20;    // degrees
+    double focalLength = 0;
+    double fog = 0;
+    int gridX = 1, gridY = 1;  // AusAuflX/Y
+};
+
+// The flight: along the middle of the terrain's longer axis at 1.5 times the
+// height range above the highest point (at least 2 % of the terrain's
+// diagonal), looking ahead 20 degrees down; it starts 5 % into the terrain
+// and ends where the view still meets terrain ahead (between 50 % and 95 %).
+// Focal length 0.9 x frame width, fog 0.6 x the terrain's diagonal, one grid
+// cell per 6 x 6 texels.
+StraightFlight planFlight(SceneryLayout const& layout);
+
+// The file's text: "[Param]" first, one key=value line each, numbers in
+// plain decimal, no empty line (the reader stops at the first).
+QByteArray sceneryText(SceneryLayout const& layout, StraightFlight const& flight);
+
+// A number in plain decimal notation (never an exponent) with up to
+// `significant` significant digits and no trailing zeros.
+QString plainDecimal(double value, int significant = 10);

@@ -1,0 +1,360 @@
+#include "texture_builder.h"
+
+#include "elevation_model.h"
+#include "import_error.h"
+
+#include <cpl_conv.h>
+#include <cpl_vsi.h>
+#include <gdal_utils.h>
+#include <ogr_srs_api.h>
+
+#include <QTextStream>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <cmath>
+
+namespace {
+
+constexpr double pi = 3.14159265358979323846;
+constexpr uchar uncoveredGrey = 128;
+
+QString quoted(QString const& name) { return QLatin1Char('"') + name + QLatin1Char('"'); }
+
+struct Box {
+    double minX, minY, maxX, maxY;
+    double area() const { return std::max(0.0, maxX - minX) * std::max(0.0, maxY - minY); }
+};
+
+Box boxOf(std::array<double, 6> const& gt, int width, int height) {
+    double const x0 = gt[0], x1 = gt[0] + gt[1] * width;
+    double const y0 = gt[3], y1 = gt[3] + gt[5] * height;
+    return {std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1)};
+}
+
+Box intersection(Box const& a, Box const& b) {
+    return {std::max(a.minX, b.minX), std::max(a.minY, b.minY), std::min(a.maxX, b.maxX), std::min(a.maxY, b.maxY)};
+}
+
+QString describe(Box const& box) {
+    return QStringLiteral("x %1 .. %2, y %3 .. %4")
+        .arg(box.minX, 0, 'f', 6)
+        .arg(box.maxX, 0, 'f', 6)
+        .arg(box.minY, 0, 'f', 6)
+        .arg(box.maxY, 0, 'f', 6);
+}
+
+struct SpatialReference {
+    OGRSpatialReferenceH handle = nullptr;
+    explicit SpatialReference(QByteArray const& wkt) {
+        if (wkt.isEmpty())
+            return;
+        handle = OSRNewSpatialReference(wkt.constData());
+        if (handle)
+            OSRSetAxisMappingStrategy(handle, OAMS_TRADITIONAL_GIS_ORDER);
+    }
+    ~SpatialReference() {
+        if (handle)
+            OSRDestroySpatialReference(handle);
+    }
+    SpatialReference(SpatialReference const&) = delete;
+    SpatialReference& operator=(SpatialReference const&) = delete;
+};
+
+// The image's extent in the elevation model's coordinates; false when it
+// cannot be transformed.
+bool imageBoxInModelCoordinates(DrapeImage const& image, ElevationModel const& model, Box& box) {
+    int const width = GDALGetRasterXSize(image.source.get());
+    int const height = GDALGetRasterYSize(image.source.get());
+    box = boxOf(image.geoTransform, width, height);
+    if (image.srsWkt.isEmpty() || model.srsWkt.isEmpty())
+        return true;
+    SpatialReference const from(image.srsWkt), to(model.srsWkt);
+    if (!from.handle || !to.handle)
+        return false;
+    if (OSRIsSame(from.handle, to.handle))
+        return true;
+    OGRCoordinateTransformationH const transform = OCTNewCoordinateTransformation(from.handle, to.handle);
+    if (!transform)
+        return false;
+    Box out{};
+    int const ok = OCTTransformBounds(transform, box.minX, box.minY, box.maxX, box.maxY, &out.minX, &out.minY,
+                                      &out.maxX, &out.maxY, 21);
+    OCTDestroyCoordinateTransformation(transform);
+    if (!ok)
+        return false;
+    box = out;
+    return true;
+}
+
+// Reduces the image to three 8-bit bands in a virtual dataset.
+gdal::DatasetPtr threeByteBands(GDALDatasetH source, QString const& fileName) {
+    int const bands = GDALGetRasterCount(source);
+    GDALRasterBandH const first = GDALGetRasterBand(source, 1);
+    gdal::ArgumentList arguments{"-of", "VRT"};
+    if (bands < 3 && GDALGetRasterColorTable(first) != nullptr)
+        arguments << "-b" << "1" << "-expand" << "rgb";
+    else if (bands < 3)
+        arguments << "-b" << "1" << "-b" << "1" << "-b" << "1";
+    else
+        arguments << "-b" << "1" << "-b" << "2" << "-b" << "3";
+    if (GDALGetRasterDataType(first) != GDT_Byte)
+        arguments << "-ot" << "Byte" << "-scale";
+    GDALTranslateOptions* const options = GDALTranslateOptionsNew(arguments.data(), nullptr);
+    int usageError = 0;
+    gdal::DatasetPtr result(GDALTranslate("", source, options, &usageError));
+    GDALTranslateOptionsFree(options);
+    if (!result)
+        throw inputError(QStringLiteral("Cannot convert %1 to an RGB image: %2")
+                             .arg(quoted(fileName), gdal::lastError(QStringLiteral("GDAL failed"))));
+    return result;
+}
+
+QImage newTexture(TextureLayout const& layout) {
+    QImage image(static_cast<int>(layout.width), static_cast<int>(layout.height), QImage::Format_RGB888);
+    if (image.isNull())
+        throw outputError(QStringLiteral("Not enough memory for a texture of %1 x %2 texels")
+                              .arg(layout.width)
+                              .arg(layout.height));
+    image.fill(QColor(uncoveredGrey, uncoveredGrey, uncoveredGrey));
+    return image;
+}
+
+// Warps `source` into `target` (both georeferenced already) with bilinear resampling.
+void warp(GDALDatasetH source, GDALDatasetH target, gdal::ArgumentList extra, QString const& what) {
+    gdal::ArgumentList arguments = extra;
+    arguments << "-r" << "bilinear";
+    GDALWarpAppOptions* const options = GDALWarpAppOptionsNew(arguments.data(), nullptr);
+    int usageError = 0;
+    gdal::clearError();
+    GDALDatasetH const result = GDALWarp(nullptr, target, 1, &source, options, &usageError);
+    GDALWarpAppOptionsFree(options);
+    if (!result)
+        throw inputError(QStringLiteral("Cannot warp %1 onto the terrain: %2")
+                             .arg(what, gdal::lastError(QStringLiteral("GDAL failed"))));
+}
+
+gdal::DatasetPtr wrapTexture(QImage& image) {
+    gdal::DatasetPtr dataset =
+        gdal::wrapBuffer(image.bits(), image.width(), image.height(), image.bytesPerLine(), 3, GDT_Byte);
+    if (!dataset)
+        throw outputError(QStringLiteral("Cannot set up the texture raster: %1").arg(gdal::lastError()));
+    return dataset;
+}
+
+}  // namespace
+
+TextureLayout layoutTexture(ElevationModel const& model, double texelsPerCell) {
+    TextureLayout layout;
+    double const finer = std::min(model.cellMetresX, model.cellMetresY);
+    double const texelMetres = finer / texelsPerCell;
+    double const width = std::max(1.0, std::round(model.width * model.cellMetresX / texelMetres));
+    double const height = std::max(1.0, std::round(model.height * model.cellMetresY / texelMetres));
+    // Sizes beyond what memory holds are refused by checkTextureMemory.
+    layout.width = static_cast<qint64>(std::min(width, 1e18));
+    layout.height = static_cast<qint64>(std::min(height, 1e18));
+    layout.scaleX = width / model.width;
+    layout.scaleY = height / model.height;
+    layout.metresPerTexel =
+        model.cellMetresX <= model.cellMetresY ? model.cellMetresX / layout.scaleX : model.cellMetresY / layout.scaleY;
+    return layout;
+}
+
+void checkTextureMemory(TextureLayout const& layout, qint64 limit) {
+    double const width = double(layout.width), height = double(layout.height);
+    double const bytes = width * height * 4.0;
+    if (bytes > double(limit))
+        throw outputError(QStringLiteral("The texture of %1 x %2 texels would need %3 (width x height x 4 bytes), "
+                                         "more than the limit of %4 (see --memory-limit); use fewer texels per cell")
+                              .arg(qint64(width))
+                              .arg(qint64(height))
+                              .arg(formatBytes(bytes), formatBytes(double(limit))));
+    if (width * 3.0 * 8.0 > double(INT_MAX - 31) || height >= double(INT_MAX))
+        throw outputError(QStringLiteral("The texture of %1 x %2 texels is wider than an image can be; use fewer "
+                                         "texels per cell")
+                              .arg(qint64(width))
+                              .arg(qint64(height)));
+}
+
+std::array<double, 6> textureGeoTransform(std::array<double, 6> const& cells, double cellsX, double cellsY,
+                                          double texelsX, double texelsY) {
+    return {cells[0] + cells[1] / 2, cells[1] * cellsX / texelsX, 0.0,
+            cells[3] - cells[5] / 2, 0.0, cells[5] * cellsY / texelsY};
+}
+
+DrapeImage openDrapeImage(QString const& fileName, ElevationModel const& model, TextureLayout const& layout,
+                          QTextStream& log) {
+    DrapeImage image;
+    image.fileName = fileName;
+    image.source = gdal::openRaster(fileName);
+    if (!image.source)
+        throw inputError(QStringLiteral("Cannot read the texture image %1: %2")
+                             .arg(quoted(fileName), gdal::lastError(QStringLiteral("no such file or not an image"))));
+    if (GDALGetRasterCount(image.source.get()) < 1)
+        throw inputError(QStringLiteral("The texture image %1 contains no raster band").arg(quoted(fileName)));
+
+    double gt[6];
+    image.georeferenced = GDALGetGeoTransform(image.source.get(), gt) == CE_None;
+    if (image.georeferenced)
+        std::copy(gt, gt + 6, image.geoTransform.begin());
+    if (OGRSpatialReferenceH const srs = GDALGetSpatialRef(image.source.get())) {
+        char* wkt = nullptr;
+        if (OSRExportToWkt(srs, &wkt) == OGRERR_NONE && wkt)
+            image.srsWkt = wkt;
+        CPLFree(wkt);
+    }
+
+    image.stretched = !image.georeferenced || !model.georeferenced;
+    if (image.stretched) {
+        log << QStringLiteral("Note: %1 lacks georeferencing; the image is stretched over the whole terrain.\n")
+                   .arg(image.georeferenced ? QStringLiteral("the elevation model") : quoted(fileName));
+    } else {
+        Box const terrain = boxOf(textureGeoTransform(model.geoTransform, model.width, model.height,
+                                                      double(layout.width), double(layout.height)),
+                                  static_cast<int>(layout.width), static_cast<int>(layout.height));
+        Box picture{};
+        if (!imageBoxInModelCoordinates(image, model, picture))
+            throw inputError(QStringLiteral("Cannot transform the texture image %1 into the elevation model's "
+                                            "coordinate system: %2")
+                                 .arg(quoted(fileName), gdal::lastError(QStringLiteral("unknown error"))));
+        double const covered = intersection(terrain, picture).area() / terrain.area();
+        if (!(covered > 0))
+            throw inputError(QStringLiteral("The texture image %1 does not overlap the elevation model: the image "
+                                            "covers %2, the terrain %3 (in the elevation model's coordinates)")
+                                 .arg(quoted(fileName), describe(picture), describe(terrain)));
+        if (covered < 0.999)
+            log << QStringLiteral("Warning: the texture image covers only %1 % of the terrain; the rest stays grey.\n")
+                       .arg(covered * 100.0, 0, 'f', 1);
+    }
+    image.rgb = threeByteBands(image.source.get(), fileName);
+    return image;
+}
+
+QImage drapeTexture(DrapeImage& image, ElevationModel const& model, TextureLayout const& layout) {
+    QImage texture = newTexture(layout);
+    if (image.stretched) {
+        GDALRasterIOExtraArg extra;
+        INIT_RASTERIO_EXTRA_ARG(extra);
+        extra.eResampleAlg = GRIORA_Bilinear;
+        int const width = GDALGetRasterXSize(image.rgb.get()), height = GDALGetRasterYSize(image.rgb.get());
+        if (GDALDatasetRasterIOEx(image.rgb.get(), GF_Read, 0, 0, width, height, texture.bits(), texture.width(),
+                                  texture.height(), GDT_Byte, 3, nullptr, 3, texture.bytesPerLine(), 1,
+                                  &extra) != CE_None)
+            throw inputError(QStringLiteral("Cannot read the texture image %1: %2")
+                                 .arg(quoted(image.fileName), gdal::lastError(QStringLiteral("read error"))));
+        return texture;
+    }
+    gdal::DatasetPtr const target = wrapTexture(texture);
+    std::array<double, 6> gt =
+        textureGeoTransform(model.geoTransform, model.width, model.height, double(layout.width), double(layout.height));
+    GDALSetGeoTransform(target.get(), gt.data());
+    // A side without a coordinate system is taken to share the other's.
+    QByteArray const targetWkt = model.srsWkt.isEmpty() ? image.srsWkt : model.srsWkt;
+    if (!targetWkt.isEmpty())
+        GDALSetProjection(target.get(), targetWkt.constData());
+    gdal::ArgumentList extra;
+    if (image.srsWkt.isEmpty() && !targetWkt.isEmpty())
+        extra << "-s_srs" << targetWkt;
+    warp(image.rgb.get(), target.get(), extra, quoted(image.fileName));
+    return texture;
+}
+
+QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, double exaggeration) {
+    // The heights with one more row in the north and one more column in the
+    // east (copies of the edge), so the texture's half-cell overhang there
+    // has data to interpolate from.
+    int const width = model.width + 1, height = model.height + 1;
+    std::vector<double> padded(static_cast<std::size_t>(width) * height);
+    for (int row = 0; row < height; ++row)
+        for (int column = 0; column < width; ++column)
+            padded[static_cast<std::size_t>(row) * width + column] =
+                model.at(std::min(column, model.width - 1), std::max(row - 1, 0));
+    gdal::DatasetPtr const heights =
+        gdal::wrapBuffer(padded.data(), width, height, qsizetype(width) * 8, 1, GDT_Float64);
+    if (!heights)
+        throw outputError(QStringLiteral("Cannot set up the height raster: %1").arg(gdal::lastError()));
+    // Metric cells, so that the shading's slopes come out right for geographic models too.
+    double metricGt[6] = {0.0, model.cellMetresX, 0.0, 0.0, 0.0, -model.cellMetresY};
+    GDALSetGeoTransform(heights.get(), metricGt);
+
+    auto process = [&](char const* what, char const* colourFile, gdal::ArgumentList arguments) {
+        GDALDEMProcessingOptions* const options = GDALDEMProcessingOptionsNew(arguments.data(), nullptr);
+        int usageError = 0;
+        gdal::clearError();
+        gdal::DatasetPtr result(GDALDEMProcessing("", heights.get(), what, colourFile, options, &usageError));
+        GDALDEMProcessingOptionsFree(options);
+        if (!result)
+            throw outputError(QStringLiteral("GDAL's %1 failed: %2")
+                                  .arg(QLatin1String(what), gdal::lastError(QStringLiteral("unknown error"))));
+        return result;
+    };
+
+    gdal::DatasetPtr const shade =
+        process("hillshade", nullptr,
+                {"-of", "MEM", "-az", QByteArray::number(reliefLightAzimuth), "-alt",
+                 QByteArray::number(reliefLightAltitude, 'g', 10), "-z", QByteArray::number(exaggeration, 'g', 10),
+                 "-compute_edges"});
+
+    // A hypsometric tint from the lowest to the highest cell.
+    struct Stop {
+        double at;
+        int r, g, b;
+    };
+    static constexpr Stop stops[] = {{0.00, 92, 138, 72},  {0.22, 128, 158, 84}, {0.45, 186, 172, 108},
+                                     {0.70, 168, 136, 96}, {1.00, 214, 206, 192}};
+    double const span = std::max(model.maximum - model.minimum, 1e-3);
+    QByteArray table;
+    for (Stop const& stop : stops)
+        table += QByteArray::number(model.minimum + stop.at * span, 'f', 6) + ' ' + QByteArray::number(stop.r) +
+                 ' ' + QByteArray::number(stop.g) + ' ' + QByteArray::number(stop.b) + '\n';
+    static std::atomic<int> serial{0};
+    QByteArray const tableName = "/vsimem/avimport-colours-" + QByteArray::number(++serial) + ".txt";
+    VSILFILE* const file = VSIFOpenL(tableName.constData(), "wb");
+    if (!file)
+        throw outputError(QStringLiteral("Cannot write GDAL's colour table"));
+    VSIFWriteL(table.constData(), 1, static_cast<size_t>(table.size()), file);
+    VSIFCloseL(file);
+    gdal::DatasetPtr colour;
+    try {
+        colour = process("color-relief", tableName.constData(), {"-of", "MEM"});
+    } catch (...) {
+        VSIUnlink(tableName.constData());
+        throw;
+    }
+    VSIUnlink(tableName.constData());
+
+    std::vector<uchar> light(static_cast<std::size_t>(width) * height);
+    std::vector<uchar> rgb(light.size() * 3);
+    if (GDALRasterIO(GDALGetRasterBand(shade.get(), 1), GF_Read, 0, 0, width, height, light.data(), width, height,
+                     GDT_Byte, 0, 0) != CE_None ||
+        GDALDatasetRasterIO(colour.get(), GF_Read, 0, 0, width, height, rgb.data(), width, height, GDT_Byte, 3,
+                            nullptr, 3, width * 3, 1) != CE_None)
+        throw outputError(QStringLiteral("Cannot read GDAL's relief rasters: %1").arg(gdal::lastError()));
+
+    // Shading multiplied in: level ground keeps its tint, slopes facing the
+    // light get brighter, slopes facing away down to half.
+    double const level = std::sin(reliefLightAltitude * pi / 180.0);
+    for (std::size_t i = 0; i < light.size(); ++i) {
+        double const shading = light[i] > 0 ? (light[i] - 1) / 254.0 : level;
+        double const factor = 0.5 + 0.5 * shading / level;
+        for (int k = 0; k < 3; ++k) {
+            double const value = std::round(rgb[i * 3 + k] * factor);
+            rgb[i * 3 + k] = static_cast<uchar>(std::clamp(value, 0.0, 255.0));
+        }
+    }
+
+    gdal::DatasetPtr const source = gdal::wrapBuffer(rgb.data(), width, height, qsizetype(width) * 3, 3, GDT_Byte);
+    if (!source)
+        throw outputError(QStringLiteral("Cannot set up the relief raster: %1").arg(gdal::lastError()));
+    // Both in cell units: the padded raster starts one row north of row 0.
+    double sourceGt[6] = {0.0, 1.0, 0.0, 1.0, 0.0, -1.0};
+    GDALSetGeoTransform(source.get(), sourceGt);
+    QImage texture = newTexture(layout);
+    gdal::DatasetPtr const target = wrapTexture(texture);
+    std::array<double, 6> gt = textureGeoTransform({0.0, 1.0, 0.0, 0.0, 0.0, -1.0}, model.width, model.height,
+                                                   double(layout.width), double(layout.height));
+    GDALSetGeoTransform(target.get(), gt.data());
+    warp(source.get(), target.get(), {}, QStringLiteral("the relief"));
+    return texture;
+}
