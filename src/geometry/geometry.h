@@ -49,7 +49,11 @@ struct C2Vector {
 
 // Row vector times matrix; the whole input is read before the result is
 // written, so `v = v * m` is safe.
-C4Vector operator*(C4Vector const& v, C4Matrix const& m);
+inline C4Vector operator*(C4Vector const& v, C4Matrix const& m) {
+    double const x = v.x, y = v.y, z = v.z, w = v.w;
+    auto column = [&](int c) { return x * m.m[c] + y * m.m[4 + c] + z * m.m[8 + c] + w * m.m[12 + c]; };
+    return {column(0), column(1), column(2), column(3)};
+}
 
 // Component-wise operations over all four components, w included.
 inline C4Vector operator+(C4Vector const& a, C4Vector const& b) {

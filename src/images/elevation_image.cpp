@@ -119,8 +119,10 @@ double ElevationImage::elevation(double x, double y) const {
 
     int const i = static_cast<int>(c);
     int const j = static_cast<int>(r);
-    double const fx = c - std::floor(c);
-    double const fy = r - std::floor(r);
+    // c and r are not negative here, so their floor is the truncated value
+    // (and the library call for floor is avoided).
+    double const fx = c - static_cast<double>(i);
+    double const fy = r - static_cast<double>(j);
 
     double const upperLeft = heightCount(stored(i, j));
     double const upperRight = heightCount(stored(i + 1, j));

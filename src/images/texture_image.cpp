@@ -148,8 +148,9 @@ void TextureImage::GetColor(C4Vector const& p, unsigned int* out) {
     }
     int const i0 = static_cast<int>(bx);
     int const j0 = static_cast<int>(by);
-    double const fx = bx - std::floor(bx);
-    double const fy = by - std::floor(by);
+    // bx and by are not negative here: their floor is the truncated value.
+    double const fx = bx - static_cast<double>(i0);
+    double const fy = by - static_cast<double>(j0);
 
     // Neighbouring screen pixels mostly fall in the same block: read it only
     // when it changes.

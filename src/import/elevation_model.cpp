@@ -18,6 +18,8 @@
 namespace {
 
 constexpr double pi = 3.14159265358979323846;
+// Relaxation passes over filled cells after the outward fill.
+constexpr int smoothingPasses = 16;
 
 QString quoted(QString const& name) { return QLatin1Char('"') + name + QLatin1Char('"'); }
 
@@ -278,6 +280,7 @@ qsizetype fillNodata(std::vector<double>& values, std::vector<unsigned char>& va
         return 0;
     if (known == 0)
         return -1;
+    std::vector<unsigned char> const wasValid(valid);
 
     // Calls f(neighbour index) for the up to eight neighbours of cell i.
     auto forNeighbours = [width, height](qsizetype i, auto&& f) {
@@ -334,6 +337,27 @@ qsizetype fillNodata(std::vector<double>& values, std::vector<unsigned char>& va
                 }
             });
         front.swap(next);
+    }
+
+    // Relax the filled cells towards the mean of all their neighbours, which
+    // smooths the seams the outward passes leave (still within the range).
+    std::vector<qsizetype> filledCells;
+    for (qsizetype i = 0; i < cells; ++i)
+        if (!wasValid[i])
+            filledCells.push_back(i);
+    std::vector<double> relaxed(filledCells.size());
+    for (int pass = 0; pass < smoothingPasses; ++pass) {
+        for (std::size_t k = 0; k < filledCells.size(); ++k) {
+            double sum = 0.0;
+            int count = 0;
+            forNeighbours(filledCells[k], [&](qsizetype n) {
+                sum += values[n];
+                ++count;
+            });
+            relaxed[k] = sum / count;
+        }
+        for (std::size_t k = 0; k < filledCells.size(); ++k)
+            values[filledCells[k]] = relaxed[k];
     }
     return filled;
 }

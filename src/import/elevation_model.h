@@ -61,9 +61,11 @@ constexpr qint64 bytesPerElevationCell = 32;
 
 // Fills every cell whose valid flag is 0: in passes outward from the known
 // cells, each missing cell next to known ones (of the eight around it) gets
-// the mean of those, so a filled value always lies within the range of the
-// known heights around the gap. Returns the number of cells filled, or -1
-// when no cell is valid (nothing can be filled).
+// the mean of those; then a few relaxation passes set each filled cell to
+// the mean of all its neighbours, smoothing the seams. Every step takes
+// means, so a filled value always lies within the range of the known heights
+// around the gap. Returns the number of cells filled, or -1 when no cell is
+// valid (nothing can be filled).
 qsizetype fillNodata(std::vector<double>& values, std::vector<unsigned char>& valid, int width, int height);
 
 // Metres per degree of longitude and latitude at a latitude (degrees) on an

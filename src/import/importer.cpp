@@ -85,7 +85,7 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
 
     std::optional<DrapeImage> drape;
     if (!options.textureImage.isEmpty())
-        drape.emplace(openDrapeImage(options.textureImage, model, result.texture, log));
+        drape.emplace(openDrapeImage(options.textureImage, model, log));
 
     // World units per count: metres per count over metres per texel, exaggerated.
     SceneryLayout& scenery = result.scenery;

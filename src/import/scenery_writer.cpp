@@ -38,13 +38,20 @@ StraightFlight planFlight(SceneryLayout const& layout) {
     double const extentY = layout.cellsY * layout.scaleY;
     double const diagonal = std::hypot(extentX, extentY);
     double const range = layout.highest - layout.lowest;
-    flight.altitude = layout.highest + std::max(1.5 * range, 0.02 * diagonal);
-    flight.tilt = -20.0;
-
-    // Ground distance at which the view's centre meets the mean height.
-    double const lookAhead = (flight.altitude - layout.mean) / std::tan(-flight.tilt * pi / 180.0);
     bool const alongX = extentX >= extentY;
     double const length = alongX ? extentX : extentY;
+    flight.tilt = -20.0;
+    double const slope = std::tan(-flight.tilt * pi / 180.0);
+
+    // High enough to clear the highest point, low enough that the terrain
+    // fills the frames: where possible the view's centre meets the mean
+    // height a third of the terrain's length ahead.
+    double const lowest = layout.highest + std::max(0.25 * range, 0.02 * diagonal);
+    double const highest = layout.highest + std::max(1.5 * range, 0.02 * diagonal);
+    flight.altitude = std::clamp(layout.mean + slope * length / 3, lowest, highest);
+
+    // Ground distance at which the view's centre meets the mean height.
+    double const lookAhead = (flight.altitude - layout.mean) / slope;
     double const start = 0.05 * length;
     double const end = std::clamp(length - lookAhead, 0.5 * length, 0.95 * length);
     if (alongX) {

@@ -30,12 +30,15 @@ struct StraightFlight {
     int gridX = 1, gridY = 1;  // AusAuflX/Y
 };
 
-// The flight: along the middle of the terrain's longer axis at 1.5 times the
-// height range above the highest point (at least 2 % of the terrain's
-// diagonal), looking ahead 20 degrees down; it starts 5 % into the terrain
-// and ends where the view still meets terrain ahead (between 50 % and 95 %).
-// Focal length 0.9 x frame width, fog 0.6 x the terrain's diagonal, one grid
-// cell per 6 x 6 texels.
+// The flight: along the middle of the terrain's longer axis, level, looking
+// ahead 20 degrees down. Its height above the highest point lies between a
+// quarter and one and a half times the height range (at least 2 % of the
+// terrain's diagonal); within that, as low as lets the view's centre meet the
+// mean height a third of the terrain's length ahead, so that terrain rather
+// than background fills the frames. It starts 5 % into the terrain and ends
+// where the view still meets terrain ahead (between 50 % and 95 %). Focal
+// length 0.9 x frame width, fog 0.6 x the terrain's diagonal, one grid cell
+// per 6 x 6 texels.
 StraightFlight planFlight(SceneryLayout const& layout);
 
 // The file's text: "[Param]" first, one key=value line each, numbers in

@@ -183,8 +183,7 @@ std::array<double, 6> textureGeoTransform(std::array<double, 6> const& cells, do
             cells[3] - cells[5] / 2, 0.0, cells[5] * cellsY / texelsY};
 }
 
-DrapeImage openDrapeImage(QString const& fileName, ElevationModel const& model, TextureLayout const& layout,
-                          QTextStream& log) {
+DrapeImage openDrapeImage(QString const& fileName, ElevationModel const& model, QTextStream& log) {
     DrapeImage image;
     image.fileName = fileName;
     image.source = gdal::openRaster(fileName);
@@ -210,9 +209,10 @@ DrapeImage openDrapeImage(QString const& fileName, ElevationModel const& model, 
         log << QStringLiteral("Note: %1 lacks georeferencing; the image is stretched over the whole terrain.\n")
                    .arg(image.georeferenced ? QStringLiteral("the elevation model") : quoted(fileName));
     } else {
-        Box const terrain = boxOf(textureGeoTransform(model.geoTransform, model.width, model.height,
-                                                      double(layout.width), double(layout.height)),
-                                  static_cast<int>(layout.width), static_cast<int>(layout.height));
+        // The part of the terrain that has heights: from the first cell centre to the last.
+        auto const& g = model.geoTransform;
+        Box const terrain = boxOf({g[0] + g[1] / 2, g[1], 0.0, g[3] + g[5] / 2, 0.0, g[5]}, model.width - 1,
+                                  model.height - 1);
         Box picture{};
         if (!imageBoxInModelCoordinates(image, model, picture))
             throw inputError(QStringLiteral("Cannot transform the texture image %1 into the elevation model's "

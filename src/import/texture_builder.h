@@ -57,11 +57,11 @@ struct DrapeImage {
     bool stretched = false;  // placed by stretching over the terrain, not by coordinates
 };
 
-// Opens the image and checks that it overlaps the terrain. Throws
-// ImportError (InputError) when it cannot be read, has no band, or does not
-// overlap the elevation model.
-DrapeImage openDrapeImage(QString const& fileName, ElevationModel const& model, TextureLayout const& layout,
-                          QTextStream& log);
+// Opens the image and checks that it overlaps the part of the terrain that
+// has heights (the rectangle through the outer cell centres); warns when it
+// covers only part of it. Throws ImportError (InputError) when it cannot be
+// read, has no band, or does not overlap the elevation model.
+DrapeImage openDrapeImage(QString const& fileName, ElevationModel const& model, QTextStream& log);
 
 // The draped texture: the image warped (bilinear) onto the texture grid in
 // the elevation model's coordinate system, or stretched over it when either
