@@ -11,7 +11,8 @@
 # in build/fuzz/findings/<target>/ and shown as a hex dump, the full libFuzzer
 # output in build/fuzz/logs/<target>.log.
 #
-# Environment: AVRENDER_FUZZ_BUILD_DIR overrides the build folder.
+# Environment: AVRENDER_FUZZ_BUILD_DIR overrides the build folder;
+# AVRENDER_FUZZ_FLAGS adds libFuzzer flags to every run (e.g. "-max_len=65536").
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-30}
@@ -26,7 +27,11 @@ build=${AVRENDER_FUZZ_BUILD_DIR:-$root/build/fuzz}
 "$root/scripts/install-deps.sh" clang-14 libclang-rt-14-dev llvm-14
 
 cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
-cmake --build "$build" -j "$(nproc)"
+echo "Building the fuzz targets in $build"
+if ! cmake --build "$build" -j "$(nproc)" >"$build/build.log" 2>&1; then
+    cat "$build/build.log" >&2
+    exit 1
+fi
 
 symbolizer=/usr/lib/llvm-14/bin/llvm-symbolizer
 if [[ -x $symbolizer ]]; then
@@ -52,7 +57,7 @@ failed=()
 summary=()
 for entry in "${targets[@]}"; do
     target=${entry%%|*}
-    read -r -a extra <<<"${entry#*|}"
+    read -r -a extra <<<"${entry#*|} ${AVRENDER_FUZZ_FLAGS:-}"
     corpus=$work/corpus/$target
     findings=$build/findings/$target
     log=$build/logs/$target.log

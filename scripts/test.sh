@@ -1,8 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test.
+# Installs what is missing, builds, and runs every test: the unit and
+# end-to-end tests in the release build and again under AddressSanitizer and
+# UndefinedBehaviorSanitizer, and a short run of every fuzz target.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 "$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" release -DAVRENDER_WERROR=ON
+"$root/scripts/build.sh" asan
+
+echo "== Fuzzing every input parser for a short, bounded time"
+"$root/scripts/fuzz.sh" 30
+
+echo "== Tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+ctest --test-dir "$root/build/asan" --output-on-failure --no-tests=error -j "$(nproc)"
+
+echo "== Tests of the release build"
 ctest --test-dir "$root/build/release" --output-on-failure --no-tests=error -j "$(nproc)"

@@ -77,7 +77,9 @@ double metresPerValue(ElevationReadOptions const& options, GDALRasterBandH band,
         return 1.0;
     if (std::optional<double> const factor = metresPerUnitName(unit)) {
         if (*factor != 1.0)
-            log << QStringLiteral("Note: the heights are in \"%1\"; converted to metres (x %2).\n").arg(unit).arg(*factor);
+            log << QStringLiteral("Note: the heights are in \"%1\"; converted to metres (x %2).\n")
+                       .arg(unit)
+                       .arg(*factor);
         return *factor;
     }
     log << QStringLiteral("Warning: unknown height unit \"%1\"; the values are taken as metres "

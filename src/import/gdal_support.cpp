@@ -23,7 +23,8 @@ DatasetPtr openRaster(QString const& fileName) {
     initialise();
     clearError();
     QByteArray const name = fileName.toUtf8();
-    return DatasetPtr(GDALOpenEx(name.constData(), GDAL_OF_RASTER | GDAL_OF_READONLY, nullptr, nullptr, nullptr));
+    unsigned int const flags = GDAL_OF_RASTER | GDAL_OF_READONLY | GDAL_OF_VERBOSE_ERROR;
+    return DatasetPtr(GDALOpenEx(name.constData(), flags, nullptr, nullptr, nullptr));
 }
 
 ArgumentList::ArgumentList(std::initializer_list<QByteArray> items) : items_(items) {}

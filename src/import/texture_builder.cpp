@@ -27,10 +27,16 @@ struct Box {
     double area() const { return std::max(0.0, maxX - minX) * std::max(0.0, maxY - minY); }
 };
 
+// The bounding box of a raster's four corners (rotated rasters included).
 Box boxOf(std::array<double, 6> const& gt, int width, int height) {
-    double const x0 = gt[0], x1 = gt[0] + gt[1] * width;
-    double const y0 = gt[3], y1 = gt[3] + gt[5] * height;
-    return {std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1)};
+    Box box{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
+    for (int const column : {0, width})
+        for (int const row : {0, height}) {
+            double const x = gt[0] + gt[1] * column + gt[2] * row;
+            double const y = gt[3] + gt[4] * column + gt[5] * row;
+            box = {std::min(box.minX, x), std::min(box.minY, y), std::max(box.maxX, x), std::max(box.maxY, y)};
+        }
+    return box;
 }
 
 Box intersection(Box const& a, Box const& b) {
@@ -99,8 +105,23 @@ gdal::DatasetPtr threeByteBands(GDALDatasetH source, QString const& fileName) {
         arguments << "-b" << "1" << "-b" << "1" << "-b" << "1";
     else
         arguments << "-b" << "1" << "-b" << "2" << "-b" << "3";
-    if (GDALGetRasterDataType(first) != GDT_Byte)
-        arguments << "-ot" << "Byte" << "-scale";
+    if (GDALGetRasterDataType(first) != GDT_Byte) {
+        // One range for all bands keeps the colours' balance.
+        double low = HUGE_VAL, high = -HUGE_VAL;
+        for (int band = 1; band <= std::min(bands, 3); ++band) {
+            double range[2] = {0, 0};
+            if (GDALComputeRasterMinMax(GDALGetRasterBand(source, band), TRUE, range) != CE_None)
+                continue;
+            low = std::min(low, range[0]);
+            high = std::max(high, range[1]);
+        }
+        if (!(low <= high))
+            low = 0, high = 255;
+        if (!(high > low))
+            high = low + 1;
+        arguments << "-ot" << "Byte" << "-scale" << QByteArray::number(low, 'g', 17)
+                  << QByteArray::number(high, 'g', 17) << "0" << "255";
+    }
     GDALTranslateOptions* const options = GDALTranslateOptionsNew(arguments.data(), nullptr);
     int usageError = 0;
     gdal::DatasetPtr result(GDALTranslate("", source, options, &usageError));

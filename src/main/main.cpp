@@ -1,5 +1,6 @@
 // AVRender: reads a scenery file and renders its flight into numbered frame files.
 #include "scenery_delegate.h"
+#include "video_encoder.h"
 
 #include <QCoreApplication>
 #include <QImageReader>
@@ -24,7 +25,7 @@ namespace {
 QString const programNameAndVersion = QStringLiteral("AVRender V1.0");
 
 // Values of the long options that have no short form.
-enum LongOnly { FramesOption = 256, SkipExistingOption, ProgressOption };
+enum LongOnly { FramesOption = 256, SkipExistingOption, ProgressOption, VideoOption, FpsOption };
 
 option const long_options[] = {
     {"input-file", 1, nullptr, 'i'},
@@ -35,6 +36,8 @@ option const long_options[] = {
     {"frames", 1, nullptr, FramesOption},
     {"skip-existing", 0, nullptr, SkipExistingOption},
     {"progress", 0, nullptr, ProgressOption},
+    {"video", 1, nullptr, VideoOption},
+    {"fps", 1, nullptr, FpsOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -47,6 +50,8 @@ struct RunSettings {
     bool skipExisting = false;
     bool progress = false;
     bool quiet = false;
+    QString video;
+    int fps = 25;
 };
 
 void Usage(QTextStream& stream) {
@@ -71,7 +76,9 @@ void Usage(QTextStream& stream) {
            << "      --frames         render only frame indices A-B (overrides StartbildNr/EndbildNr)\n"
            << "      --skip-existing  skip frames whose output files all exist (resume a render)\n"
            << "      --progress       show progress even when standard error is not a terminal\n"
-           << "-q    --quiet          show no progress\n";
+           << "-q    --quiet          show no progress\n"
+           << "      --video          also write the frames as a video (.mp4, .webm or .gif)\n"
+           << "      --fps            frames per second of the video (default 25)\n";
 }
 
 // The cores this process may run on.
@@ -187,6 +194,23 @@ int main(int argc, char** argv) {
             case 'q':
                 run.quiet = true;
                 break;
+            case VideoOption:
+                run.video = QString::fromLocal8Bit(optarg);
+                if (VideoEncoder::isSupportedName(run.video))
+                    break;
+                log << QStringLiteral("Error: Invalid video file: %1 (its name must end in .mp4, .webm or .gif).\n")
+                           .arg(run.video);
+                Usage(log);
+                return InvalidOption;
+            case FpsOption:
+                if (auto const fps = parseCount(optarg); fps && *fps <= 240) {
+                    run.fps = *fps;
+                    break;
+                }
+                log << QStringLiteral("Error: Invalid frame rate: %1 (a whole number from 1 to 240).\n")
+                           .arg(QString::fromLatin1(optarg));
+                Usage(log);
+                return InvalidOption;
             default:
                 log << "Invalid option.\n";
                 Usage(log);
@@ -213,6 +237,8 @@ int main(int argc, char** argv) {
     }
     delegate.options.jobs = run.jobs > 0 ? run.jobs : availableCores();
     delegate.options.skipExisting = run.skipExisting;
+    delegate.options.videoFile = run.video;
+    delegate.options.videoFps = run.fps;
     delegate.options.progress = !run.quiet && (run.progress || isatty(STDERR_FILENO));
     if (run.frames) {
         delegate.parameters->firstFrame = run.frames->first;

@@ -21,16 +21,20 @@ void swapCorners(C4Vector* screen, C4Vector* world, C4Vector* normals, int i, in
     std::swap(normals[i], normals[j]);
 }
 
-unsigned int grey(int level) {
-    unsigned int const byte = static_cast<unsigned int>(level) & 0xFFu;
+// The sum of two converted values, wrapping like the machine's addition
+// (both may be INT_MIN when the fog or the shade is not a number).
+unsigned int wrappingSum(int a, int b) { return static_cast<unsigned int>(a) + static_cast<unsigned int>(b); }
+
+unsigned int grey(unsigned int level) {
+    unsigned int const byte = level & 0xFFu;
     return 0xFF000000u | byte << 16 | byte << 8 | byte;
 }
 
 // One channel of a lit texel: trunc(k * s * (1 - f)) + g, kept to its byte.
 unsigned int litChannel(unsigned int texel, int shift, double shade, double clearShare, int fogLevel) {
     double const k = static_cast<double>((texel >> shift) & 0xFFu);
-    int const value = truncateToInt(k * shade * clearShare) + fogLevel;
-    return (static_cast<unsigned int>(value) & 0xFFu) << shift;
+    unsigned int const value = wrappingSum(truncateToInt(k * shade * clearShare), fogLevel);
+    return (value & 0xFFu) << shift;
 }
 
 }  // namespace
@@ -194,13 +198,13 @@ void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int 
     QRgb* const pixels = reinterpret_cast<QRgb*>(frameBits_ + row * frameBytesPerLine_) + first;
     int const fogLevel = terms.fogLevel;
     double const clearShare = terms.clearShare;
-    unsigned int const fogGrey = grey(fogLevel);
+    unsigned int const fogGrey = grey(static_cast<unsigned int>(fogLevel));
     for (int k = 0; k < count; ++k) {
         unsigned int colour;
         if (shade[k] < 0) {
             colour = fogGrey;  // facing away from the light: only the fog shows
         } else if constexpr (lookup == Lookup::Untextured) {
-            colour = grey(truncateToInt(shade[k] * 255 * clearShare) + fogLevel);
+            colour = grey(wrappingSum(truncateToInt(shade[k] * 255 * clearShare), fogLevel));
         } else {
             unsigned int texel;
             if constexpr (lookup == Lookup::Filtered) {

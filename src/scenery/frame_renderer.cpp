@@ -105,7 +105,8 @@ void SceneryDelegate::renderSequentially(long long first, long long last, FrameP
             if (frameLog)
                 frameLog->append(view);
             Scan(texture, p.useBackgroundColor, p.backgroundArgb, p.renderQuality);
-            frameOutput_->write(outputImage(*frameImage), view.number);
+            QImage const output = outputImage(*frameImage);
+            commitFrame(output, encodeFrame(output, view.number));
         }
         progress_->frameDone();
     }
@@ -128,16 +129,19 @@ void SceneryDelegate::renderInParallel(long long first, long long last, FramePla
             FrameView const view = plan(i);
             bool const skip = skipFrame(view.number);
             QList<EncodedFrameFile> files;
+            QImage output;
             if (!skip) {
                 context.render(view, p);
-                files = frameOutput_->encode(outputImage(context.frame), view.number);
+                output = outputImage(context.frame);
+                files = encodeFrame(output, view.number);
             }
             turns.waitFor(i);
             if (!skip) {
                 if (frameLog)
                     frameLog->append(view);
-                frameOutput_->commit(files);
+                commitFrame(output, files);
             }
+            output = QImage();  // the context's frame buffer is unshared again
             progress_->frameDone();
             turns.done(i);
         }
@@ -175,7 +179,8 @@ void SceneryDelegate::renderInBands(long long first, long long last, FramePlan c
                                 frameImage->scanLine(row));
             if (frameLog)
                 frameLog->append(view);
-            frameOutput_->write(outputImage(*frameImage), view.number);
+            QImage const output = outputImage(*frameImage);
+            commitFrame(output, encodeFrame(output, view.number));
         }
         progress_->frameDone();
     }

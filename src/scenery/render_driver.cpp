@@ -3,6 +3,7 @@
 #include "frame_output.h"
 #include "progress_display.h"
 #include "scenery_delegate.h"
+#include "video_encoder.h"
 
 #include <QTextStream>
 
@@ -65,12 +66,18 @@ bool SceneryDelegate::renderFinal() {
     long long const frames = p.firstFrame <= p.lastFrame ? static_cast<long long>(p.lastFrame) - p.firstFrame + 1 : 0;
     progress_ = std::make_unique<ProgressDisplay>(*log, options.progress, frames);
     frameOutput_ = std::make_unique<FrameOutput>(p, *progress_, verbose);
-    bool result = checkFrameNumbers();
+    bool result = checkFrameNumbers() && startVideo();
     if (result)
         result = p.flyStraight ? straightFlight(&texture) : curvedFlight(&texture);
     if (result && frameOutput_->failures() > 0) {
         setRenderError(tr("%1 frame files could not be written").arg(frameOutput_->failures()));
         result = false;
+    }
+    if (result && video_) {
+        QString error;
+        result = video_->finish(error);
+        if (!result)
+            setRenderError(error);
     }
     releaseRenderObjects();
     return result;
@@ -122,7 +129,22 @@ void SceneryDelegate::setRenderError(QString const& message) {
     setErrorString(message);
 }
 
+// The video gets the saved frames: the output size, reduced in double-size mode.
+bool SceneryDelegate::startVideo() {
+    if (options.videoFile.isEmpty())
+        return true;
+    QSize const size = outputImage(*frameImage).size();
+    video_ = std::make_unique<VideoEncoder>();
+    QString error;
+    if (!video_->start(options.videoFile, size.width(), size.height(), options.videoFps, error)) {
+        setRenderError(error);
+        return false;
+    }
+    return true;
+}
+
 void SceneryDelegate::releaseRenderObjects() {
+    video_.reset();
     frameOutput_.reset();
     progress_.reset();
     frameImage.reset();
@@ -152,6 +174,19 @@ QImage SceneryDelegate::outputImage(QImage const& frame) const {
     return frame;
 }
 
+// A frame whose files all exist is not rendered again, unless a video needs it.
 bool SceneryDelegate::skipFrame(int number) const {
-    return options.skipExisting && frameOutput_->allFilesExist(number);
+    return options.skipExisting && !video_ && frameOutput_->allFilesExist(number);
+}
+
+QList<EncodedFrameFile> SceneryDelegate::encodeFrame(QImage const& output, int number) const {
+    if (options.skipExisting && frameOutput_->allFilesExist(number))
+        return {};
+    return frameOutput_->encode(output, number);
+}
+
+void SceneryDelegate::commitFrame(QImage const& output, QList<EncodedFrameFile> const& files) {
+    frameOutput_->commit(files);
+    if (video_)
+        video_->addFrame(output);
 }

@@ -3,6 +3,7 @@
 #include "frame_output.h"
 #include "point_number.h"
 #include "progress_display.h"
+#include "video_encoder.h"
 
 #include <QTextStream>
 

@@ -4,6 +4,7 @@
 
 #include "control_point.h"
 #include "elevation_image.h"
+#include "frame_output.h"
 #include "geometry.h"
 #include "scenery_data.h"
 #include "terrain_scanner.h"
@@ -20,6 +21,7 @@
 
 class FrameOutput;
 class ProgressDisplay;
+class VideoEncoder;
 class QTextStream;
 
 // The view of one rendered frame, as handed to the camera.
@@ -35,6 +37,8 @@ struct RenderOptions {
     int jobs = 1;               // threads rendering frames (or bands of one frame)
     bool skipExisting = false;  // skip frames whose every selected file exists
     bool progress = false;      // show the progress line on the log stream
+    QString videoFile;          // also encode the frames into this video (.mp4, .webm, .gif)
+    int videoFps = 25;
 };
 
 // The view of every frame index of a flight.
@@ -58,6 +62,7 @@ public:
     // Reads the scenery file; true when it opened and every line was understood.
     // On false the reason is in errorString().
     bool open(QString const& fileName);
+    using QFile::open;
 
     // Renders the scenery read by open(); false with the reason in
     // renderErrorString(), which may be empty (the curved flight reports its
@@ -132,6 +137,7 @@ private:
     // Render driver steps.
     bool checkRenderParameters();
     bool checkFrameNumbers();
+    bool startVideo();
     void releaseRenderObjects();
     // Renders and saves frames first ... last of a flight.
     void renderFrames(long long first, long long last, FramePlan const& plan, TextureImage* texture);
@@ -140,10 +146,15 @@ private:
     void renderInBands(long long first, long long last, FramePlan const& plan, TextureImage* texture);
     bool skipFrame(int number) const;
     QImage outputImage(QImage const& frame) const;
+    // Writes the frame's files (unless they all exist and only the video
+    // needs the frame) and hands the frame to the video; in frame order.
+    void commitFrame(QImage const& output, QList<EncodedFrameFile> const& files);
+    QList<EncodedFrameFile> encodeFrame(QImage const& output, int number) const;
 
     void setRenderError(QString const& message);
 
     std::unique_ptr<ProgressDisplay> progress_;
+    std::unique_ptr<VideoEncoder> video_;
     std::unique_ptr<FrameOutput> frameOutput_;
     QString renderError_;
 };

@@ -32,7 +32,8 @@ struct ImportErrors : ::testing::Test {
         fixtures::Failure const failure = fixtures::importFailure(options);
         EXPECT_EQ(failure.code, code) << failure.message.toStdString();
         for (QString const& word : words)
-            EXPECT_TRUE(failure.message.contains(word)) << failure.message.toStdString() << " lacks " << word.toStdString();
+            EXPECT_TRUE(failure.message.contains(word))
+                << failure.message.toStdString() << " lacks " << word.toStdString();
     }
 };
 
@@ -73,7 +74,8 @@ TEST_F(ImportErrors, TextureBeyondTheMemoryLimit) {
     options.texelsPerCell = 1000;
     options.memoryLimit = qint64(64) << 20;
     // 20000 x 10000 texels x 4 bytes.
-    expectFailure(options, 3, {QStringLiteral("20000 x 10000"), QStringLiteral("762.9 MiB"), QStringLiteral("64.0 MiB")});
+    expectFailure(options, 3,
+                  {QStringLiteral("20000 x 10000"), QStringLiteral("762.9 MiB"), QStringLiteral("64.0 MiB")});
     EXPECT_FALSE(QFileInfo::exists(path("out")));
 }
 

@@ -3,6 +3,7 @@
 #include "importer.h"
 #include "raster_fixtures.h"
 #include "scenery_delegate.h"
+#include "scenery_writer.h"
 #include "test_support.h"
 
 #include <QDir>
@@ -31,14 +32,17 @@ double metresPerDegreeLatitude(double latitude) {
     return 111132.954 - 559.822 * std::cos(2 * p) + 1.175 * std::cos(4 * p) - 0.0023 * std::cos(6 * p);
 }
 
-double utmHeight(int column, int row) { return 300.0 + 2.5 * column - 1.7 * row + 40.0 * std::sin(column * row / 50.0); }
+double utmHeight(int column, int row) {
+    return 300.0 + 2.5 * column - 1.7 * row + 40.0 * std::sin(column * row / 50.0);
+}
 
 GeoTransform const utmPlacement{500000.0, 30.0, 0.0, 4000000.0, 0.0, -30.0};
 
 // Every height-map pixel, turned back into metres through the scenery's
 // scales, equals the input height within the count unit.
 void expectHeights(ImportResult const& result, SceneryData const& scenery, fixtures::HeightFunction const& input,
-                   double metresPerTexel, double exaggeration, double unitMetres, std::function<bool(int, int)> skip = {}) {
+                   double metresPerTexel, double exaggeration, double unitMetres,
+                   std::function<bool(int, int)> const& skip = {}) {
     QImage const map(result.heightMapFile);
     ASSERT_EQ(map.width(), result.cellsX);
     ASSERT_EQ(map.height(), result.cellsY);
@@ -48,7 +52,8 @@ void expectHeights(ImportResult const& result, SceneryData const& scenery, fixtu
         for (int column = 0; column < map.width(); ++column) {
             if (skip && skip(column, row))
                 continue;
-            double const metres = fixtures::countAt(map, column, row) * scenery.zScaleStart * metresPerTexel / exaggeration;
+            double const metres =
+                fixtures::countAt(map, column, row) * scenery.zScaleStart * metresPerTexel / exaggeration;
             ASSERT_NEAR(metres, input(column, row), unitMetres) << "cell " << column << ", " << row;
         }
 }
@@ -390,4 +395,13 @@ TEST_F(ImportTest, ReliefTextureFollowsTheHeights) {
     // Low ground is tinted green, the crest lighter and browner.
     EXPECT_GT(qGreen(texture.pixel(2, 60)), qRed(texture.pixel(2, 60)));
     EXPECT_GT(qRed(texture.pixel(82, 60)), qRed(texture.pixel(2, 60)));
+}
+
+TEST(PlainDecimal, NeverUsesAnExponent) {
+    EXPECT_EQ(plainDecimal(4), QStringLiteral("4"));
+    EXPECT_EQ(plainDecimal(0.0013333333333333), QStringLiteral("0.001333333333"));
+    EXPECT_EQ(plainDecimal(0.0000012345), QStringLiteral("0.0000012345"));
+    EXPECT_EQ(plainDecimal(-20), QStringLiteral("-20"));
+    EXPECT_EQ(plainDecimal(123456789012.0), QStringLiteral("123456789012"));
+    EXPECT_EQ(plainDecimal(-0.0), QStringLiteral("0"));
 }

@@ -29,7 +29,9 @@ QByteArray const usageText =
     "      --frames         render only frame indices A-B (overrides StartbildNr/EndbildNr)\n"
     "      --skip-existing  skip frames whose output files all exist (resume a render)\n"
     "      --progress       show progress even when standard error is not a terminal\n"
-    "-q    --quiet          show no progress\n";
+    "-q    --quiet          show no progress\n"
+    "      --video          also write the frames as a video (.mp4, .webm or .gif)\n"
+    "      --fps            frames per second of the video (default 25)\n";
 
 TEST(CommandLine, HelpAndUnknownOptionsPrintUsageAndSucceed) {
     for (QStringList const& arguments :
