@@ -28,16 +28,7 @@ struct RenderContext {
           frame(delegate.renderWidth, delegate.renderHeight, QImage::Format_RGB32) {
         texture.setBackgroundColor(sharedTexture.backgroundColor);
         camera.SetzeTexturDatei(&texture);
-        scanner.camera = &camera;
-        scanner.elevation = &elevation;
-        scanner.frameImage = &frame;
-        scanner.lightDirection = delegate.lightDirection;
-        scanner.renderWidth = delegate.renderWidth;
-        scanner.renderHeight = delegate.renderHeight;
-        scanner.terrainExtentX = delegate.terrainExtentX;
-        scanner.terrainExtentY = delegate.terrainExtentY;
-        scanner.gridResolutionX = delegate.gridResolutionX;
-        scanner.gridResolutionY = delegate.gridResolutionY;
+        delegate.configureScanner(scanner, &camera, &elevation, &frame);
     }
 
     void render(FrameView const& view, SceneryData const& p) {

@@ -152,17 +152,22 @@ void SceneryDelegate::releaseRenderObjects() {
     camera.reset();
 }
 
+void SceneryDelegate::configureScanner(TerrainScanner& target, Transformation* view, ElevationImage* heights,
+                                       TextureImage* frame) const {
+    target.camera = view;
+    target.elevation = heights;
+    target.frameImage = frame;
+    target.lightDirection = lightDirection;
+    target.renderWidth = renderWidth;
+    target.renderHeight = renderHeight;
+    target.terrainExtentX = terrainExtentX;
+    target.terrainExtentY = terrainExtentY;
+    target.gridResolutionX = gridResolutionX;
+    target.gridResolutionY = gridResolutionY;
+}
+
 void SceneryDelegate::Scan(TextureImage* texture, bool useBackground, unsigned int background, int exactMode) {
-    scanner.camera = camera.get();
-    scanner.elevation = elevation.get();
-    scanner.frameImage = frameImage.get();
-    scanner.lightDirection = lightDirection;
-    scanner.renderWidth = renderWidth;
-    scanner.renderHeight = renderHeight;
-    scanner.terrainExtentX = terrainExtentX;
-    scanner.terrainExtentY = terrainExtentY;
-    scanner.gridResolutionX = gridResolutionX;
-    scanner.gridResolutionY = gridResolutionY;
+    configureScanner(scanner, camera.get(), elevation.get(), frameImage.get());
     scanner.fogDistance = fogDistance;
     scanner.Scan(texture, useBackground, background, exactMode);
 }

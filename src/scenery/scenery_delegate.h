@@ -95,6 +95,11 @@ public:
     bool straightFlight(TextureImage* texture);
     bool curvedFlight(TextureImage* texture);
 
+    // Points a scanner at a camera, a height map and a frame buffer, with
+    // the run's sizes, grid and light.
+    void configureScanner(TerrainScanner& target, Transformation* view, ElevationImage* heights,
+                          TextureImage* frame) const;
+
     // Draws the terrain of the current view into frameImage.
     void Scan(TextureImage* texture, bool useBackground, unsigned int background, int exactMode);
 

@@ -17,17 +17,6 @@ QByteArray const flight =
     "AusgabePNG=1\nAusgabeTGA=1\nAusDateiname=out/f%03d\nBildanzahl=7\nStartbildNr=0\nEndbildNr=6\n"
     "Traegheit=0.5\nRichtungA=10\nRichtungE=70\nGenauRechnen=1\nNebelA=80\nNebelE=120\n";
 
-// File name -> contents hash of a folder.
-QMap<QString, QByteArray> contents(QString const& folder) {
-    QMap<QString, QByteArray> result;
-    for (QString const& name : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
-        QFile file(folder + QLatin1Char('/') + name);
-        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-        result.insert(name, QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256));
-    }
-    return result;
-}
-
 struct Render {
     SceneFiles files;
     Render(QByteArray const& lines = flight) {
@@ -39,7 +28,7 @@ struct Render {
         EXPECT_EQ(result.exitCode, 0) << result.standardError.toStdString();
         return result;
     }
-    QMap<QString, QByteArray> output() const { return contents(files.path("out")); }
+    QMap<QString, QByteArray> output() const { return testsupport::folderContents(files.path("out")); }
 };
 
 TEST(ParallelRender, AnyThreadCountWritesTheSameFilesInOrder) {

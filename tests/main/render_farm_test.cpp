@@ -14,16 +14,6 @@ QByteArray const flight =
 
 QString const program = QString::fromUtf8(AVRENDER_EXE);
 
-QMap<QString, QByteArray> contents(QString const& folder) {
-    QMap<QString, QByteArray> result;
-    for (QString const& name : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
-        QFile file(folder + QLatin1Char('/') + name);
-        EXPECT_TRUE(file.open(QIODevice::ReadOnly));
-        result.insert(name, QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256));
-    }
-    return result;
-}
-
 // Runs a command in the folder; returns its exit code.
 int run(QString const& folder, QString const& command, QStringList const& arguments,
         QProcessEnvironment const& environment = QProcessEnvironment::systemEnvironment()) {
@@ -44,7 +34,7 @@ struct Folder {
         QDir(files.dir->path()).mkdir("out");
     }
     QString path() const { return files.dir->path(); }
-    QMap<QString, QByteArray> output() const { return contents(files.path("out")); }
+    QMap<QString, QByteArray> output() const { return testsupport::folderContents(files.path("out")); }
 };
 
 TEST(RenderFarm, GnuParallelSplitEqualsWholeRender) {

@@ -1,5 +1,6 @@
 #include "test_support.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -23,6 +24,16 @@ void writeFile(QString const& path, QByteArray const& bytes) {
     QFile file(path);
     ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate)) << path.toStdString();
     ASSERT_EQ(file.write(bytes), bytes.size());
+}
+
+QMap<QString, QByteArray> folderContents(QString const& folder) {
+    QMap<QString, QByteArray> result;
+    for (QString const& name : QDir(folder).entryList(QDir::Files | QDir::Hidden)) {
+        QFile file(folder + QLatin1Char('/') + name);
+        EXPECT_TRUE(file.open(QIODevice::ReadOnly)) << name.toStdString();
+        result.insert(name, QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256));
+    }
+    return result;
 }
 
 void setSetting(QString const& key, QString const& value) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -22,6 +23,9 @@ std::unique_ptr<QTemporaryDir> makeTempDir();
 
 // Writes bytes to a file, creating it; fails the current test on error.
 void writeFile(QString const& path, QByteArray const& bytes);
+
+// File name -> SHA-256 of the contents, for every file of a folder.
+QMap<QString, QByteArray> folderContents(QString const& folder);
 
 // Writes the "Settings/<key>" value into the (test-local) settings store, or
 // removes it when value is empty.
