@@ -62,8 +62,9 @@ ScreenTrigon::ScreenTrigon(TextureImage* target_, TextureImage* texture_, int cl
     clipRight = std::min(clipRight, target->width() - 1);
     clipBottom = std::min(clipBottom, target->height() - 1);
     std::size_t const columns = static_cast<std::size_t>(std::max(clipRight - clipLeft + 1, 0));
-    for (std::vector<double>* v : {&span_.normalX, &span_.normalY, &span_.normalZ, &span_.shade, &span_.hitX,
-                                   &span_.hitY, &span_.denominator})
+    for (std::vector<double>* v :
+         {&span_.normalX, &span_.normalY, &span_.normalZ, &span_.shade, &span_.hitX, &span_.hitY, &span_.denominator,
+          &span_.leftX, &span_.leftY, &span_.leftDenominator, &span_.rightX, &span_.rightY, &span_.rightDenominator})
         v->resize(columns);
 }
 
@@ -192,8 +193,14 @@ void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int 
         double const s = -(nx[k] * lx + ny[k] * ly + nz[k] * lz + nw * lw) / length;
         shade[k] = length == 0 ? 0.0 : s;
     }
-    if constexpr (lookup == Lookup::Nearest)
+    if constexpr (lookup != Lookup::Untextured)
         camera->HitSpan(row, first, count, span_.hitX.data(), span_.hitY.data(), span_.denominator.data());
+    if constexpr (lookup == Lookup::Filtered) {
+        camera->HitSpan(row, first, count, span_.leftX.data(), span_.leftY.data(), span_.leftDenominator.data(), -0.25,
+                        -0.25);
+        camera->HitSpan(row, first, count, span_.rightX.data(), span_.rightY.data(), span_.rightDenominator.data(),
+                        0.25, -0.25);
+    }
 
     QRgb* const pixels = reinterpret_cast<QRgb*>(frameBits_ + row * frameBytesPerLine_) + first;
     int const fogLevel = terms.fogLevel;
@@ -208,7 +215,10 @@ void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int 
         } else {
             unsigned int texel;
             if constexpr (lookup == Lookup::Filtered) {
-                camera->FarbeImDreieck1(first + k, row, &texel);
+                camera->FilteredTexel(C2Vector{span_.hitX[k], span_.hitY[k]}, C2Vector{span_.leftX[k], span_.leftY[k]},
+                                      C2Vector{span_.rightX[k], span_.rightY[k]},
+                                      span_.denominator[k] == 0 || span_.leftDenominator[k] == 0,
+                                      span_.rightDenominator[k] == 0, &texel);
             } else if (span_.denominator[k] == 0) {
                 texel = texture->backgroundColor;  // ray parallel to the plane
             } else {

@@ -61,5 +61,7 @@ private:
     // passes so that the arithmetic runs on packed registers.
     struct SpanScratch {
         std::vector<double> normalX, normalY, normalZ, shade, hitX, hitY, denominator;
+        // The filtered lookup's rays a quarter pixel up-left and up-right.
+        std::vector<double> leftX, leftY, leftDenominator, rightX, rightY, rightDenominator;
     } span_;
 };

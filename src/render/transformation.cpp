@@ -173,8 +173,17 @@ void Transformation::SetzeDreiecksEckpunkte(C4Vector& a, C4Vector& b, C4Vector& 
 
 void Transformation::FarbeImDreieck1(int column, int row, unsigned int* colour) {
     C2Vector p0, p1, p2;
+    bool const parallel = !hitPoint(column, row, p0) || !hitPoint(column - 0.25, row - 0.25, p1);
+    // The third ray is cast only when the texture turns out to be minified.
+    bool const magnified = std::fabs(p1.x - p0.x) < 1 && std::fabs(p1.y - p0.y) < 1;
+    bool const p2Parallel = !parallel && !magnified && !hitPoint(column + 0.25, row - 0.25, p2);
+    FilteredTexel(p0, p1, p2, parallel, p2Parallel, colour);
+}
+
+void Transformation::FilteredTexel(C2Vector const& p0, C2Vector const& p1, C2Vector const& p2, bool p0p1Parallel,
+                                   bool p2Parallel, unsigned int* colour) {
     // A ray parallel to the plane has no texture point: the pixel shows the background.
-    if (!hitPoint(column, row, p0) || !hitPoint(column - 0.25, row - 0.25, p1)) {
+    if (p0p1Parallel) {
         *colour = texture->backgroundColor;
         return;
     }
@@ -187,7 +196,7 @@ void Transformation::FarbeImDreieck1(int column, int row, unsigned int* colour) 
         texture->GetColor(samplePoints[0], colour);
         return;
     }
-    if (!hitPoint(column + 0.25, row - 0.25, p2)) {
+    if (p2Parallel) {
         *colour = texture->backgroundColor;
         return;
     }
@@ -203,8 +212,10 @@ void Transformation::FarbeImDreieck1(int column, int row, unsigned int* colour) 
 }
 
 void Transformation::HitSpan(int row, int first, int count, double* __restrict hitX, double* __restrict hitY,
-                             double* __restrict denominators) const {
-    double const c = -static_cast<double>(row) - principalY;
+                             double* __restrict denominators, double columnOffset, double rowOffset) const {
+    // (row + rowOffset) is the fractional row exactly as a single ray forms
+    // it; adding an offset of 0 changes no value.
+    double const c = -(static_cast<double>(row) + rowOffset) - principalY;
     double const cb = cosBank, sb = sinBank;
     double const sx = viewVector.x, sy = viewVector.y, sz = viewVector.z;
     double const rx = rightVector.x, ry = rightVector.y, rz = rightVector.z;
@@ -216,7 +227,7 @@ void Transformation::HitSpan(int row, int first, int count, double* __restrict h
     double const px = principalX;
     for (int k = 0; k < count; ++k) {
         // The ray of the pixel, then Cramer's rule with the ray in column 0.
-        double const a = static_cast<double>(first + k) - px;
+        double const a = (static_cast<double>(first + k) + columnOffset) - px;
         double const u = cb * a + sb * c;
         double const v = cb * c - sb * a;
         double const dx = sx + u * rx + v * ux;

@@ -62,7 +62,17 @@ public:
     // compiler can use packed arithmetic (each value is computed exactly as
     // for a single pixel). A zero in `denominators` marks a ray parallel to
     // the plane.
-    void HitSpan(int row, int first, int count, double* hitX, double* hitY, double* denominators) const;
+    // The offsets shift every ray by a fraction of a pixel, as the filtered
+    // lookup's extra rays are.
+    void HitSpan(int row, int first, int count, double* hitX, double* hitY, double* denominators,
+                 double columnOffset = 0.0, double rowOffset = 0.0) const;
+
+    // The filtered colour from the meeting points of a pixel's centre ray
+    // (p0), of the ray a quarter pixel up-left (p1) and up-right (p2);
+    // `parallel` says whether any of the rays that are needed runs parallel
+    // to the plane. p2 is used only when the texture is minified.
+    void FilteredTexel(C2Vector const& p0, C2Vector const& p1, C2Vector const& p2, bool p0p1Parallel,
+                       bool p2Parallel, unsigned int* colour);
 
     QWidget* parentWidget;
     C4Vector observer;
