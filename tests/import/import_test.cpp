@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QImage>
+#include <QProcess>
 #include <QTextStream>
 
 #include <gtest/gtest.h>
@@ -404,4 +405,30 @@ TEST(PlainDecimal, NeverUsesAnExponent) {
     EXPECT_EQ(plainDecimal(-20), QStringLiteral("-20"));
     EXPECT_EQ(plainDecimal(123456789012.0), QStringLiteral("123456789012"));
     EXPECT_EQ(plainDecimal(-0.0), QStringLiteral("0"));
+}
+
+// The whole path a user takes: AVImport, then AVRender on the scenery it
+// wrote, with a video; ffprobe confirms frame count, size and codec.
+TEST_F(ImportTest, ImportRenderVideoEndToEnd) {
+    fixtures::writeRaster(path("valley.tif"), 40, 30, utmHeight, utmPlacement, 32617);
+    auto const imported = fixtures::runAVImport({path("valley.tif"), "-o", path("valley"), "--frame-size", "160x120"});
+    ASSERT_EQ(imported.exitCode, 0) << imported.standardError.toStdString();
+
+    QProcess render;
+    render.setWorkingDirectory(path("valley"));
+    render.start(QString::fromUtf8(AVRENDER_EXE), {"-q", "-i", "scenery.avs", "--video", "valley.mp4", "--fps", "12"});
+    ASSERT_TRUE(render.waitForFinished(300000));
+    ASSERT_EQ(render.exitCode(), 0) << render.readAllStandardError().toStdString();
+    EXPECT_EQ(QDir(path("valley/frames")).entryList(QDir::Files).size(), 48);
+
+    QProcess probe;
+    probe.start("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                            "stream=codec_name,width,height,nb_read_frames", "-of", "default=nw=1",
+                            path("valley/valley.mp4")});
+    ASSERT_TRUE(probe.waitForFinished(60000));
+    QString const info = QString::fromUtf8(probe.readAllStandardOutput());
+    EXPECT_TRUE(info.contains("codec_name=h264")) << info.toStdString();
+    EXPECT_TRUE(info.contains("width=160")) << info.toStdString();
+    EXPECT_TRUE(info.contains("height=120")) << info.toStdString();
+    EXPECT_TRUE(info.contains("nb_read_frames=48")) << info.toStdString();
 }
