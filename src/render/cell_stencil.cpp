@@ -35,6 +35,7 @@ void TerrainScanner::AllesBerechnen() {
     }
     for (C4Vector& point : cellStencil)
         elevation->Z(point);
+    std::fill(std::begin(stencilProjection), std::end(stencilProjection), Projection::Unknown);
     cornerNormal(3, 4, 7, 2, 0, cornerNormals[0]);
     AllesBerechnen1();
 }
@@ -48,6 +49,8 @@ void TerrainScanner::AllesBerechnen1() {
 
 void TerrainScanner::TeilPlusBerechnen() {
     std::copy(std::begin(cellStencil) + 1, std::end(cellStencil), std::begin(cellStencil));
+    std::copy(std::begin(stencilScreen) + 1, std::end(stencilScreen), std::begin(stencilScreen));
+    std::copy(std::begin(stencilProjection) + 1, std::end(stencilProjection), std::begin(stencilProjection));
     double const x = cellX, y = cellY, cx = cellSizeX, cy = cellSizeY;
     cellStencil[1].x = x + cx;
     cellStencil[1].y = y - cy;
@@ -57,8 +60,10 @@ void TerrainScanner::TeilPlusBerechnen() {
     cellStencil[9].y = y + cy;
     cellStencil[11].x = x + cx;
     cellStencil[11].y = y + 2 * cy;
-    for (int k : {1, 5, 9, 11})
+    for (int k : {1, 5, 9, 11}) {
         elevation->Z(cellStencil[k]);
+        stencilProjection[k] = Projection::Unknown;
+    }
     cornerNormals[0] = cornerNormals[1];
     cornerNormals[2] = cornerNormals[3];
     cornerNormal(4, 5, 8, 3, 1, cornerNormals[1]);
@@ -67,6 +72,8 @@ void TerrainScanner::TeilPlusBerechnen() {
 
 void TerrainScanner::TeilMinusBerechnen() {
     std::copy_backward(std::begin(cellStencil), std::end(cellStencil) - 1, std::end(cellStencil));
+    std::copy_backward(std::begin(stencilScreen), std::end(stencilScreen) - 1, std::end(stencilScreen));
+    std::copy_backward(std::begin(stencilProjection), std::end(stencilProjection) - 1, std::end(stencilProjection));
     double const x = cellX, y = cellY, cx = cellSizeX, cy = cellSizeY;
     cellStencil[0].x = x;
     cellStencil[0].y = y - cy;
@@ -76,8 +83,10 @@ void TerrainScanner::TeilMinusBerechnen() {
     cellStencil[6].y = y + cy;
     cellStencil[10].x = x;
     cellStencil[10].y = y + 2 * cy;
-    for (int k : {0, 2, 6, 10})
+    for (int k : {0, 2, 6, 10}) {
         elevation->Z(cellStencil[k]);
+        stencilProjection[k] = Projection::Unknown;
+    }
     cornerNormals[1] = cornerNormals[0];
     cornerNormals[3] = cornerNormals[2];
     cornerNormal(3, 4, 7, 2, 0, cornerNormals[0]);

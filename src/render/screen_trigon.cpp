@@ -82,6 +82,13 @@ void ScreenTrigon::Rechnen(C4Vector* screen, C4Vector* world, C4Vector* normals,
     double const x1 = screen[1].x, y1 = screen[1].y;
     double const x2 = screen[2].x, y2 = screen[2].y;
 
+    // A triangle wholly outside the clip rectangle writes nothing: its rows
+    // lie between the top and bottom corner, and its edge positions between
+    // the corners' columns (up to rounding far below a pixel).
+    double const leftmost = std::min({x0, x1, x2}), rightmost = std::max({x0, x1, x2});
+    if (y2 < clipTop || y0 > clipBottom || rightmost < clipLeft - 1.0 || leftmost > clipRight + 1.0)
+        return;
+
     // The pixel normal is affine in screen space through the corner normals.
     TriangleTerms terms;
     double const area = x0 * y1 + x1 * y2 + x2 * y0 - x2 * y1 - x0 * y2 - x1 * y0;
@@ -144,6 +151,8 @@ void ScreenTrigon::Rechnen(C4Vector* screen, C4Vector* world, C4Vector* normals,
 }
 
 void ScreenTrigon::drawRow(TriangleTerms const& terms, int row, double left, double right) {
+    if (row < clipTop || row > clipBottom)
+        return;
     int const first = std::max(truncateToInt(left), clipLeft);
     C4Vector normal = terms.averageNormal;
     if (terms.affineNormal) {
@@ -152,8 +161,6 @@ void ScreenTrigon::drawRow(TriangleTerms const& terms, int row, double left, dou
                           terms.a[1] * column + terms.b[1] * r + terms.c[1],
                           terms.a[2] * column + terms.b[2] * r + terms.c[2], 1.0);
     }
-    if (row < clipTop || row > clipBottom)
-        return;
     int const last = std::min(truncateToInt(right), clipRight);
     if (last < first)
         return;

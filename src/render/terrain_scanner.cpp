@@ -75,8 +75,20 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
 // ---------------------------------------------------------------------------
 // Visiting cells
 
-void TerrainScanner::drawTriangle(int a, int b, int c) {
-    // Stencil indices of the corners and the matching normal slots.
+// The projection of stencil point `point`, computed once per point.
+bool TerrainScanner::project(int point, C4Vector& screen) {
+    if (stencilProjection[point] == Projection::Unknown)
+        stencilProjection[point] = camera->ProjectCorner(cellStencil[point], stencilScreen[point])
+                                       ? Projection::OnScreen
+                                       : Projection::Dropped;
+    screen = stencilScreen[point];
+    return stencilProjection[point] == Projection::OnScreen;
+}
+
+// Hands the triangle of stencil points a, b, c to the rasteriser, exactly as
+// Transformation::ZeichneEinDreieck would, with the corners' projections
+// taken from the stencil.
+void TerrainScanner::drawTriangle(int a, int b, int c, double fog) {
     auto normalOf = [this](int point) -> C4Vector const& {
         switch (point) {
             case 3: return cornerNormals[0];
@@ -85,12 +97,18 @@ void TerrainScanner::drawTriangle(int a, int b, int c) {
             default: return cornerNormals[3];
         }
     };
-    triangleCorners[0] = cellStencil[a];
-    triangleCorners[1] = cellStencil[b];
-    triangleCorners[2] = cellStencil[c];
-    triangleNormals[0] = normalOf(a);
-    triangleNormals[1] = normalOf(b);
-    triangleNormals[2] = normalOf(c);
+    int const points[3] = {a, b, c};
+    for (int k = 0; k < 3; ++k) {
+        triangleCorners[k] = cellStencil[points[k]];
+        triangleNormals[k] = normalOf(points[k]);
+    }
+    if (!camera->FacesAwayFromEye(triangleCorners))
+        return;
+    C4Vector* const screen = camera->screenVertices;
+    for (int k = 0; k < 3; ++k)
+        if (!project(points[k], screen[k]))
+            return;
+    rasteriser->Rechnen(screen, triangleCorners, triangleNormals, fog);
 }
 
 void TerrainScanner::visitCell(Step step, Order order) {
@@ -114,10 +132,9 @@ void TerrainScanner::visitCell(Step step, Order order) {
     bool const aFirst = order == Order::AThenB;
     for (int k = 0; k < 2; ++k) {
         if ((k == 0) == aFirst)
-            drawTriangle(3, 7, 8);
+            drawTriangle(3, 7, 8, fog);
         else
-            drawTriangle(3, 8, 4);
-        camera->ZeichneEinDreieck(triangleCorners, triangleNormals, fog, rasteriser.get());
+            drawTriangle(3, 8, 4, fog);
     }
 }
 

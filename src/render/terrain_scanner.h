@@ -82,6 +82,12 @@ public:
     std::unique_ptr<ScreenTrigon> rasteriser;
     C4Vector triangleCorners[3];
     C4Vector triangleNormals[3];
+    // Screen positions of the stencil points, kept along with them: a grid
+    // point is shared by up to six triangles, and its projection depends on
+    // the point alone.
+    enum class Projection : unsigned char { Unknown, OnScreen, Dropped };
+    C4Vector stencilScreen[12];
+    Projection stencilProjection[12] = {};
 
     // Number of cells visited and drawn in the last Scan (for tests and tuning).
     long long cellsVisited = 0;
@@ -96,7 +102,8 @@ private:
 
     void clearFrame(bool useBackground, unsigned int background);
     void visitCell(Step step, Order order);
-    void drawTriangle(int a, int b, int c);
+    void drawTriangle(int a, int b, int c, double fog);
+    bool project(int point, C4Vector& screen);
     void walkRow(double from, double to, bool ascending, Step step, Order order);
     bool quadrantEmpty(int quadrant) const;
     void cornerNormal(int centre, int right, int up, int left, int down, C4Vector& normal) const;

@@ -131,31 +131,39 @@ double Transformation::PunktImDreieck(int column, int row, C4Vector* corners, C4
 }
 
 void Transformation::ZeichneEinDreieck(C4Vector* corners, C4Vector* normals, double fog, ScreenTrigon* trigon) {
+    if (!FacesAwayFromEye(corners))
+        return;
+    for (int k = 0; k < 3; ++k)
+        if (!ProjectCorner(corners[k], screenVertices[k]))
+            return;
+    trigon->Rechnen(screenVertices, corners, normals, fog);
+}
+
+// Only triangles whose normal points away from the eye are drawn; the terrain
+// is handed over with its triangles wound so that these are the ones seen
+// from above.
+bool Transformation::FacesAwayFromEye(C4Vector const* corners) {
     C4Vector const& a = corners[0];
     C4Vector const& b = corners[1];
     C4Vector const& c = corners[2];
-
-    // Back-face test: only triangles whose normal points away from the eye are drawn.
     centroidOffset = C4Vector((a.x + b.x + c.x) / 3 - observer.x, (a.y + b.y + c.y) / 3 - observer.y,
                               (a.z + b.z + c.z) / 3 - observer.z, (a.w + b.w + c.w) / 3 - observer.w);
     faceNormal = cross3(b - a, c - a, 1.0);
-    if (!(dot4(centroidOffset, faceNormal) > 0))
-        return;
+    return dot4(centroidOffset, faceNormal) > 0;
+}
 
-    // Projection; a corner at or behind the eye plane, or far off screen, drops the triangle.
-    for (int k = 0; k < 3; ++k) {
-        C4Vector p = corners[k] * viewMatrix;
-        if (!(p.w > 0))
-            return;
-        p.x = p.x / p.w;
-        p.y = -p.y / p.w;
-        if (!(p.x >= -16384 && p.x <= 16384 && p.y >= -16384 && p.y <= 16384))
-            return;
-        p.x = std::trunc(p.x);
-        p.y = std::trunc(p.y);
-        screenVertices[k] = p;
-    }
-    trigon->Rechnen(screenVertices, corners, normals, fog);
+bool Transformation::ProjectCorner(C4Vector const& corner, C4Vector& screen) const {
+    C4Vector p = corner * viewMatrix;
+    if (!(p.w > 0))
+        return false;  // at or behind the eye plane
+    p.x = p.x / p.w;
+    p.y = -p.y / p.w;
+    if (!(p.x >= -16384 && p.x <= 16384 && p.y >= -16384 && p.y <= 16384))
+        return false;  // far off screen
+    p.x = std::trunc(p.x);
+    p.y = std::trunc(p.y);
+    screen = p;
+    return true;
 }
 
 void Transformation::SetzeDreiecksEckpunkte(C4Vector* corners) {

@@ -41,6 +41,12 @@ public:
 
     // Culls, projects and rasterises one terrain triangle.
     void ZeichneEinDreieck(C4Vector* corners, C4Vector* normals, double fog, ScreenTrigon* trigon);
+    // Its two steps: the back-face test (true: the triangle is drawn), and
+    // the projection of one corner to a whole-number column and row (false:
+    // the corner is at or behind the eye plane or beyond +-16384, and the
+    // triangle is dropped).
+    bool FacesAwayFromEye(C4Vector const* corners);
+    bool ProjectCorner(C4Vector const& corner, C4Vector& screen) const;
 
     // Prepares the plane of the triangle whose pixels are coloured next.
     void SetzeDreiecksEckpunkte(C4Vector* corners);
