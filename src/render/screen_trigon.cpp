@@ -173,9 +173,45 @@ void ScreenTrigon::drawRow(TriangleTerms const& terms, int row, double left, dou
         drawSpan<Lookup::Nearest>(terms, row, first, last, normal);
 }
 
+// One pixel of the nearest-texel lookup, all steps in one go: for the many
+// spans of one or two pixels that small triangles give.
+unsigned int ScreenTrigon::nearestPixel(TriangleTerms const& terms, int column, int row, C4Vector const& normal) const {
+    double const length = std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
+    double const s = -(normal.x * lightDirection.x + normal.y * lightDirection.y + normal.z * lightDirection.z +
+                       normal.w * lightDirection.w) /
+                     length;
+    double const shade = length == 0 ? 0.0 : s;
+    if (shade < 0)
+        return grey(static_cast<unsigned int>(terms.fogLevel));
+    double hitX, hitY;
+    unsigned int texel;
+    if (camera->HitPixel(column, row, hitX, hitY) == 0)
+        texel = texture->backgroundColor;
+    else
+        texture->GetColorAt(hitX, hitY, &texel);
+    return 0xFF000000u | litChannel(texel, 16, shade, terms.clearShare, terms.fogLevel) |
+           litChannel(texel, 8, shade, terms.clearShare, terms.fogLevel) |
+           litChannel(texel, 0, shade, terms.clearShare, terms.fogLevel);
+}
+
 template <ScreenTrigon::Lookup lookup>
 void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int last, C4Vector normal) {
     int const count = last - first + 1;
+    if constexpr (lookup == Lookup::Nearest) {
+        if (count <= 2) {
+            QRgb* const pixels = reinterpret_cast<QRgb*>(frameBits_ + row * frameBytesPerLine_);
+            pixels[first] = nearestPixel(terms, first, row, normal);
+            if (count == 2) {
+                if (terms.affineNormal) {
+                    normal.x += terms.a[0];
+                    normal.y += terms.a[1];
+                    normal.z += terms.a[2];
+                }
+                pixels[last] = nearestPixel(terms, last, row, normal);
+            }
+            return;
+        }
+    }
     double* __restrict const nx = span_.normalX.data();
     double* __restrict const ny = span_.normalY.data();
     double* __restrict const nz = span_.normalZ.data();

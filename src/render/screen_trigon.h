@@ -50,6 +50,7 @@ private:
     };
 
     void drawRow(TriangleTerms const& terms, int row, double left, double right);
+    unsigned int nearestPixel(TriangleTerms const& terms, int column, int row, C4Vector const& normal) const;
     template <Lookup lookup>
     void drawSpan(TriangleTerms const& terms, int row, int first, int last, C4Vector normal);
 

@@ -73,6 +73,24 @@ public:
     void HitSpan(int row, int first, int count, double* hitX, double* hitY, double* denominators,
                  double columnOffset = 0.0, double rowOffset = 0.0) const;
 
+    // HitSpan for a single pixel (column, row): the same arithmetic inline,
+    // for spans too short to gain from packed passes. Returns the denominator.
+    double HitPixel(int column, int row, double& hitX, double& hitY) const {
+        double const c = -static_cast<double>(row) - principalY;
+        double const a = static_cast<double>(column) - principalX;
+        double const u = cosBank * a + sinBank * c;
+        double const v = cosBank * c - sinBank * a;
+        double const dx = viewVector.x + u * rightVector.x + v * upVector.x;
+        double const dy = viewVector.y + u * rightVector.y + v * upVector.y;
+        double const dz = viewVector.z + u * rightVector.z + v * upVector.z;
+        double const* m = planeSystem.m;
+        double const d1 = dx * planeCofactor0 - m[1] * (dy * m[8] - m[5] * dz) + m[2] * (dy * m[7] - m[4] * dz);
+        double const lambda = planeDeterminant / d1;
+        hitX = observer.x + lambda * dx;
+        hitY = observer.y + lambda * dy;
+        return d1;
+    }
+
     // The filtered colour from the meeting points of a pixel's centre ray
     // (p0), of the ray a quarter pixel up-left (p1) and up-right (p2);
     // `parallel` says whether any of the rays that are needed runs parallel
