@@ -85,8 +85,7 @@ void ScreenTrigon::Rechnen(C4Vector* screen, C4Vector* world, C4Vector* normals,
     // A triangle wholly outside the clip rectangle writes nothing: its rows
     // lie between the top and bottom corner, and its edge positions between
     // the corners' columns (up to rounding far below a pixel).
-    double const leftmost = std::min({x0, x1, x2}), rightmost = std::max({x0, x1, x2});
-    if (y2 < clipTop || y0 > clipBottom || rightmost < clipLeft - 1.0 || leftmost > clipRight + 1.0)
+    if (outsideClip(screen))
         return;
 
     // The pixel normal is affine in screen space through the corner normals.

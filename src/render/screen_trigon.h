@@ -6,6 +6,7 @@
 #include "geometry.h"
 #include "texture_image.h"
 
+#include <algorithm>
 #include <vector>
 
 class Transformation;
@@ -22,6 +23,16 @@ public:
     // and row), world corners, corner normals and fog amount. Sorts all three
     // arrays by screen row in place.
     void Rechnen(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog);
+
+    // True when a triangle with these projected corners cannot write a
+    // pixel: it lies wholly left, right, above or below the clip rectangle.
+    bool outsideClip(C4Vector const* screen) const {
+        double const leftmost = std::min({screen[0].x, screen[1].x, screen[2].x});
+        double const rightmost = std::max({screen[0].x, screen[1].x, screen[2].x});
+        double const top = std::min({screen[0].y, screen[1].y, screen[2].y});
+        double const bottom = std::max({screen[0].y, screen[1].y, screen[2].y});
+        return bottom < clipTop || top > clipBottom || rightmost < clipLeft - 1.0 || leftmost > clipRight + 1.0;
+    }
 
     int clipLeft;
     int clipTop;

@@ -85,10 +85,19 @@ bool TerrainScanner::project(int point, C4Vector& screen) {
     return stencilProjection[point] == Projection::OnScreen;
 }
 
-// Hands the triangle of stencil points a, b, c to the rasteriser, exactly as
-// Transformation::ZeichneEinDreieck would, with the corners' projections
-// taken from the stencil.
-void TerrainScanner::drawTriangle(int a, int b, int c, double fog) {
+double TerrainScanner::CellFog::amount() {
+    if (!known) {
+        value = 1 - std::exp(-distance);
+        known = true;
+    }
+    return value;
+}
+
+// Hands the triangle of stencil points a, b, c to the rasteriser when
+// Transformation::ZeichneEinDreieck would draw it, with the corners'
+// projections taken from the stencil. The checks come cheapest first; a
+// triangle is drawn exactly when it passes all of them, whatever their order.
+void TerrainScanner::drawTriangle(int a, int b, int c, CellFog& fog) {
     auto normalOf = [this](int point) -> C4Vector const& {
         switch (point) {
             case 3: return cornerNormals[0];
@@ -98,17 +107,19 @@ void TerrainScanner::drawTriangle(int a, int b, int c, double fog) {
         }
     };
     int const points[3] = {a, b, c};
+    C4Vector* const screen = camera->screenVertices;
+    for (int k = 0; k < 3; ++k)
+        if (!project(points[k], screen[k]))
+            return;
+    if (rasteriser->outsideClip(screen))
+        return;
     for (int k = 0; k < 3; ++k) {
         triangleCorners[k] = cellStencil[points[k]];
         triangleNormals[k] = normalOf(points[k]);
     }
     if (!camera->FacesAwayFromEye(triangleCorners))
         return;
-    C4Vector* const screen = camera->screenVertices;
-    for (int k = 0; k < 3; ++k)
-        if (!project(points[k], screen[k]))
-            return;
-    rasteriser->Rechnen(screen, triangleCorners, triangleNormals, fog);
+    rasteriser->Rechnen(screen, triangleCorners, triangleNormals, fog.amount());
 }
 
 void TerrainScanner::visitCell(Step step, Order order) {
@@ -126,9 +137,10 @@ void TerrainScanner::visitCell(Step step, Order order) {
     if (!(d >= 0 && d < 7))
         return;  // beyond the fog, or no usable fog distance
     ++cellsDrawn;
-    double const fog = 1 - std::exp(-d);
     // Triangle A is the upper-left half P3 P7 P8, triangle B the lower-right
-    // half P3 P8 P4; both run clockwise seen from above.
+    // half P3 P8 P4; both run clockwise seen from above. The fog amount
+    // 1 - exp(-d) is worked out when the first triangle needs it.
+    CellFog fog{d};
     bool const aFirst = order == Order::AThenB;
     for (int k = 0; k < 2; ++k) {
         if ((k == 0) == aFirst)

@@ -102,7 +102,14 @@ private:
 
     void clearFrame(bool useBackground, unsigned int background);
     void visitCell(Step step, Order order);
-    void drawTriangle(int a, int b, int c, double fog);
+    // The fog of a cell, computed on first use.
+    struct CellFog {
+        double distance;  // in fog distances
+        bool known = false;
+        double value = 0.0;
+        double amount();
+    };
+    void drawTriangle(int a, int b, int c, CellFog& fog);
     bool project(int point, C4Vector& screen);
     void walkRow(double from, double to, bool ascending, Step step, Order order);
     bool quadrantEmpty(int quadrant) const;

@@ -8,6 +8,7 @@
 #include <QTextStream>
 
 #include <cmath>
+#include <thread>
 
 namespace {
 
@@ -33,8 +34,15 @@ bool SceneryDelegate::renderFinal() {
 
     camera = std::make_unique<Transformation>(nullptr, lightDirection, renderWidth, renderHeight);
 
+    // The height map is decoded on a second thread while the texture is: for
+    // large images the decoding is most of the start-up time. Failures are
+    // still reported texture first.
+    std::thread heightMapLoader(
+        [this, &p] { elevation = std::make_unique<ElevationImage>(p.elevationFileName, p.elevationScaleX,
+                                                                   p.elevationScaleY, nullptr); });
     // The texture lives for this call only; the camera and the flight point to it.
     TextureImage texture(p.textureFileName, nullptr);
+    heightMapLoader.join();
     if (texture.isNull()) {
         releaseRenderObjects();
         setRenderError(tr("Could not open texture file \"%1\"").arg(p.textureFileName));
@@ -43,7 +51,6 @@ bool SceneryDelegate::renderFinal() {
     texture.setBackgroundColor(p.backgroundArgb);
     camera->SetzeTexturDatei(&texture);
 
-    elevation = std::make_unique<ElevationImage>(p.elevationFileName, p.elevationScaleX, p.elevationScaleY, nullptr);
     if (elevation->isNull()) {
         releaseRenderObjects();
         setRenderError(tr("Could not open elevation file \"%1\"").arg(p.elevationFileName));
