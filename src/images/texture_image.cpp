@@ -156,8 +156,13 @@ void TextureImage::GetColor(C4Vector const& p, unsigned int* out) {
     // when it changes.
     if (!(blockCached && i0 == blockCacheX && j0 == blockCacheY)) {
         for (int m = 0; m < 4; ++m)
-            for (int k = 0; k < 4; ++k)
-                blockCache[4 * m + k] = texel(i0 + k, j0 + m);
+            for (int k = 0; k < 4; ++k) {
+                unsigned int const color = texel(i0 + k, j0 + m);
+                blockCache[4 * m + k] = color;
+                blockChannels_[0][4 * m + k] = red(color);
+                blockChannels_[1][4 * m + k] = green(color);
+                blockChannels_[2][4 * m + k] = blue(color);
+            }
         blockCacheX = i0;
         blockCacheY = j0;
         blockCached = true;
@@ -181,11 +186,10 @@ void TextureImage::GetColor(C4Vector const& p, unsigned int* out) {
             int const index = static_cast<int>(A[k] + B[m]);
             Q_ASSERT(index >= 0 && index <= 80);
             double const w = weights[index];
-            unsigned int const color = blockCache[4 * m + k];
             sum += w;
-            sumR += red(color) * w;
-            sumG += green(color) * w;
-            sumB += blue(color) * w;
+            sumR += blockChannels_[0][4 * m + k] * w;
+            sumG += blockChannels_[1][4 * m + k] * w;
+            sumB += blockChannels_[2][4 * m + k] * w;
         }
     }
     *out = opaque(sumR / sum, sumG / sum, sumB / sum);

@@ -114,6 +114,8 @@ private:
         return pixels_[row * stride_ + column] | alphaMask_;
     }
 
+    // The cached block's red, green and blue channels as doubles.
+    double blockChannels_[3][16] = {};
     QRgb const* pixels_ = nullptr;
     qsizetype stride_ = 0;  // in QRgb units
     int width_ = 0;
