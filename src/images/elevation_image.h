@@ -22,6 +22,8 @@
 #include "geometry.h"
 
 #include <QImage>
+
+#include <limits>
 #include <QString>
 
 class ElevationImage : public QImage {
@@ -96,3 +98,39 @@ private:
     int width_ = 0;
     int height_ = 0;
 };
+
+// The per-point height query runs for every stencil point of every frame: defined
+// here so that the scan can inline it.
+inline bool ElevationImage::hasUsableMapping() const {
+    constexpr double infinity = std::numeric_limits<double>::infinity();
+    return pixelsPerUnitX > 0.0 && pixelsPerUnitX < infinity && pixelsPerUnitY > 0.0 &&
+           pixelsPerUnitY < infinity;
+}
+
+inline double ElevationImage::elevation(double x, double y) const {
+    if (!hasUsableMapping())
+        return 0.0;
+
+    double const c = x * pixelsPerUnitX;
+    double const r = static_cast<double>(height_ - 1) - y * pixelsPerUnitY;
+    // Strict upper bounds: the last column and the bottom row have no
+    // neighbour to interpolate towards. NaN fails every comparison.
+    if (!(0.0 <= c && c < static_cast<double>(width_ - 1) && 0.0 <= r &&
+          r < static_cast<double>(height_ - 1)))
+        return 0.0;
+
+    int const i = static_cast<int>(c);
+    int const j = static_cast<int>(r);
+    // c and r are not negative here, so their floor is the truncated value
+    // (and the library call for floor is avoided).
+    double const fx = c - static_cast<double>(i);
+    double const fy = r - static_cast<double>(j);
+
+    double const upperLeft = heightCount(stored(i, j));
+    double const upperRight = heightCount(stored(i + 1, j));
+    double const lowerLeft = heightCount(stored(i, j + 1));
+    double const lowerRight = heightCount(stored(i + 1, j + 1));
+
+    return zScale_ * ((1.0 - fy) * ((1.0 - fx) * upperLeft + fx * upperRight) +
+                      fy * ((1.0 - fx) * lowerLeft + fx * lowerRight));
+}
