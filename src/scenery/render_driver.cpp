@@ -8,7 +8,6 @@
 #include <QTextStream>
 
 #include <cmath>
-#include <thread>
 
 namespace {
 
@@ -34,15 +33,11 @@ bool SceneryDelegate::renderFinal() {
 
     camera = std::make_unique<Transformation>(nullptr, lightDirection, renderWidth, renderHeight);
 
-    // The height map is decoded on a second thread while the texture is: for
-    // large images the decoding is most of the start-up time. Failures are
-    // still reported texture first.
-    std::thread heightMapLoader(
-        [this, &p] { elevation = std::make_unique<ElevationImage>(p.elevationFileName, p.elevationScaleX,
-                                                                   p.elevationScaleY, nullptr); });
     // The texture lives for this call only; the camera and the flight point to it.
+    // (The images are decoded one after the other: the image system creates
+    // its format plug-ins on first use without a lock, so two threads must
+    // not load images at the same time before that.)
     TextureImage texture(p.textureFileName, nullptr);
-    heightMapLoader.join();
     if (texture.isNull()) {
         releaseRenderObjects();
         setRenderError(tr("Could not open texture file \"%1\"").arg(p.textureFileName));
@@ -51,6 +46,7 @@ bool SceneryDelegate::renderFinal() {
     texture.setBackgroundColor(p.backgroundArgb);
     camera->SetzeTexturDatei(&texture);
 
+    elevation = std::make_unique<ElevationImage>(p.elevationFileName, p.elevationScaleX, p.elevationScaleY, nullptr);
     if (elevation->isNull()) {
         releaseRenderObjects();
         setRenderError(tr("Could not open elevation file \"%1\"").arg(p.elevationFileName));
