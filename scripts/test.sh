@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds, and runs every test: the unit and
 # end-to-end tests in the release build and again under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and a short run of every fuzz target.
+# UndefinedBehaviorSanitizer, a short run of every fuzz target, and a
+# multi-threaded render under ThreadSanitizer.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -11,6 +12,9 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 
 echo "== Fuzzing every input parser for a short, bounded time"
 "$root/scripts/fuzz.sh" 30
+
+echo "== A multi-threaded render under ThreadSanitizer"
+"$root/scripts/tsan-check.sh"
 
 echo "== Tests under AddressSanitizer and UndefinedBehaviorSanitizer"
 ctest --test-dir "$root/build/asan" --output-on-failure --no-tests=error -j "$(nproc)"
