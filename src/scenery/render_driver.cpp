@@ -15,6 +15,9 @@ namespace {
 // buffer side beyond that could be drawn completely.
 constexpr int maximumFrameSide = 16384;
 
+// Grid cells along one axis.
+constexpr int maximumGridCells = 65536;
+
 }  // namespace
 
 bool SceneryDelegate::renderFinal() {
@@ -96,10 +99,17 @@ bool SceneryDelegate::checkRenderParameters() {
     };
     QString const atLeastOne = tr("must be at least 1");
     QString const positive = tr("must be a positive number");
+    // Far more cells than any frame has pixels only make a render (typo or
+    // not) run for days.
+    QString const atMost = tr("must be at most %1").arg(maximumGridCells);
     if (p.gridResolutionXSetting < 1)
         return refuse("AusAuflX", QString::number(p.gridResolutionXSetting), atLeastOne);
+    if (p.gridResolutionXSetting > maximumGridCells)
+        return refuse("AusAuflX", QString::number(p.gridResolutionXSetting), atMost);
     if (p.gridResolutionYSetting < 1)
         return refuse("AusAuflY", QString::number(p.gridResolutionYSetting), atLeastOne);
+    if (p.gridResolutionYSetting > maximumGridCells)
+        return refuse("AusAuflY", QString::number(p.gridResolutionYSetting), atMost);
     if (!(p.elevationScaleX > 0) || !std::isfinite(p.elevationScaleX))
         return refuse("HDateiSkalaX", QString::number(p.elevationScaleX), positive);
     if (!(p.elevationScaleY > 0) || !std::isfinite(p.elevationScaleY))

@@ -153,6 +153,8 @@ TEST(RenderDriver, RefusesUnusableParametersNamingTheKey) {
     };
     for (Case const& c : {Case{"AusAuflX=0\n", "Invalid value of AusAuflX: 0 (must be at least 1)"},
                           Case{"AusAuflY=-3\n", "Invalid value of AusAuflY: -3 (must be at least 1)"},
+                          Case{"AusAuflX=65537\n", "Invalid value of AusAuflX: 65537 (must be at most 65536)"},
+                          Case{"AusAuflY=2000000000\n", "Invalid value of AusAuflY: 2000000000 (must be at most 65536)"},
                           Case{"HDateiSkalaX=0\n", "Invalid value of HDateiSkalaX: 0 (must be a positive number)"},
                           Case{"HDateiSkalaY=nan\n", "Invalid value of HDateiSkalaY: nan (must be a positive number)"},
                           Case{"AusBreite=0\n", "Invalid value of AusBreite: 0 (must be between 1 and 16384)"},
