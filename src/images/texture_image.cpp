@@ -1,7 +1,6 @@
 #include "texture_image.h"
 
-#include <QSettings>
-#include <QVariant>
+#include "user_settings.h"
 
 #include <cmath>
 
@@ -109,12 +108,7 @@ void TextureImage::refreshPixelCache() {
 }
 
 void TextureImage::SetWeight() {
-    int setting = 10;
-    {
-        QSettings settings(QStringLiteral("Altivero"), QString());
-        setting = settings.value(QStringLiteral("Settings/Antialiasing"), 10).toInt();
-    }
-    clearUpperVectorState();
+    int const setting = readUserSetting(QStringLiteral("Antialiasing"), 10);
     double a = setting;
     if (setting <= 0)
         a = 1.0;

@@ -31,10 +31,26 @@ unsigned int grey(unsigned int level) {
 }
 
 // One channel of a lit texel: trunc(k * s * (1 - f)) + g, kept to its byte.
-unsigned int litChannel(unsigned int texel, int shift, double shade, double clearShare, int fogLevel) {
+[[gnu::always_inline]] inline unsigned int litChannel(unsigned int texel, int shift, double shade, double clearShare,
+                                                    int fogLevel) {
     double const k = static_cast<double>((texel >> shift) & 0xFFu);
     unsigned int const value = wrappingSum(truncateToInt(k * shade * clearShare), fogLevel);
     return (value & 0xFFu) << shift;
+}
+
+// The colour of a texel under the shade s (not negative) and the fog; the
+// texel's own alpha is dropped.
+[[gnu::always_inline]] inline unsigned int litColour(unsigned int texel, double shade, double clearShare, int fogLevel) {
+    return 0xFF000000u | litChannel(texel, 16, shade, clearShare, fogLevel) |
+           litChannel(texel, 8, shade, clearShare, fogLevel) | litChannel(texel, 0, shade, clearShare, fogLevel);
+}
+
+// The shade of a pixel normal under the light L (pointing from the light to
+// the scene): -(n . L) / |n|, with a zero-length normal unlit.
+[[gnu::always_inline]] inline double shadeOf(double nx, double ny, double nz, double nw, double lx, double ly, double lz, double lw) {
+    double const length = std::sqrt(nx * nx + ny * ny + nz * nz);
+    double const s = -(nx * lx + ny * ly + nz * lz + nw * lw) / length;
+    return length == 0 ? 0.0 : s;
 }
 
 }  // namespace
@@ -71,22 +87,28 @@ ScreenTrigon::ScreenTrigon(TextureImage* target_, TextureImage* texture_, int cl
 ScreenTrigon::~ScreenTrigon() = default;
 
 void ScreenTrigon::Rechnen(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog) {
-    // Sort by row, top corner first; equal rows are not swapped.
+    if (outsideClip(screen)) {
+        sortByRow(screen, world, normals);  // callers see the arrays sorted either way
+        return;
+    }
+    RechnenInClip(screen, world, normals, fog);
+}
+
+// Sorts by row, top corner first; equal rows are not swapped.
+void ScreenTrigon::sortByRow(C4Vector* screen, C4Vector* world, C4Vector* normals) {
     if (screen[0].y > screen[1].y)
         swapCorners(screen, world, normals, 0, 1);
     if (screen[0].y > screen[2].y)
         swapCorners(screen, world, normals, 0, 2);
     if (screen[1].y > screen[2].y)
         swapCorners(screen, world, normals, 1, 2);
+}
+
+void ScreenTrigon::RechnenInClip(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog) {
+    sortByRow(screen, world, normals);
     double const x0 = screen[0].x, y0 = screen[0].y;
     double const x1 = screen[1].x, y1 = screen[1].y;
     double const x2 = screen[2].x, y2 = screen[2].y;
-
-    // A triangle wholly outside the clip rectangle writes nothing: its rows
-    // lie between the top and bottom corner, and its edge positions between
-    // the corners' columns (up to rounding far below a pixel).
-    if (outsideClip(screen))
-        return;
 
     // The pixel normal is affine in screen space through the corner normals.
     TriangleTerms terms;
@@ -118,33 +140,31 @@ void ScreenTrigon::Rechnen(C4Vector* screen, C4Vector* world, C4Vector* normals,
     {
         double const sA = slope(x1 - x2, y2 - y1);
         double const sB = slope(x0 - x2, y2 - y0);
-        double const leftSlope = std::min(sA, sB), rightSlope = std::max(sA, sB);
-        int const first = truncateToInt(y2);
-        int const last = std::max(truncateToInt(y1), clipTop);
-        double xl = x2, xr = x2;
-        for (int row = first; row >= last; --row) {
-            drawRow(terms, row, xl, xr);
-            if (row > last) {
-                xl += leftSlope;
-                xr += rightSlope;
-            }
-        }
+        drawHalf(terms, x2, truncateToInt(y2), std::max(truncateToInt(y1), clipTop), -1, std::min(sA, sB),
+                 std::max(sA, sB));
     }
     // Upper half: from the top corner down to the row of the middle corner,
     // which both halves draw.
     {
         double const s1 = slope(x0 - x1, y0 - y1);
         double const s2 = slope(x0 - x2, y0 - y2);
-        double const leftSlope = std::min(s1, s2), rightSlope = std::max(s1, s2);
-        int const first = truncateToInt(y0);
-        int const last = std::min(truncateToInt(y1), clipBottom);
-        double xl = x0, xr = x0;
-        for (int row = first; row <= last; ++row) {
-            drawRow(terms, row, xl, xr);
-            if (row < last) {
-                xl += leftSlope;
-                xr += rightSlope;
-            }
+        drawHalf(terms, x0, truncateToInt(y0), std::min(truncateToInt(y1), clipBottom), 1, std::min(s1, s2),
+                 std::max(s1, s2));
+    }
+}
+
+// Rows `first` to `last` (stepping by `step`, -1 upwards or 1 downwards) of
+// a triangle half whose edges start together at column `start`; the edge
+// positions advance by their slopes between rows, also past rows outside
+// the clip rectangle.
+void ScreenTrigon::drawHalf(TriangleTerms const& terms, double start, int first, int last, int step,
+                            double leftSlope, double rightSlope) {
+    double xl = start, xr = start;
+    for (int row = first; step < 0 ? row >= last : row <= last; row += step) {
+        drawRow(terms, row, xl, xr);
+        if (row != last) {
+            xl += leftSlope;
+            xr += rightSlope;
         }
     }
 }
@@ -175,22 +195,25 @@ void ScreenTrigon::drawRow(TriangleTerms const& terms, int row, double left, dou
 // One pixel of the nearest-texel lookup, all steps in one go: for the many
 // spans of one or two pixels that small triangles give.
 unsigned int ScreenTrigon::nearestPixel(TriangleTerms const& terms, int column, int row, C4Vector const& normal) const {
-    double const length = std::sqrt(normal.x * normal.x + normal.y * normal.y + normal.z * normal.z);
-    double const s = -(normal.x * lightDirection.x + normal.y * lightDirection.y + normal.z * lightDirection.z +
-                       normal.w * lightDirection.w) /
-                     length;
-    double const shade = length == 0 ? 0.0 : s;
+    C4Vector const& l = lightDirection;
+    double const shade = shadeOf(normal.x, normal.y, normal.z, normal.w, l.x, l.y, l.z, l.w);
     if (shade < 0)
         return grey(static_cast<unsigned int>(terms.fogLevel));
     double hitX, hitY;
     unsigned int texel;
-    if (camera->HitPixel(column, row, hitX, hitY) == 0)
+    if (camera->HitAt(column, row, hitX, hitY) == 0)
         texel = texture->backgroundColor;
     else
         texture->GetColorAt(hitX, hitY, &texel);
-    return 0xFF000000u | litChannel(texel, 16, shade, terms.clearShare, terms.fogLevel) |
-           litChannel(texel, 8, shade, terms.clearShare, terms.fogLevel) |
-           litChannel(texel, 0, shade, terms.clearShare, terms.fogLevel);
+    return litColour(texel, shade, terms.clearShare, terms.fogLevel);
+}
+
+void ScreenTrigon::advanceNormal(TriangleTerms const& terms, C4Vector& normal) {
+    if (terms.affineNormal) {
+        normal.x += terms.a[0];
+        normal.y += terms.a[1];
+        normal.z += terms.a[2];
+    }
 }
 
 template <ScreenTrigon::Lookup lookup>
@@ -201,11 +224,7 @@ void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int 
             QRgb* const pixels = reinterpret_cast<QRgb*>(frameBits_ + row * frameBytesPerLine_);
             pixels[first] = nearestPixel(terms, first, row, normal);
             if (count == 2) {
-                if (terms.affineNormal) {
-                    normal.x += terms.a[0];
-                    normal.y += terms.a[1];
-                    normal.z += terms.a[2];
-                }
+                advanceNormal(terms, normal);
                 pixels[last] = nearestPixel(terms, last, row, normal);
             }
             return;
@@ -221,20 +240,12 @@ void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int 
         nx[k] = normal.x;
         ny[k] = normal.y;
         nz[k] = normal.z;
-        if (terms.affineNormal) {
-            normal.x += terms.a[0];
-            normal.y += terms.a[1];
-            normal.z += terms.a[2];
-        }
+        advanceNormal(terms, normal);
     }
-    // Shade from the normal and the light; a zero-length normal is unlit.
     double const lx = lightDirection.x, ly = lightDirection.y, lz = lightDirection.z, lw = lightDirection.w;
     double const nw = normal.w;
-    for (int k = 0; k < count; ++k) {
-        double const length = std::sqrt(nx[k] * nx[k] + ny[k] * ny[k] + nz[k] * nz[k]);
-        double const s = -(nx[k] * lx + ny[k] * ly + nz[k] * lz + nw * lw) / length;
-        shade[k] = length == 0 ? 0.0 : s;
-    }
+    for (int k = 0; k < count; ++k)
+        shade[k] = shadeOf(nx[k], ny[k], nz[k], nw, lx, ly, lz, lw);
     if constexpr (lookup != Lookup::Untextured)
         camera->HitSpan(row, first, count, span_.hitX.data(), span_.hitY.data(), span_.denominator.data());
     if constexpr (lookup == Lookup::Filtered) {
@@ -266,9 +277,7 @@ void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int 
             } else {
                 texture->GetColorAt(span_.hitX[k], span_.hitY[k], &texel);
             }
-            colour = 0xFF000000u | litChannel(texel, 16, shade[k], clearShare, fogLevel) |
-                     litChannel(texel, 8, shade[k], clearShare, fogLevel) |
-                     litChannel(texel, 0, shade[k], clearShare, fogLevel);
+            colour = litColour(texel, shade[k], clearShare, fogLevel);
         }
         pixels[k] = colour;
     }

@@ -23,6 +23,9 @@ public:
     // and row), world corners, corner normals and fog amount. Sorts all three
     // arrays by screen row in place.
     void Rechnen(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog);
+    // Rechnen for a caller that has already made sure, with outsideClip,
+    // that the triangle reaches the clip rectangle.
+    void RechnenInClip(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog);
 
     // True when a triangle with these projected corners cannot write a
     // pixel: it lies wholly left, right, above or below the clip rectangle.
@@ -60,6 +63,10 @@ private:
         double clearShare;   // 1 - fog amount
     };
 
+    static void sortByRow(C4Vector* screen, C4Vector* world, C4Vector* normals);
+    static void advanceNormal(TriangleTerms const& terms, C4Vector& normal);
+    void drawHalf(TriangleTerms const& terms, double start, int first, int last, int step, double leftSlope,
+                  double rightSlope);
     void drawRow(TriangleTerms const& terms, int row, double left, double right);
     unsigned int nearestPixel(TriangleTerms const& terms, int column, int row, C4Vector const& normal) const;
     template <Lookup lookup>
@@ -70,7 +77,8 @@ private:
 
     // Per-span scratch, one entry per column of the clip rectangle: the
     // normals, shades and texture points of a span are computed in separate
-    // passes so that the arithmetic runs on packed registers.
+    // passes, so that the rays (the bulk of the arithmetic) run on packed
+    // registers and the texel reads of a span overlap.
     struct SpanScratch {
         std::vector<double> normalX, normalY, normalZ, shade, hitX, hitY, denominator;
         // The filtered lookup's rays a quarter pixel up-left and up-right.

@@ -119,7 +119,7 @@ void TerrainScanner::drawTriangle(int a, int b, int c, CellFog& fog) {
     }
     if (!camera->FacesAwayFromEye(triangleCorners))
         return;
-    rasteriser->Rechnen(screen, triangleCorners, triangleNormals, fog.amount());
+    rasteriser->RechnenInClip(screen, triangleCorners, triangleNormals, fog.amount());
 }
 
 void TerrainScanner::visitCell(Step step, Order order) {

@@ -101,6 +101,7 @@ private:
     enum class Order { AThenB, BThenA };
 
     void clearFrame(bool useBackground, unsigned int background);
+    void clipCornerRays(C4Vector* plane, bool aboveGroundOnly);
     void visitCell(Step step, Order order);
     // The fog of a cell, computed on first use.
     struct CellFog {

@@ -2,7 +2,7 @@
 
 #include "screen_trigon.h"
 
-#include <QSettings>
+#include "user_settings.h"
 
 #include <cmath>
 
@@ -28,11 +28,7 @@ void principalPoint(int quarter, int width, int height, double& px, double& py) 
 Transformation::Transformation(QWidget* parent, C4Vector light, int width, int height)
     : parentWidget(parent), lightDirection(light) {
     normalise3(lightDirection);
-    {
-        QSettings settings(QStringLiteral("Altivero"), QString());
-        quarter = settings.value(QStringLiteral("Settings/Quarter"), 0).toInt();
-    }
-    clearUpperVectorState();
+    quarter = readUserSetting(QStringLiteral("Quarter"), 0);
     if (quarter < 0 || quarter > 4)
         quarter = 0;
     principalPoint(quarter, width, height, principalX, principalY);
@@ -181,11 +177,9 @@ void Transformation::SetzeDreiecksEckpunkte(C4Vector& a, C4Vector& b, C4Vector& 
 
 void Transformation::FarbeImDreieck1(int column, int row, unsigned int* colour) {
     C2Vector p0, p1, p2;
-    bool const parallel = !hitPoint(column, row, p0) || !hitPoint(column - 0.25, row - 0.25, p1);
-    // The third ray is cast only when the texture turns out to be minified.
-    bool const magnified = std::fabs(p1.x - p0.x) < 1 && std::fabs(p1.y - p0.y) < 1;
-    bool const p2Parallel = !parallel && !magnified && !hitPoint(column + 0.25, row - 0.25, p2);
-    FilteredTexel(p0, p1, p2, parallel, p2Parallel, colour);
+    bool const p0p1Parallel = HitAt(column, row, p0.x, p0.y) == 0 || HitAt(column - 0.25, row - 0.25, p1.x, p1.y) == 0;
+    bool const p2Parallel = HitAt(column + 0.25, row - 0.25, p2.x, p2.y) == 0;
+    FilteredTexel(p0, p1, p2, p0p1Parallel, p2Parallel, colour);
 }
 
 void Transformation::FilteredTexel(C2Vector const& p0, C2Vector const& p1, C2Vector const& p2, bool p0p1Parallel,
@@ -221,30 +215,9 @@ void Transformation::FilteredTexel(C2Vector const& p0, C2Vector const& p1, C2Vec
 
 void Transformation::HitSpan(int row, int first, int count, double* __restrict hitX, double* __restrict hitY,
                              double* __restrict denominators, double columnOffset, double rowOffset) const {
-    // (row + rowOffset) is the fractional row exactly as a single ray forms
-    // it; adding an offset of 0 changes no value.
-    double const c = -(static_cast<double>(row) + rowOffset) - principalY;
-    double const cb = cosBank, sb = sinBank;
-    double const sx = viewVector.x, sy = viewVector.y, sz = viewVector.z;
-    double const rx = rightVector.x, ry = rightVector.y, rz = rightVector.z;
-    double const ux = upVector.x, uy = upVector.y, uz = upVector.z;
-    double const ox = observer.x, oy = observer.y;
-    double const* m = planeSystem.m;
-    double const m1 = m[1], m2 = m[2], m4 = m[4], m5 = m[5], m7 = m[7], m8 = m[8];
-    double const cofactor0 = planeCofactor0, det = planeDeterminant;
-    double const px = principalX;
-    for (int k = 0; k < count; ++k) {
-        // The ray of the pixel, then Cramer's rule with the ray in column 0.
-        double const a = (static_cast<double>(first + k) + columnOffset) - px;
-        double const u = cb * a + sb * c;
-        double const v = cb * c - sb * a;
-        double const dx = sx + u * rx + v * ux;
-        double const dy = sy + u * ry + v * uy;
-        double const dz = sz + u * rz + v * uz;
-        double const d1 = dx * cofactor0 - m1 * (dy * m8 - m5 * dz) + m2 * (dy * m7 - m4 * dz);
-        double const lambda = det / d1;
-        hitX[k] = ox + lambda * dx;
-        hitY[k] = oy + lambda * dy;
-        denominators[k] = d1;
-    }
+    // The fractional position is formed exactly as for a single ray; an
+    // offset of 0 changes no value.
+    double const q = static_cast<double>(row) + rowOffset;
+    for (int k = 0; k < count; ++k)
+        denominators[k] = HitAt(static_cast<double>(first + k) + columnOffset, q, hitX[k], hitY[k]);
 }

@@ -54,30 +54,25 @@ public:
 
     // Texture colour seen through pixel (column, row) of the current
     // triangle: nearest texel (2) or filtered (1).
-    void FarbeImDreieck2(int column, int row, unsigned int* colour) {
-        C2Vector hit;
-        if (hitPoint(column, row, hit))
-            texture->GetColorAt(hit.x, hit.y, colour);
+    void FarbeImDreieck2(int column, int row, unsigned int* colour) const {
+        double hitX, hitY;
+        if (HitAt(column, row, hitX, hitY) != 0)
+            texture->GetColorAt(hitX, hitY, colour);
         else
             *colour = texture->backgroundColor;
     }
     void FarbeImDreieck1(int column, int row, unsigned int* colour);
 
-    // The same meeting points as FarbeImDreieck2 finds, for the `count`
-    // pixels of `row` from column `first` on, computed together so that the
-    // compiler can use packed arithmetic (each value is computed exactly as
-    // for a single pixel). A zero in `denominators` marks a ray parallel to
-    // the plane.
-    // The offsets shift every ray by a fraction of a pixel, as the filtered
-    // lookup's extra rays are.
-    void HitSpan(int row, int first, int count, double* hitX, double* hitY, double* denominators,
-                 double columnOffset = 0.0, double rowOffset = 0.0) const;
-
-    // HitSpan for a single pixel (column, row): the same arithmetic inline,
-    // for spans too short to gain from packed passes. Returns the denominator.
-    double HitPixel(int column, int row, double& hitX, double& hitY) const {
-        double const c = -static_cast<double>(row) - principalY;
-        double const a = static_cast<double>(column) - principalX;
+    // Where the ray through screen position (p, q), a pixel or a fraction of
+    // one, meets the plane of the current triangle (x and y only): the ray
+    // by the bank-rotated offset from the principal point, then Cramer's rule
+    // with the ray in the first column (whose other cofactor terms were
+    // computed with the plane). Returns the ray's determinant d1; 0 means the
+    // ray runs parallel to the plane and the point is meaningless. Every
+    // texture lookup goes through here.
+    double HitAt(double p, double q, double& hitX, double& hitY) const {
+        double const c = -q - principalY;
+        double const a = p - principalX;
         double const u = cosBank * a + sinBank * c;
         double const v = cosBank * c - sinBank * a;
         double const dx = viewVector.x + u * rightVector.x + v * upVector.x;
@@ -91,10 +86,16 @@ public:
         return d1;
     }
 
+    // HitAt for the `count` pixels of `row` from column `first` on, each
+    // shifted by the offsets (the filtered lookup's extra rays), in one loop
+    // that the compiler turns into packed arithmetic.
+    void HitSpan(int row, int first, int count, double* hitX, double* hitY, double* denominators,
+                 double columnOffset = 0.0, double rowOffset = 0.0) const;
+
     // The filtered colour from the meeting points of a pixel's centre ray
-    // (p0), of the ray a quarter pixel up-left (p1) and up-right (p2);
-    // `parallel` says whether any of the rays that are needed runs parallel
-    // to the plane. p2 is used only when the texture is minified.
+    // (p0), of the ray a quarter pixel up-left (p1) and up-right (p2), and
+    // whether the rays of p0 or p1, or of p2, run parallel to the plane.
+    // p2 is used only when the texture is minified.
     void FilteredTexel(C2Vector const& p0, C2Vector const& p1, C2Vector const& p2, bool p0p1Parallel,
                        bool p2Parallel, unsigned int* colour);
 
@@ -135,24 +136,6 @@ private:
         rayDirection.x = viewVector.x + rotatedOffset.x * rightVector.x + rotatedOffset.y * upVector.x;
         rayDirection.y = viewVector.y + rotatedOffset.x * rightVector.y + rotatedOffset.y * upVector.y;
         rayDirection.z = viewVector.z + rotatedOffset.x * rightVector.z + rotatedOffset.y * upVector.z;
-    }
-
-    // Where the ray through (p, q) meets the current triangle's plane (x and
-    // y only); false when the ray runs parallel to the plane.
-    bool hitPoint(double p, double q, C2Vector& hit) {
-        castRay(p, q);
-        setColumn(planeSystem, 0, rayDirection);
-        // The first cofactor does not involve the ray and was computed with the
-        // plane; the rest of the determinant is evaluated as written.
-        double const* m = planeSystem.m;
-        double const d1 = m[0] * planeCofactor0 - m[1] * (m[3] * m[8] - m[5] * m[6]) +
-                          m[2] * (m[3] * m[7] - m[4] * m[6]);
-        if (d1 == 0.0)
-            return false;
-        double const lambda = planeDeterminant / d1;
-        hit.x = observer.x + lambda * rayDirection.x;
-        hit.y = observer.y + lambda * rayDirection.y;
-        return true;
     }
 
     double planeCofactor0 = 0.0;  // m11 * m22 - m12 * m21 of planeSystem

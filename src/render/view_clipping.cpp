@@ -31,33 +31,25 @@ void TerrainScanner::Clip(C4Vector& point) {
         viewYMax = point.y;
 }
 
-// The frame corners in the order their rays are cast.
-namespace {
-struct Corner {
-    bool right, bottom;
-};
-constexpr Corner frameCorners[4] = {{false, true}, {true, true}, {true, false}, {false, false}};
-}  // namespace
-
-void TerrainScanner::ClipBottomView(C4Vector* plane) {
-    C4Vector out(0.0, 0.0, 0.0, 1.0);
-    for (Corner const corner : frameCorners) {
-        double const t = camera->PunktImDreieck(corner.right ? renderWidth : 0, corner.bottom ? renderHeight : 0,
-                                                plane, &out);
-        if (t > 0)
+// Grows the visible rectangle by the points where the rays through the four
+// frame corners meet the plane in front of the observer; with
+// `aboveGroundOnly`, only by points strictly above the ground.
+void TerrainScanner::clipCornerRays(C4Vector* plane, bool aboveGroundOnly) {
+    struct Corner {
+        int column, row;
+    };
+    Corner const corners[4] = {{0, renderHeight}, {renderWidth, renderHeight}, {renderWidth, 0}, {0, 0}};
+    C4Vector out(0.0, 0.0, 0.0, 1.0);  // reused from corner to corner
+    for (Corner const& corner : corners) {
+        double const t = camera->PunktImDreieck(corner.column, corner.row, plane, &out);
+        if (t > 0 && (!aboveGroundOnly || out.z > 0))
             Clip(out);
     }
 }
 
-void TerrainScanner::ClipSideView(C4Vector* plane) {
-    C4Vector out(0.0, 0.0, 0.0, 1.0);
-    for (Corner const corner : frameCorners) {
-        double const t = camera->PunktImDreieck(corner.right ? renderWidth : 0, corner.bottom ? renderHeight : 0,
-                                                plane, &out);
-        if (t > 0 && out.z > 0)
-            Clip(out);
-    }
-}
+void TerrainScanner::ClipBottomView(C4Vector* plane) { clipCornerRays(plane, false); }
+
+void TerrainScanner::ClipSideView(C4Vector* plane) { clipCornerRays(plane, true); }
 
 void TerrainScanner::ClipView() {
     viewXMin = terrainExtentX;

@@ -11,9 +11,10 @@ namespace {
 
 constexpr double pi = 3.141592653589793;
 
-// The curves are evaluated for every frame of the flight at once; beyond this
-// many frames that alone would take gigabytes.
-constexpr int maximumCurvedFrames = 10'000'000;
+// The curves are evaluated for every frame of the flight at once (72 bytes a
+// frame for the three of them); a million frames, eleven hours of video at
+// 25 frames a second, take 72 MB, and more are refused.
+constexpr int maximumCurvedFrames = 1'000'000;
 
 // A cubic curve through the net of (x, y, z) triples, evaluated at
 // `points` evenly spaced parameters.

@@ -45,11 +45,9 @@ public:
     // on failure returns false with the message in `error`.
     bool validate(long long firstNumber, long long lastNumber, QString& error) const;
 
-    // Saves the frame (already reduced when needed) in every selected format.
-    void write(QImage const& frame, int number) { commit(encode(frame, number)); }
-
-    // The two halves of write(): encoding may run on any thread; committing
-    // writes the files and reports them, and must happen in frame order.
+    // Saving a frame (already reduced when needed) in every selected format,
+    // in two halves: encoding may run on any thread; committing writes the
+    // files and reports them, and must happen in frame order.
     QList<EncodedFrameFile> encode(QImage const& frame, int number) const;
     void commit(QList<EncodedFrameFile> const& files);
 

@@ -9,6 +9,8 @@
 #include "progress_display.h"
 #include "scenery_delegate.h"
 
+#include <QImageReader>
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
@@ -20,16 +22,24 @@ namespace {
 
 // Everything one thread needs to draw a frame. Created on the calling thread
 // (the constructors read the settings store); used by one thread at a time.
-struct RenderContext {
-    RenderContext(SceneryDelegate const& delegate, TextureImage const& sharedTexture)
+// It draws into the frame buffer it is given, or into one of its own.
+class RenderContext {
+public:
+    RenderContext(SceneryDelegate const& delegate, TextureImage const& sharedTexture, TextureImage* sharedFrame)
         : camera(nullptr, delegate.lightDirection, delegate.renderWidth, delegate.renderHeight),
           elevation(*delegate.elevation),
-          texture(sharedTexture),
-          frame(delegate.renderWidth, delegate.renderHeight, QImage::Format_RGB32) {
+          texture(sharedTexture) {
+        if (!sharedFrame)
+            ownFrame_ = std::make_unique<TextureImage>(delegate.renderWidth, delegate.renderHeight,
+                                                       QImage::Format_RGB32);
+        frame = sharedFrame ? sharedFrame : ownFrame_.get();
         texture.setBackgroundColor(sharedTexture.backgroundColor);
         camera.SetzeTexturDatei(&texture);
-        delegate.configureScanner(scanner, &camera, &elevation, &frame);
+        delegate.configureScanner(scanner, &camera, &elevation, frame);
     }
+
+    // False when its own frame buffer could not be allocated.
+    bool usable() const { return !frame->isNull(); }
 
     void render(FrameView const& view, SceneryData const& p) {
         camera.SetView(view.observer, view.heading, view.tilt, view.focalLength, view.bank);
@@ -41,9 +51,33 @@ struct RenderContext {
     Transformation camera;
     ElevationImage elevation;
     TextureImage texture;
-    TextureImage frame;
+    TextureImage* frame;
     TerrainScanner scanner;
+
+private:
+    std::unique_ptr<TextureImage> ownFrame_;
 };
+
+// Up to `count` contexts, the first drawing into the delegate's frame buffer
+// and each further one into its own. Their frame buffers together stay within
+// the memory the image system may allocate (set at start-up from the
+// machine's memory); when an allocation fails all the same, the render goes
+// on with the contexts it could make.
+std::vector<std::unique_ptr<RenderContext>> makeContexts(SceneryDelegate const& delegate, TextureImage const& texture,
+                                                         int count) {
+    qint64 const frameBytes = qint64(delegate.renderWidth) * delegate.renderHeight * 4;
+    qint64 const budget = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
+    if (budget > 0 && frameBytes > 0)
+        count = static_cast<int>(std::clamp<qint64>(budget / frameBytes, 1, count));
+    std::vector<std::unique_ptr<RenderContext>> contexts;
+    for (int k = 0; k < count; ++k) {
+        auto context = std::make_unique<RenderContext>(delegate, texture, k == 0 ? delegate.frameImage.get() : nullptr);
+        if (!context->usable())
+            break;
+        contexts.push_back(std::move(context));
+    }
+    return contexts;
+}
 
 // Lets threads take their turn in frame order.
 class FrameTurns {
@@ -88,16 +122,15 @@ void SceneryDelegate::renderSequentially(long long first, long long last, FrameP
                                          TextureImage* texture) {
     SceneryData const& p = *parameters;
     for (long long i = first; i <= last; ++i) {
-        FrameView const view = plan(i);
-        if (!skipFrame(view.number)) {
+        FrameJob const job = prepareFrame(i, plan);
+        if (job.render) {
+            FrameView const& view = job.view;
             camera->SetView(view.observer, view.heading, view.tilt, view.focalLength, view.bank);
             elevation->setZScale(view.zScale);
             fogDistance = view.fogDistance;
-            if (frameLog)
-                frameLog->append(view);
             Scan(texture, p.useBackgroundColor, p.backgroundArgb, p.renderQuality);
             QImage const output = outputImage(*frameImage);
-            commitFrame(output, encodeFrame(output, view.number));
+            commitFrame(job, output, encodeFrame(job, output));
         }
         progress_->frameDone();
     }
@@ -109,29 +142,22 @@ void SceneryDelegate::renderSequentially(long long first, long long last, FrameP
 void SceneryDelegate::renderInParallel(long long first, long long last, FramePlan const& plan,
                                        TextureImage* texture) {
     SceneryData const& p = *parameters;
-    std::vector<std::unique_ptr<RenderContext>> contexts;
-    for (int k = 0; k < options.jobs; ++k)
-        contexts.push_back(std::make_unique<RenderContext>(*this, *texture));
-
+    std::vector<std::unique_ptr<RenderContext>> const contexts = makeContexts(*this, *texture, options.jobs);
     std::atomic<long long> nextIndex{first};
     FrameTurns turns(first);
     auto work = [&](RenderContext& context) {
         for (long long i = nextIndex++; i <= last; i = nextIndex++) {
-            FrameView const view = plan(i);
-            bool const skip = skipFrame(view.number);
+            FrameJob const job = prepareFrame(i, plan);
             QList<EncodedFrameFile> files;
             QImage output;
-            if (!skip) {
-                context.render(view, p);
-                output = outputImage(context.frame);
-                files = encodeFrame(output, view.number);
+            if (job.render) {
+                context.render(job.view, p);
+                output = outputImage(*context.frame);
+                files = encodeFrame(job, output);
             }
             turns.waitFor(i);
-            if (!skip) {
-                if (frameLog)
-                    frameLog->append(view);
-                commitFrame(output, files);
-            }
+            if (job.render)
+                commitFrame(job, output, files);
             output = QImage();  // the context's frame buffer is unshared again
             progress_->frameDone();
             turns.done(i);
@@ -149,29 +175,28 @@ void SceneryDelegate::renderInParallel(long long first, long long last, FramePla
 // band and so gives the same pixels as one full scan.
 void SceneryDelegate::renderInBands(long long first, long long last, FramePlan const& plan, TextureImage* texture) {
     SceneryData const& p = *parameters;
-    int const bands = std::min(options.jobs, std::max(renderHeight, 1));
-    std::vector<std::unique_ptr<RenderContext>> contexts;
-    for (int k = 0; k < bands; ++k) {
-        contexts.push_back(std::make_unique<RenderContext>(*this, *texture));
-        contexts.back()->scanner.setRowBand(renderHeight * k / bands, renderHeight * (k + 1) / bands - 1);
-    }
+    std::vector<std::unique_ptr<RenderContext>> const contexts =
+        makeContexts(*this, *texture, std::min(options.jobs, std::max(renderHeight, 1)));
+    int const bands = static_cast<int>(contexts.size());
+    auto bandStart = [&](int k) { return renderHeight * k / bands; };
+    for (int k = 0; k < bands; ++k)
+        contexts[k]->scanner.setRowBand(bandStart(k), bandStart(k + 1) - 1);
+
     for (long long i = first; i <= last; ++i) {
-        FrameView const view = plan(i);
-        if (!skipFrame(view.number)) {
+        FrameJob const job = prepareFrame(i, plan);
+        if (job.render) {
             std::vector<std::thread> threads;
-            for (auto& context : contexts)
-                threads.emplace_back([&view, &p, &context] { context->render(view, p); });
+            for (auto const& context : contexts)
+                threads.emplace_back([&job, &p, &context] { context->render(job.view, p); });
             for (std::thread& thread : threads)
                 thread.join();
-            // Gather the bands into the delegate's frame buffer.
-            for (int k = 0; k < bands; ++k)
-                for (int row = renderHeight * k / bands; row < renderHeight * (k + 1) / bands; ++row)
-                    std::copy_n(contexts[k]->frame.constScanLine(row), frameImage->bytesPerLine(),
+            // The first band was drawn into the delegate's frame buffer; gather the others.
+            for (int k = 1; k < bands; ++k)
+                for (int row = bandStart(k); row < bandStart(k + 1); ++row)
+                    std::copy_n(contexts[k]->frame->constScanLine(row), frameImage->bytesPerLine(),
                                 frameImage->scanLine(row));
-            if (frameLog)
-                frameLog->append(view);
             QImage const output = outputImage(*frameImage);
-            commitFrame(output, encodeFrame(output, view.number));
+            commitFrame(job, output, encodeFrame(job, output));
         }
         progress_->frameDone();
     }

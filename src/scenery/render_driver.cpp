@@ -192,18 +192,24 @@ QImage SceneryDelegate::outputImage(QImage const& frame) const {
     return frame;
 }
 
-// A frame whose files all exist is not rendered again, unless a video needs it.
-bool SceneryDelegate::skipFrame(int number) const {
-    return options.skipExisting && !video_ && frameOutput_->allFilesExist(number);
+// With --skip-existing a frame whose files all exist is neither written
+// again nor, unless a video needs it, rendered.
+FrameJob SceneryDelegate::prepareFrame(long long index, FramePlan const& plan) const {
+    FrameJob job{plan(index), true, true};
+    if (options.skipExisting && frameOutput_->allFilesExist(job.view.number)) {
+        job.writeFiles = false;
+        job.render = video_ != nullptr;
+    }
+    return job;
 }
 
-QList<EncodedFrameFile> SceneryDelegate::encodeFrame(QImage const& output, int number) const {
-    if (options.skipExisting && frameOutput_->allFilesExist(number))
-        return {};
-    return frameOutput_->encode(output, number);
+QList<EncodedFrameFile> SceneryDelegate::encodeFrame(FrameJob const& job, QImage const& output) const {
+    return job.writeFiles ? frameOutput_->encode(output, job.view.number) : QList<EncodedFrameFile>();
 }
 
-void SceneryDelegate::commitFrame(QImage const& output, QList<EncodedFrameFile> const& files) {
+void SceneryDelegate::commitFrame(FrameJob const& job, QImage const& output, QList<EncodedFrameFile> const& files) {
+    if (frameLog)
+        frameLog->append(job.view);
     frameOutput_->commit(files);
     if (video_)
         video_->addFrame(output);

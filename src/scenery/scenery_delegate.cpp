@@ -108,37 +108,36 @@ bool SceneryDelegate::processLineLoad(QString const& line) {
 // The scalar keys, in the order in which they are tried.
 int SceneryDelegate::processScalarLine(QString const& line) {
     SceneryData& p = *parameters;
-    auto key = [](char const* name) { return QString::fromLatin1(name); };
     int r;
 
-    if ((r = readValueFromKey(line, key("BeobXA"), p.observerXStart))) return r;
-    if ((r = readValueFromKey(line, key("BeobYA"), p.observerYStart))) return r;
-    if ((r = readValueFromKey(line, key("BeobZA"), p.observerZStart))) return r;
-    if ((r = readValueFromKey(line, key("RichtungA"), p.headingStart))) return r;
-    if ((r = readValueFromKey(line, key("NeigungA"), p.tiltStart))) return r;
-    if ((r = readValueFromKey(line, key("BrennA"), p.focalLengthStart))) return r;
-    if ((r = readValueFromKey(line, key("VerkantenA"), p.bankStart))) return r;
-    if ((r = readValueFromKey(line, key("BeobXE"), p.observerXEnd))) return r;
-    if ((r = readValueFromKey(line, key("BeobYE"), p.observerYEnd))) return r;
-    if ((r = readValueFromKey(line, key("BeobZE"), p.observerZEnd))) return r;
-    if ((r = readValueFromKey(line, key("RichtungE"), p.headingEnd))) return r;
-    if ((r = readValueFromKey(line, key("NeigungE"), p.tiltEnd))) return r;
-    if ((r = readValueFromKey(line, key("BrennE"), p.focalLengthEnd))) return r;
-    if ((r = readValueFromKey(line, key("VerkantenE"), p.bankEnd))) return r;
-    if ((r = readValueFromKey(line, key("Bildanzahl"), p.frameCount))) return r;
-    if ((r = readValueFromKey(line, key("Offset"), p.frameNumberOffset))) return r;
-    if ((r = readValueFromKey(line, key("StartbildNr"), p.firstFrame))) return r;
-    if ((r = readValueFromKey(line, key("EndbildNr"), p.lastFrame))) return r;
-    if ((r = readValueFromKey(line, key("LichtX"), p.lightX))) return r;
-    if ((r = readValueFromKey(line, key("LichtY"), p.lightY))) return r;
-    if ((r = readValueFromKey(line, key("LichtZ"), p.lightZ))) return r;
-    if ((r = readValueFromKey(line, key("NebelA"), p.fogStart))) return r;
-    if ((r = readValueFromKey(line, key("NebelE"), p.fogEnd))) return r;
-    if ((r = readValueFromKey(line, key("Traegheit"), p.inertia))) return r;
-    if ((r = readValueFromKey(line, key("AusgabeTGA"), p.writeTga))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("BeobXA"), p.observerXStart))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("BeobYA"), p.observerYStart))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("BeobZA"), p.observerZStart))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("RichtungA"), p.headingStart))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("NeigungA"), p.tiltStart))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("BrennA"), p.focalLengthStart))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("VerkantenA"), p.bankStart))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("BeobXE"), p.observerXEnd))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("BeobYE"), p.observerYEnd))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("BeobZE"), p.observerZEnd))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("RichtungE"), p.headingEnd))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("NeigungE"), p.tiltEnd))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("BrennE"), p.focalLengthEnd))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("VerkantenE"), p.bankEnd))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("Bildanzahl"), p.frameCount))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("Offset"), p.frameNumberOffset))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("StartbildNr"), p.firstFrame))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("EndbildNr"), p.lastFrame))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("LichtX"), p.lightX))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("LichtY"), p.lightY))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("LichtZ"), p.lightZ))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("NebelA"), p.fogStart))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("NebelE"), p.fogEnd))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("Traegheit"), p.inertia))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("AusgabeTGA"), p.writeTga))) return r;
 
     bool flag = false;
-    if ((r = readValueFromKey(line, key("AusgabeYUV"), flag))) {
+    if ((r = readValueFromKey(line, QStringLiteral("AusgabeYUV"), flag))) {
         if (r == ValueRead && flag) {
             writeLog(tr("Obsolete Output Image Format:\nThe YUV output image format selected in this "
                         "input file is no longer accepted.\nThe PNG format is selected instead.\n"));
@@ -146,42 +145,42 @@ int SceneryDelegate::processScalarLine(QString const& line) {
         }
         return r;
     }
-    if ((r = readValueFromKey(line, key("AusgabePNG"), flag))) {
+    if ((r = readValueFromKey(line, QStringLiteral("AusgabePNG"), flag))) {
         if (r == ValueRead)
             p.writePng = p.writePng || flag;
         return r;
     }
 
-    if ((r = readValueFromKey(line, key("AusgabeJPG"), p.writeJpg))) return r;
-    if ((r = readValueFromKey(line, key("AusgabePPM"), p.writePpm))) return r;
-    if ((r = readValueFromKey(line, key("AusDateiname"), p.outputFileName))) return r;
-    if ((r = readValueFromKey(line, key("TDateiVerwenden"), p.useTextureFile))) return r;
-    if ((r = readValueFromKey(line, key("TDateiname"), p.textureFileName))) return r;
-    if ((r = readValueFromKey(line, key("HDateiname"), p.elevationFileName))) return r;
-    if ((r = readValueFromKey(line, key("HDateiSkalaX"), p.elevationScaleX))) return r;
-    if ((r = readValueFromKey(line, key("HDateiSkalaY"), p.elevationScaleY))) return r;
-    if ((r = readValueFromKey(line, key("HDateiSkalaZA"), p.zScaleStart))) return r;
-    if ((r = readValueFromKey(line, key("HDateiSkalaZE"), p.zScaleEnd))) return r;
-    if ((r = readValueFromKey(line, key("MDateiVerwenden"), p.useMaskFile))) return r;
-    if ((r = readValueFromKey(line, key("MaskenDateiName"), p.maskFileName))) return r;
-    if ((r = readValueFromKey(line, key("AusBreite"), p.outputWidth))) return r;
-    if ((r = readValueFromKey(line, key("AusHoehe"), p.outputHeight))) return r;
-    if ((r = readValueFromKey(line, key("AusAuflX"), p.gridResolutionXSetting))) return r;
-    if ((r = readValueFromKey(line, key("AusAuflY"), p.gridResolutionYSetting))) return r;
-    if ((r = readValueFromKey(line, key("HintergrundVerwenden"), p.useBackgroundColor))) return r;
-    if ((r = readValueFromKey(line, key("GenauRechnen"), p.renderQuality))) return r;
-    if ((r = readValueFromKey(line, key("Hintergrund"), p.backgroundArgb))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("AusgabeJPG"), p.writeJpg))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("AusgabePPM"), p.writePpm))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("AusDateiname"), p.outputFileName))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("TDateiVerwenden"), p.useTextureFile))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("TDateiname"), p.textureFileName))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("HDateiname"), p.elevationFileName))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("HDateiSkalaX"), p.elevationScaleX))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("HDateiSkalaY"), p.elevationScaleY))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("HDateiSkalaZA"), p.zScaleStart))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("HDateiSkalaZE"), p.zScaleEnd))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("MDateiVerwenden"), p.useMaskFile))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("MaskenDateiName"), p.maskFileName))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("AusBreite"), p.outputWidth))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("AusHoehe"), p.outputHeight))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("AusAuflX"), p.gridResolutionXSetting))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("AusAuflY"), p.gridResolutionYSetting))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("HintergrundVerwenden"), p.useBackgroundColor))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("GenauRechnen"), p.renderQuality))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("Hintergrund"), p.backgroundArgb))) return r;
 
-    if ((r = readValueFromKey(line, key("Rundflug"), flag))) {
+    if ((r = readValueFromKey(line, QStringLiteral("Rundflug"), flag))) {
         if (r == ValueRead)
             p.flyStraight = !flag;
         return r;
     }
 
-    if ((r = readValueFromKey(line, key("HoeheUeberBoden"), p.heightAboveGround))) return r;
-    if ((r = readValueFromKey(line, key("VerkantenFaktor"), p.bankFactor))) return r;
-    if ((r = readValueFromKey(line, key("Voraussicht"), p.lookAhead))) return r;
-    if ((r = readValueFromKey(line, key("Recorder"), p.recorder))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("HoeheUeberBoden"), p.heightAboveGround))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("VerkantenFaktor"), p.bankFactor))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("Voraussicht"), p.lookAhead))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("Recorder"), p.recorder))) return r;
     return NoMatch;
 }
 

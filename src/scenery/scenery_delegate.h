@@ -44,6 +44,14 @@ struct RenderOptions {
 // The view of every frame index of a flight.
 using FramePlan = std::function<FrameView(long long index)>;
 
+// One frame to handle: its view, whether its files are written, and whether
+// it is rendered at all.
+struct FrameJob {
+    FrameView view;
+    bool writeFiles;
+    bool render;
+};
+
 class SceneryDelegate : public QFile {
     Q_OBJECT
 
@@ -149,12 +157,12 @@ private:
     void renderSequentially(long long first, long long last, FramePlan const& plan, TextureImage* texture);
     void renderInParallel(long long first, long long last, FramePlan const& plan, TextureImage* texture);
     void renderInBands(long long first, long long last, FramePlan const& plan, TextureImage* texture);
-    bool skipFrame(int number) const;
+    FrameJob prepareFrame(long long index, FramePlan const& plan) const;
     QImage outputImage(QImage const& frame) const;
-    // Writes the frame's files (unless they all exist and only the video
-    // needs the frame) and hands the frame to the video; in frame order.
-    void commitFrame(QImage const& output, QList<EncodedFrameFile> const& files);
-    QList<EncodedFrameFile> encodeFrame(QImage const& output, int number) const;
+    // Encodes the frame's files (any thread), then writes them and hands the
+    // frame to the video (in frame order).
+    QList<EncodedFrameFile> encodeFrame(FrameJob const& job, QImage const& output) const;
+    void commitFrame(FrameJob const& job, QImage const& output, QList<EncodedFrameFile> const& files);
 
     void setRenderError(QString const& message);
 

@@ -139,11 +139,16 @@ TEST(CurvedFlight, RefusalsWriteTheirMessageAndLeaveTheErrorEmpty) {
     }
 }
 
-TEST(CurvedFlight, FrameRangeBeyondTheCurvesIsRefused) {
-    Flight flight;
-    EXPECT_FALSE(flight.run(curve(4, 7, "Bildanzahl=3\nStartbildNr=0\nEndbildNr=4\n")));
-    EXPECT_EQ(flight.delegate.renderErrorString(), QStringLiteral("Frames 0 to 4 lie outside the curved flight's frames 0 to 3"));
-    EXPECT_TRUE(flight.frames.isEmpty());
+TEST(CurvedFlight, FrameRangeBeyondTheCurvesAndOverlongFlightsAreRefused) {
+    Flight beyond;
+    EXPECT_FALSE(beyond.run(curve(4, 7, "Bildanzahl=3\nStartbildNr=0\nEndbildNr=4\n")));
+    EXPECT_EQ(beyond.delegate.renderErrorString(), QStringLiteral("Frames 0 to 4 lie outside the curved flight's frames 0 to 3"));
+    EXPECT_TRUE(beyond.frames.isEmpty());
+    Flight overlong;
+    EXPECT_FALSE(overlong.run(curve(4, 7, "Bildanzahl=1000001\nStartbildNr=0\nEndbildNr=0\n")));
+    EXPECT_EQ(overlong.delegate.renderErrorString(),
+              QStringLiteral("A curved flight of 1000001 frames is too long (at most 1000000)"));
+    EXPECT_TRUE(overlong.frames.isEmpty());
 }
 
 TEST(RenderDriver, RefusesUnusableParametersNamingTheKey) {
