@@ -12,7 +12,8 @@
 # output in build/fuzz/logs/<target>.log.
 #
 # Environment: AVRENDER_FUZZ_BUILD_DIR overrides the build folder;
-# AVRENDER_FUZZ_FLAGS adds libFuzzer flags to every run (e.g. "-max_len=65536").
+# AVRENDER_FUZZ_FLAGS adds libFuzzer flags to every run (e.g. "-max_len=65536";
+# the test command passes "-seed=1" so that its short run is repeatable).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 seconds=${1:-30}
