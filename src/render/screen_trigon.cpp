@@ -106,12 +106,48 @@ void ScreenTrigon::sortByRow(C4Vector* screen, C4Vector* world, C4Vector* normal
 
 void ScreenTrigon::RechnenInClip(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog) {
     sortByRow(screen, world, normals);
+    Triangle triangle{screen, world, normals, fog, false, {}};
+    // Painting over, every triangle colours pixels: set up its shading once.
+    // First-writer-wins sets it up when a free pixel asks for it.
+    if (coverage_ == nullptr)
+        prepareTerms(triangle);
+
+    double const x0 = screen[0].x, y0 = screen[0].y;
+    double const x1 = screen[1].x, y1 = screen[1].y;
+    double const x2 = screen[2].x, y2 = screen[2].y;
+    // Lower half: from the bottom corner up to the row of the middle corner.
+    auto const drawLowerHalf = [&] {
+        double const sA = slope(x1 - x2, y2 - y1);
+        double const sB = slope(x0 - x2, y2 - y0);
+        drawHalf(triangle, x2, truncateToInt(y2), std::max(truncateToInt(y1), clipTop), -1, std::min(sA, sB),
+                 std::max(sA, sB));
+    };
+    // Upper half: from the top corner down to the row of the middle corner,
+    // which both halves draw; the upper half's pixels are the ones that stay.
+    auto const drawUpperHalf = [&] {
+        double const s1 = slope(x0 - x1, y0 - y1);
+        double const s2 = slope(x0 - x2, y0 - y2);
+        drawHalf(triangle, x0, truncateToInt(y0), std::min(truncateToInt(y1), clipBottom), 1, std::min(s1, s2),
+                 std::max(s1, s2));
+    };
+    if (coverage_ == nullptr) {
+        drawLowerHalf();
+        drawUpperHalf();
+    } else {
+        drawUpperHalf();
+        drawLowerHalf();
+    }
+}
+
+void ScreenTrigon::prepareTerms(Triangle& triangle) {
+    C4Vector const* const screen = triangle.screen;
+    C4Vector const* const normals = triangle.normals;
+    TriangleTerms& terms = triangle.terms;
     double const x0 = screen[0].x, y0 = screen[0].y;
     double const x1 = screen[1].x, y1 = screen[1].y;
     double const x2 = screen[2].x, y2 = screen[2].y;
 
     // The pixel normal is affine in screen space through the corner normals.
-    TriangleTerms terms;
     double const area = x0 * y1 + x1 * y2 + x2 * y0 - x2 * y1 - x0 * y2 - x1 * y0;
     terms.affineNormal = area != 0;
     if (terms.affineNormal) {
@@ -132,36 +168,21 @@ void ScreenTrigon::RechnenInClip(C4Vector* screen, C4Vector* world, C4Vector* no
             C4Vector((a.x + b.x + c.x) / 3, (a.y + b.y + c.y) / 3, (a.z + b.z + c.z) / 3, (a.w + b.w + c.w) / 3);
     }
 
-    camera->SetzeDreiecksEckpunkte(world);
-    terms.fogLevel = truncateToInt(255 * flatBrightness * fog);
-    terms.clearShare = 1 - fog;
-
-    // Lower half: from the bottom corner up to the row of the middle corner.
-    {
-        double const sA = slope(x1 - x2, y2 - y1);
-        double const sB = slope(x0 - x2, y2 - y0);
-        drawHalf(terms, x2, truncateToInt(y2), std::max(truncateToInt(y1), clipTop), -1, std::min(sA, sB),
-                 std::max(sA, sB));
-    }
-    // Upper half: from the top corner down to the row of the middle corner,
-    // which both halves draw.
-    {
-        double const s1 = slope(x0 - x1, y0 - y1);
-        double const s2 = slope(x0 - x2, y0 - y2);
-        drawHalf(terms, x0, truncateToInt(y0), std::min(truncateToInt(y1), clipBottom), 1, std::min(s1, s2),
-                 std::max(s1, s2));
-    }
+    camera->SetzeDreiecksEckpunkte(triangle.world);
+    terms.fogLevel = truncateToInt(255 * flatBrightness * triangle.fog);
+    terms.clearShare = 1 - triangle.fog;
+    triangle.termsReady = true;
 }
 
 // Rows `first` to `last` (stepping by `step`, -1 upwards or 1 downwards) of
 // a triangle half whose edges start together at column `start`; the edge
 // positions advance by their slopes between rows, also past rows outside
 // the clip rectangle.
-void ScreenTrigon::drawHalf(TriangleTerms const& terms, double start, int first, int last, int step,
-                            double leftSlope, double rightSlope) {
+void ScreenTrigon::drawHalf(Triangle& triangle, double start, int first, int last, int step, double leftSlope,
+                            double rightSlope) {
     double xl = start, xr = start;
     for (int row = first; step < 0 ? row >= last : row <= last; row += step) {
-        drawRow(terms, row, xl, xr);
+        drawRow(triangle, row, xl, xr);
         if (row != last) {
             xl += leftSlope;
             xr += rightSlope;
@@ -169,10 +190,44 @@ void ScreenTrigon::drawHalf(TriangleTerms const& terms, double start, int first,
     }
 }
 
-void ScreenTrigon::drawRow(TriangleTerms const& terms, int row, double left, double right) {
+void ScreenTrigon::drawRow(Triangle& triangle, int row, double left, double right) {
     if (row < clipTop || row > clipBottom)
         return;
     int const first = std::max(truncateToInt(left), clipLeft);
+    int const last = std::min(truncateToInt(right), clipRight);
+    if (last < first)
+        return;
+    if (coverage_ != nullptr)
+        drawFreePixels(triangle, row, first, last);
+    else
+        drawPixels(triangle.terms, row, first, first, last, nullptr);
+}
+
+// The span first ... last under first-writer-wins: only its free pixels are
+// coloured, and then marked as taken.
+void ScreenTrigon::drawFreePixels(Triangle& triangle, int row, int first, int last) {
+    qsizetype const columns = clipRight - clipLeft + 1;
+    unsigned char* const covered = coverage_ + (row - clipTop) * columns + (first - clipLeft);
+    int const count = last - first + 1;
+    int from = 0;
+    while (from < count && covered[from] != 0)
+        ++from;
+    if (from == count)
+        return;
+    int to = count - 1;
+    while (covered[to] != 0)
+        --to;
+    if (!triangle.termsReady)
+        prepareTerms(triangle);
+    drawPixels(triangle.terms, row, first, first + from, first + to, covered);
+    std::fill(covered + from, covered + to + 1, static_cast<unsigned char>(1));
+}
+
+// Colours the pixels `from` ... `to` of the span that starts at column
+// `first` (where its normal is set up), skipping those whose byte in
+// `covered` (indexed from `first`; null: none) is set.
+void ScreenTrigon::drawPixels(TriangleTerms const& terms, int row, int first, int from, int to,
+                              unsigned char const* covered) {
     C4Vector normal = terms.averageNormal;
     if (terms.affineNormal) {
         double const column = first, r = row;
@@ -180,16 +235,12 @@ void ScreenTrigon::drawRow(TriangleTerms const& terms, int row, double left, dou
                           terms.a[1] * column + terms.b[1] * r + terms.c[1],
                           terms.a[2] * column + terms.b[2] * r + terms.c[2], 1.0);
     }
-    int const last = std::min(truncateToInt(right), clipRight);
-    if (last < first)
-        return;
-    pixelsDrawn += last - first + 1;
     if (texture == nullptr)
-        drawSpan<Lookup::Untextured>(terms, row, first, last, normal);
+        drawSpan<Lookup::Untextured>(terms, row, first, from, to, normal, covered);
     else if (exactMode > 0)
-        drawSpan<Lookup::Filtered>(terms, row, first, last, normal);
+        drawSpan<Lookup::Filtered>(terms, row, first, from, to, normal, covered);
     else
-        drawSpan<Lookup::Nearest>(terms, row, first, last, normal);
+        drawSpan<Lookup::Nearest>(terms, row, first, from, to, normal, covered);
 }
 
 // One pixel of the nearest-texel lookup, all steps in one go: for the many
@@ -217,16 +268,24 @@ void ScreenTrigon::advanceNormal(TriangleTerms const& terms, C4Vector& normal) {
 }
 
 template <ScreenTrigon::Lookup lookup>
-void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int last, C4Vector normal) {
-    int const count = last - first + 1;
+void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int from, int to, C4Vector normal,
+                            unsigned char const* covered) {
+    // Arrays are indexed from the span's first pixel: its normal is advanced
+    // pixel by pixel from there, also over pixels that are not coloured.
+    int const skip = from - first;
+    int const count = to - first + 1;
     if constexpr (lookup == Lookup::Nearest) {
-        if (count <= 2) {
+        // Both end pixels are free whenever `covered` is given.
+        if (count - skip <= 2) {
             QRgb* const pixels = reinterpret_cast<QRgb*>(frameBits_ + row * frameBytesPerLine_);
-            pixels[first] = nearestPixel(terms, first, row, normal);
-            if (count == 2) {
+            for (int k = 0; k < skip; ++k)
                 advanceNormal(terms, normal);
-                pixels[last] = nearestPixel(terms, last, row, normal);
+            pixels[from] = nearestPixel(terms, from, row, normal);
+            if (to != from) {
+                advanceNormal(terms, normal);
+                pixels[to] = nearestPixel(terms, to, row, normal);
             }
+            pixelsDrawn += to - from + 1;
             return;
         }
     }
@@ -244,22 +303,27 @@ void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int 
     }
     double const lx = lightDirection.x, ly = lightDirection.y, lz = lightDirection.z, lw = lightDirection.w;
     double const nw = normal.w;
-    for (int k = 0; k < count; ++k)
+    for (int k = skip; k < count; ++k)
         shade[k] = shadeOf(nx[k], ny[k], nz[k], nw, lx, ly, lz, lw);
+    int const coloured = count - skip;
     if constexpr (lookup != Lookup::Untextured)
-        camera->HitSpan(row, first, count, span_.hitX.data(), span_.hitY.data(), span_.denominator.data());
+        camera->HitSpan(row, from, coloured, span_.hitX.data() + skip, span_.hitY.data() + skip,
+                        span_.denominator.data() + skip);
     if constexpr (lookup == Lookup::Filtered) {
-        camera->HitSpan(row, first, count, span_.leftX.data(), span_.leftY.data(), span_.leftDenominator.data(), -0.25,
-                        -0.25);
-        camera->HitSpan(row, first, count, span_.rightX.data(), span_.rightY.data(), span_.rightDenominator.data(),
-                        0.25, -0.25);
+        camera->HitSpan(row, from, coloured, span_.leftX.data() + skip, span_.leftY.data() + skip,
+                        span_.leftDenominator.data() + skip, -0.25, -0.25);
+        camera->HitSpan(row, from, coloured, span_.rightX.data() + skip, span_.rightY.data() + skip,
+                        span_.rightDenominator.data() + skip, 0.25, -0.25);
     }
 
     QRgb* const pixels = reinterpret_cast<QRgb*>(frameBits_ + row * frameBytesPerLine_) + first;
     int const fogLevel = terms.fogLevel;
     double const clearShare = terms.clearShare;
     unsigned int const fogGrey = grey(static_cast<unsigned int>(fogLevel));
-    for (int k = 0; k < count; ++k) {
+    for (int k = skip; k < count; ++k) {
+        if (covered != nullptr && covered[k] != 0)
+            continue;
+        ++pixelsDrawn;
         unsigned int colour;
         if (shade[k] < 0) {
             colour = fogGrey;  // facing away from the light: only the fog shows

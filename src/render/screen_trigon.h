@@ -51,6 +51,16 @@ public:
     // Pixels coloured so far (a pixel drawn over counts again).
     long long pixelsDrawn = 0;
 
+    // Switches to first-writer-wins drawing: a pixel is coloured only while
+    // its byte in `coverage` (one per pixel of the clip rectangle, row by row,
+    // zero for "free") is zero, and then marked. Each triangle's upper half
+    // is drawn before its lower half, the reverse of the painter's order, so
+    // triangles handed over in exactly the reverse order of a painter's run
+    // give that run's frame: every pixel keeps the colour of its last painter.
+    // A triangle that finds no free pixel costs no shading set-up at all.
+    // Null switches back to painting over.
+    void setCoverage(unsigned char* coverage) { coverage_ = coverage; }
+
 private:
     enum class Lookup { Untextured, Nearest, Filtered };
 
@@ -63,14 +73,31 @@ private:
         double clearShare;   // 1 - fog amount
     };
 
+    // The triangle being drawn: its corners sorted by row, and its shading
+    // terms once some pixel has needed them.
+    struct Triangle {
+        C4Vector* screen;
+        C4Vector* world;
+        C4Vector* normals;
+        double fog;
+        bool termsReady;
+        TriangleTerms terms;
+    };
+
     static void sortByRow(C4Vector* screen, C4Vector* world, C4Vector* normals);
     static void advanceNormal(TriangleTerms const& terms, C4Vector& normal);
-    void drawHalf(TriangleTerms const& terms, double start, int first, int last, int step, double leftSlope,
+    void prepareTerms(Triangle& triangle);
+    void drawHalf(Triangle& triangle, double start, int first, int last, int step, double leftSlope,
                   double rightSlope);
-    void drawRow(TriangleTerms const& terms, int row, double left, double right);
+    void drawRow(Triangle& triangle, int row, double left, double right);
+    void drawFreePixels(Triangle& triangle, int row, int first, int last);
+    void drawPixels(TriangleTerms const& terms, int row, int first, int from, int to, unsigned char const* covered);
     unsigned int nearestPixel(TriangleTerms const& terms, int column, int row, C4Vector const& normal) const;
     template <Lookup lookup>
-    void drawSpan(TriangleTerms const& terms, int row, int first, int last, C4Vector normal);
+    void drawSpan(TriangleTerms const& terms, int row, int first, int from, int to, C4Vector normal,
+                  unsigned char const* covered);
+
+    unsigned char* coverage_ = nullptr;
 
     uchar* frameBits_;
     qsizetype frameBytesPerLine_;

@@ -41,6 +41,12 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
     int const bottom = bandLast_ < 0 ? renderHeight - 1 : bandLast_;
     rasteriser = std::make_unique<ScreenTrigon>(frameImage, texture, 0, top, renderWidth, bottom + 1,
                                                 lightDirection, camera, exactMode);
+    if (drawingOrder == DrawingOrder::FrontToBack) {
+        std::size_t const columns = static_cast<std::size_t>(std::max(rasteriser->clipRight - rasteriser->clipLeft + 1, 0));
+        std::size_t const rows = static_cast<std::size_t>(std::max(rasteriser->clipBottom - rasteriser->clipTop + 1, 0));
+        coverage_.assign(columns * rows, 0);
+        rasteriser->setCoverage(coverage_.data());
+    }
     cellsVisited = 0;
     cellsDrawn = 0;
 
@@ -58,6 +64,7 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
     // and walking it would never end.
     bool const drawable =
         std::isfinite(cellSizeX) && std::isfinite(cellSizeY) && cellSizeX > 0 && cellSizeY > 0;
+    walks_.clear();
     if (drawable) {
         ScanQuadrant0();
         ScanQuadrant1();
@@ -68,6 +75,7 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
         ScanBoundary23();
         ScanBoundary30();
     }
+    drawWalks();
     pixelsDrawn = rasteriser->pixelsDrawn;
     rasteriser.reset();
 }
@@ -93,33 +101,43 @@ double TerrainScanner::CellFog::amount() {
     return value;
 }
 
-// Hands the triangle of stencil points a, b, c to the rasteriser when
+// Hands a triangle of the cell's corners a, b, c to the rasteriser when
 // Transformation::ZeichneEinDreieck would draw it, with the corners'
 // projections taken from the stencil. The checks come cheapest first; a
 // triangle is drawn exactly when it passes all of them, whatever their order.
-void TerrainScanner::drawTriangle(int a, int b, int c, CellFog& fog) {
-    auto normalOf = [this](int point) -> C4Vector const& {
-        switch (point) {
-            case 3: return cornerNormals[0];
-            case 4: return cornerNormals[1];
-            case 7: return cornerNormals[2];
-            default: return cornerNormals[3];
-        }
-    };
-    int const points[3] = {a, b, c};
+void TerrainScanner::drawTriangle(CellToDraw const& cell, int a, int b, int c, CellFog& fog) {
+    int const corners[3] = {a, b, c};
     C4Vector* const screen = camera->screenVertices;
-    for (int k = 0; k < 3; ++k)
-        if (!project(points[k], screen[k]))
+    for (int k = 0; k < 3; ++k) {
+        if (!cell.onScreen[corners[k]])
             return;
+        screen[k] = cell.screen[corners[k]];
+    }
     if (rasteriser->outsideClip(screen))
         return;
     for (int k = 0; k < 3; ++k) {
-        triangleCorners[k] = cellStencil[points[k]];
-        triangleNormals[k] = normalOf(points[k]);
+        triangleCorners[k] = cell.corners[corners[k]];
+        triangleNormals[k] = cell.normals[corners[k]];
     }
     if (!camera->FacesAwayFromEye(triangleCorners))
         return;
     rasteriser->RechnenInClip(screen, triangleCorners, triangleNormals, fog.amount());
+}
+
+// Triangle A is the upper-left half P3 P7 P8, triangle B the lower-right
+// half P3 P8 P4; both run clockwise seen from above. Drawing front to back
+// takes them in the reverse of the walk's order. The fog amount 1 - exp(-d)
+// is worked out when the first triangle needs it.
+void TerrainScanner::drawCell(CellToDraw const& cell, bool reversed) {
+    enum { P3, P4, P7, P8 };
+    CellFog fog{cell.fogDistance};
+    bool const aFirst = (cell.order == Order::AThenB) != reversed;
+    for (int k = 0; k < 2; ++k) {
+        if ((k == 0) == aFirst)
+            drawTriangle(cell, P3, P7, P8, fog);
+        else
+            drawTriangle(cell, P3, P8, P4, fog);
+    }
 }
 
 void TerrainScanner::visitCell(Step step, Order order) {
@@ -137,16 +155,54 @@ void TerrainScanner::visitCell(Step step, Order order) {
     if (!(d >= 0 && d < 7))
         return;  // beyond the fog, or no usable fog distance
     ++cellsDrawn;
-    // Triangle A is the upper-left half P3 P7 P8, triangle B the lower-right
-    // half P3 P8 P4; both run clockwise seen from above. The fog amount
-    // 1 - exp(-d) is worked out when the first triangle needs it.
-    CellFog fog{d};
-    bool const aFirst = order == Order::AThenB;
-    for (int k = 0; k < 2; ++k) {
-        if ((k == 0) == aFirst)
-            drawTriangle(3, 7, 8, fog);
-        else
-            drawTriangle(3, 8, 4, fog);
+    CellToDraw cell;
+    int const points[4] = {3, 4, 7, 8};
+    for (int k = 0; k < 4; ++k) {
+        cell.onScreen[k] = project(points[k], cell.screen[k]);
+        cell.corners[k] = cellStencil[points[k]];
+        cell.normals[k] = cornerNormals[k];
+    }
+    cell.fogDistance = d;
+    cell.order = order;
+    if (collectCells_)
+        cellsToDraw_.push_back(cell);
+    else
+        drawCell(cell, false);
+}
+
+// Back to front, every walk draws its cells as the stencil reaches them.
+// Front to back, the walks come in reverse order; each one runs forward to
+// compute its stencil, collecting the cells, which are then drawn in reverse.
+void TerrainScanner::drawWalks() {
+    if (drawingOrder == DrawingOrder::BackToFront) {
+        for (Walk const& walk : walks_)
+            runWalk(walk);
+        return;
+    }
+    collectCells_ = true;
+    for (auto walk = walks_.rbegin(); walk != walks_.rend(); ++walk) {
+        cellsToDraw_.clear();
+        runWalk(*walk);
+        for (auto cell = cellsToDraw_.rbegin(); cell != cellsToDraw_.rend(); ++cell)
+            drawCell(*cell, true);
+    }
+    collectCells_ = false;
+}
+
+// A row walks from cellX to toX (inclusive, within e): the first cell in
+// full, the following ones by the incremental update.
+void TerrainScanner::runWalk(Walk const& walk) {
+    cellX = walk.cellX;
+    cellY = walk.cellY;
+    stencilStale = true;
+    if (walk.singleCell) {
+        visitCell(Step::Full, walk.order);
+        return;
+    }
+    long long remaining = walkLimit(gridResolutionX);
+    while ((walk.ascending ? cellX < walk.toX + e : cellX >= walk.toX - e) && remaining-- > 0) {
+        visitCell(walk.step, walk.order);
+        cellX = walk.ascending ? cellX + cellSizeX : cellX - cellSizeX;
     }
 }
 
@@ -157,16 +213,14 @@ long long TerrainScanner::walkLimit(double gridResolution) const {
     return limit < 9e18 ? static_cast<long long>(limit) : 9000000000000000000LL;
 }
 
-// Walks one row at cellY from `from` to `to` (inclusive, within e): the
-// first cell in full, the following ones by the incremental update.
+// The walk of one row at cellY from `from` to `to`.
 void TerrainScanner::walkRow(double from, double to, bool ascending, Step step, Order order) {
-    cellX = from;
-    stencilStale = true;
-    long long remaining = walkLimit(gridResolutionX);
-    while ((ascending ? cellX < to + e : cellX >= to - e) && remaining-- > 0) {
-        visitCell(step, order);
-        cellX = ascending ? cellX + cellSizeX : cellX - cellSizeX;
-    }
+    walks_.push_back(Walk{from, cellY, to, ascending, false, step, order});
+}
+
+// The cell at cellX, cellY, computed in full.
+void TerrainScanner::visitSingleCell(Order order) {
+    walks_.push_back(Walk{cellX, cellY, cellX, true, true, Step::Full, order});
 }
 
 bool TerrainScanner::quadrantEmpty(int quadrant) const {
@@ -222,10 +276,9 @@ void TerrainScanner::ScanBoundary01() {
     if (quadrantEmpty(0) || quadrantEmpty(1))
         return;
     cellX = quadrantXHigh[0] + cellSizeX;
-    stencilStale = true;
     long long remaining = walkLimit(gridResolutionY);
     for (cellY = quadrantYHigh[0]; cellY >= quadrantYLow[0] - e && remaining-- > 0; cellY -= cellSizeY)
-        visitCell(Step::Full, Order::AThenB);
+        visitSingleCell(Order::AThenB);
 }
 
 // The observer's row right of it, from the far end leftwards.
@@ -241,10 +294,9 @@ void TerrainScanner::ScanBoundary23() {
     if (quadrantEmpty(2) || quadrantEmpty(3))
         return;
     cellX = quadrantXLow[2] - cellSizeX;
-    stencilStale = true;
     long long remaining = walkLimit(gridResolutionY);
     for (cellY = quadrantYLow[2]; cellY < quadrantYHigh[2] + e && remaining-- > 0; cellY += cellSizeY)
-        visitCell(Step::Full, Order::BThenA);
+        visitSingleCell(Order::BThenA);
 }
 
 // The observer's row left of it, ending with the observer's own cell.

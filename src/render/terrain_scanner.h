@@ -1,7 +1,15 @@
-// Draws one frame of terrain in painter's order: bounds the visible part of
-// the grid, then visits its cells from the far corners towards the observer,
-// each cell as two triangles with corner points and normals from a sliding
-// 12-point stencil.
+// Draws one frame of terrain as the painter's algorithm defines it: bounds
+// the visible part of the grid, then visits its cells from the far corners
+// towards the observer, each cell as two triangles with corner points and
+// normals from a sliding 12-point stencil, every triangle painting over what
+// lies behind it.
+//
+// By default the frame is drawn front to back instead, with the same pixels:
+// the walks along grid rows are taken in reverse order, each row's stencil is
+// still computed in its own walking direction (a stencil point's coordinates
+// depend on the path that reached it), and its cells are then drawn in
+// reverse with the rasteriser's first-writer-wins coverage. Hidden terrain
+// then costs no shading or texture reads.
 //
 // A TerrainScanner, with its own camera, height-map object and frame buffer,
 // is one rendering context: all scratch state of a frame lives here, so
@@ -26,6 +34,10 @@ public:
     // Clears the frame buffer (to `background` when useBackground is set,
     // else to the grey of level ground under the light) and draws the terrain.
     void Scan(TextureImage* texture, bool useBackground, unsigned int background, int exactMode);
+
+    enum class DrawingOrder { FrontToBack, BackToFront };
+    // Both orders give the same frame; back to front paints every triangle.
+    DrawingOrder drawingOrder = DrawingOrder::FrontToBack;
 
     // Restricts drawing to frame rows first ... last (inclusive), so that
     // several scanners can share one frame in horizontal bands. The default is
@@ -93,16 +105,34 @@ public:
     long long cellsVisited = 0;
     long long cellsDrawn = 0;
     long long pixelsDrawn = 0;
-    // When set, receives the lower-left corner of every visited cell in order.
+    // When set, receives the lower-left corner of every visited cell in the
+    // order the stencil reaches them: the painter's order when drawing back
+    // to front.
     std::vector<C2Vector>* visitLog = nullptr;
 
 private:
     enum class Step { Full, Plus, Minus };
     enum class Order { AThenB, BThenA };
 
-    void clearFrame(bool useBackground, unsigned int background);
-    void clipCornerRays(C4Vector* plane, bool aboveGroundOnly);
-    void visitCell(Step step, Order order);
+    // One walk of the scan in painter's order: a row of cells from cellX
+    // towards toX, or a single cell computed in full.
+    struct Walk {
+        double cellX, cellY, toX;
+        bool ascending;
+        bool singleCell;
+        Step step;
+        Order order;
+    };
+    // What a cell inside the fog limit needs for drawing: its corners P3, P4,
+    // P7, P8 with their normals and screen positions, as the stencil had them.
+    struct CellToDraw {
+        C4Vector corners[4];
+        C4Vector normals[4];
+        C4Vector screen[4];
+        bool onScreen[4];
+        double fogDistance;
+        Order order;
+    };
     // The fog of a cell, computed on first use.
     struct CellFog {
         double distance;  // in fog distances
@@ -110,13 +140,27 @@ private:
         double value = 0.0;
         double amount();
     };
-    void drawTriangle(int a, int b, int c, CellFog& fog);
+
+    void clearFrame(bool useBackground, unsigned int background);
+    void clipCornerRays(C4Vector* plane, bool aboveGroundOnly);
+    void drawWalks();
+    void runWalk(Walk const& walk);
+    void visitCell(Step step, Order order);
+    void drawCell(CellToDraw const& cell, bool reversed);
+    void drawTriangle(CellToDraw const& cell, int a, int b, int c, CellFog& fog);
     bool project(int point, C4Vector& screen);
     void walkRow(double from, double to, bool ascending, Step step, Order order);
+    void visitSingleCell(Order order);
     bool quadrantEmpty(int quadrant) const;
     void cornerNormal(int centre, int right, int up, int left, int down, C4Vector& normal) const;
     long long walkLimit(double gridResolution) const;
 
     int bandFirst_ = -1;
     int bandLast_ = -1;
+    // The frame's walks in painter's order, the cells of the walk being
+    // drawn front to back, and the rasteriser's coverage bytes.
+    std::vector<Walk> walks_;
+    std::vector<CellToDraw> cellsToDraw_;
+    bool collectCells_ = false;
+    std::vector<unsigned char> coverage_;
 };
