@@ -5,9 +5,13 @@
 #include "scenery_delegate.h"
 #include "video_encoder.h"
 
+#include <QImageReader>
+#include <QPluginLoader>
 #include <QTextStream>
 
 #include <cmath>
+#include <exception>
+#include <thread>
 
 namespace {
 
@@ -17,6 +21,22 @@ constexpr int maximumFrameSide = 16384;
 
 // Grid cells along one axis.
 constexpr int maximumGridCells = 65536;
+
+// Whether the two images may be decoded on two threads at once. The TGA
+// reader writes its refusals straight to standard error, so a file that goes
+// to it, or that no reader takes (it ends with a message), is decoded in
+// turn, keeping the messages in order. Choosing the readers here also
+// creates every format plug-in the decoding will use: the image system
+// creates them on first use without a lock.
+bool decodableSideBySide(QString const& textureFile, QString const& elevationFile) {
+    QPluginLoader::staticInstances();
+    for (QString const& file : {textureFile, elevationFile}) {
+        QByteArray const format = QImageReader(file).format();
+        if (format.isEmpty() || format == "tga")
+            return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -37,10 +57,26 @@ bool SceneryDelegate::renderFinal() {
     camera = std::make_unique<Transformation>(nullptr, lightDirection, renderWidth, renderHeight);
 
     // The texture lives for this call only; the camera and the flight point to it.
-    // (The images are decoded one after the other: the image system creates
-    // its format plug-ins on first use without a lock, so two threads must
-    // not load images at the same time before that.)
+    // For large images decoding is most of the start-up time, so the height
+    // map is decoded on a second thread meanwhile, when that cannot change
+    // what the run prints.
+    std::exception_ptr elevationFailure;
+    std::thread elevationLoader;
+    if (decodableSideBySide(p.textureFileName, p.elevationFileName)) {
+        elevationLoader = std::thread([this, &p, &elevationFailure] {
+            try {
+                elevation = std::make_unique<ElevationImage>(p.elevationFileName, p.elevationScaleX,
+                                                             p.elevationScaleY, nullptr);
+            } catch (...) {
+                elevationFailure = std::current_exception();
+            }
+        });
+    }
     TextureImage texture(p.textureFileName, nullptr);
+    if (elevationLoader.joinable())
+        elevationLoader.join();
+    if (elevationFailure)
+        std::rethrow_exception(elevationFailure);
     if (texture.isNull()) {
         releaseRenderObjects();
         setRenderError(tr("Could not open texture file \"%1\"").arg(p.textureFileName));
@@ -49,7 +85,9 @@ bool SceneryDelegate::renderFinal() {
     texture.setBackgroundColor(p.backgroundArgb);
     camera->SetzeTexturDatei(&texture);
 
-    elevation = std::make_unique<ElevationImage>(p.elevationFileName, p.elevationScaleX, p.elevationScaleY, nullptr);
+    if (!elevation)
+        elevation =
+            std::make_unique<ElevationImage>(p.elevationFileName, p.elevationScaleX, p.elevationScaleY, nullptr);
     if (elevation->isNull()) {
         releaseRenderObjects();
         setRenderError(tr("Could not open elevation file \"%1\"").arg(p.elevationFileName));
