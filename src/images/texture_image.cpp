@@ -153,9 +153,8 @@ void TextureImage::GetColor(C4Vector const& p, unsigned int* out) {
             for (int k = 0; k < 4; ++k) {
                 unsigned int const color = texel(i0 + k, j0 + m);
                 blockCache[4 * m + k] = color;
-                blockChannels_[0][4 * m + k] = red(color);
-                blockChannels_[1][4 * m + k] = green(color);
-                blockChannels_[2][4 * m + k] = blue(color);
+                blockOneRed_[4 * m + k] = DoublePair{1.0, red(color)};
+                blockGreenBlue_[4 * m + k] = DoublePair{green(color), blue(color)};
             }
         blockCacheX = i0;
         blockCacheY = j0;
@@ -172,21 +171,24 @@ void TextureImage::GetColor(C4Vector const& p, unsigned int* out) {
     for (int m = 0; m < 4; ++m)
         B[m] = 10.0 * (dy[m] * dy[m]);
 
-    // The extra 1e-8 keeps the sum from being zero.
-    double sum = 1e-8, sumR = 0.0, sumG = 0.0, sumB = 0.0;
+    // The weight sum starts at 1e-8, which keeps it from being zero. It
+    // advances beside the red sum as 1 * w, which is w exactly; every sum
+    // takes its terms in the same order as one by one.
+    DoublePair sumOneRed{1e-8, 0.0};
+    DoublePair sumGreenBlue{0.0, 0.0};
     for (int m = 0; m < 4; ++m) {
         for (int k = 0; k < 4; ++k) {
             // Both distances are at most 2, so the index is at most 80.
             int const index = static_cast<int>(A[k] + B[m]);
             Q_ASSERT(index >= 0 && index <= 80);
             double const w = weights[index];
-            sum += w;
-            sumR += blockChannels_[0][4 * m + k] * w;
-            sumG += blockChannels_[1][4 * m + k] * w;
-            sumB += blockChannels_[2][4 * m + k] * w;
+            DoublePair const weight{w, w};
+            sumOneRed += blockOneRed_[4 * m + k] * weight;
+            sumGreenBlue += blockGreenBlue_[4 * m + k] * weight;
         }
     }
-    *out = opaque(sumR / sum, sumG / sum, sumB / sum);
+    double const sum = sumOneRed[0];
+    *out = opaque(sumOneRed[1] / sum, sumGreenBlue[0] / sum, sumGreenBlue[1] / sum);
 }
 
 void TextureImage::GetColor(C2Vector const& p, unsigned int* out) const {
