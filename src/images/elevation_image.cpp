@@ -1,5 +1,6 @@
 #include "elevation_image.h"
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 
@@ -76,7 +77,28 @@ ElevationImage::ElevationImage(ElevationImage const& other)
 
 ElevationImage::~ElevationImage() = default;
 
+void ElevationImage::heightBounds(double& low, double& high) const {
+    if (!countRangeKnown_) {
+        lowestCount_ = 0;
+        highestCount_ = 0;
+        for (int row = 0; row < height_; ++row)
+            for (int column = 0; column < width_; ++column) {
+                int const count = heightCount(stored(column, row));
+                lowestCount_ = std::min(lowestCount_, count);
+                highestCount_ = std::max(highestCount_, count);
+            }
+        countRangeKnown_ = true;
+    }
+    // Counts are whole numbers below 2^23, so both products are exact up to
+    // one rounding; the zero count keeps 0 inside either way.
+    double const a = lowestCount_ * zScale_;
+    double const b = highestCount_ * zScale_;
+    low = std::min(a, b);
+    high = std::max(a, b);
+}
+
 void ElevationImage::refreshPixelCache() {
+    countRangeKnown_ = false;
     // Only these formats store each pixel as the 32-bit word whose low 24 bits
     // are the colour QImage::pixel returns (for the premultiplied one
     // QImage::pixel returns the stored word as it is).

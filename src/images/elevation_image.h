@@ -70,6 +70,12 @@ public:
     // Sets every pixel to the raw ARGB value.
     void clear(unsigned int const& value);
 
+    // The least and the greatest height a query can return: the stored
+    // counts' range times zScale(), widened to include 0 (the height outside
+    // the map). The count range is found on the first call after the pixel
+    // cache was refreshed, so one object must not be asked from two threads.
+    void heightBounds(double& low, double& high) const;
+
     // Re-reads the pixel pointer, size and stride (converting to a 32-bit
     // format first if needed). The constructors call it, and so do
     // setElevation and clear; call it after modifying the image through any
@@ -97,6 +103,10 @@ private:
     qsizetype stride_ = 0;  // in QRgb units
     int width_ = 0;
     int height_ = 0;
+    // The range of the stored counts, once known.
+    mutable bool countRangeKnown_ = false;
+    mutable int lowestCount_ = 0;
+    mutable int highestCount_ = 0;
 };
 
 // The per-point height query runs for every stencil point of every frame: defined

@@ -47,6 +47,7 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
         coverage_.assign(columns * rows, 0);
         rasteriser->setCoverage(coverage_.data());
     }
+    cullCells_ = false;
     cellsVisited = 0;
     cellsDrawn = 0;
 
@@ -65,6 +66,8 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
     bool const drawable =
         std::isfinite(cellSizeX) && std::isfinite(cellSizeY) && cellSizeX > 0 && cellSizeY > 0;
     walks_.clear();
+    if (drawable && drawingOrder == DrawingOrder::FrontToBack)
+        setUpCellCulling();
     if (drawable) {
         ScanQuadrant0();
         ScanQuadrant1();
@@ -140,6 +143,12 @@ void TerrainScanner::drawCell(CellToDraw const& cell, bool reversed) {
     }
 }
 
+void TerrainScanner::noteVisit() {
+    ++cellsVisited;
+    if (visitLog)
+        visitLog->push_back(C2Vector{cellX, cellY});
+}
+
 void TerrainScanner::visitCell(Step step, Order order) {
     if (step == Step::Full || stencilStale)
         AllesBerechnen();
@@ -147,9 +156,7 @@ void TerrainScanner::visitCell(Step step, Order order) {
         TeilPlusBerechnen();
     else
         TeilMinusBerechnen();
-    ++cellsVisited;
-    if (visitLog)
-        visitLog->push_back(C2Vector{cellX, cellY});
+    noteVisit();
 
     double const d = length3(cellStencil[3] - scanObserver) / fogDistance;
     if (!(d >= 0 && d < 7))
@@ -190,20 +197,123 @@ void TerrainScanner::drawWalks() {
 }
 
 // A row walks from cellX to toX (inclusive, within e): the first cell in
-// full, the following ones by the incremental update.
+// full, the following ones by the incremental update. Cells that cannot reach
+// the frame are passed over without their stencil; the next cell that can
+// catches the stencil up first.
 void TerrainScanner::runWalk(Walk const& walk) {
     cellX = walk.cellX;
     cellY = walk.cellY;
     stencilStale = true;
+    RowOfCells const row = rowOfCells(std::max(std::fabs(walk.cellX), std::fabs(walk.toX)));
     if (walk.singleCell) {
-        visitCell(Step::Full, walk.order);
+        if (cullCells_ && cellOutsideFrame(row))
+            noteVisit();
+        else
+            visitCell(Step::Full, walk.order);
         return;
     }
+    double recentX[4];  // cellX of the walk's last four cells, by cell number modulo 4
+    bool stencilBehind = false;
     long long remaining = walkLimit(gridResolutionX);
-    while ((walk.ascending ? cellX < walk.toX + e : cellX >= walk.toX - e) && remaining-- > 0) {
-        visitCell(walk.step, walk.order);
+    for (long long cell = 0; (walk.ascending ? cellX < walk.toX + e : cellX >= walk.toX - e) && remaining-- > 0;
+         ++cell) {
+        recentX[cell % 4] = cellX;
+        if (cullCells_ && cellOutsideFrame(row)) {
+            noteVisit();
+            stencilBehind = true;
+        } else {
+            if (stencilBehind)
+                catchUpStencil(recentX, cell, walk.step);
+            stencilBehind = false;
+            visitCell(walk.step, walk.order);
+        }
         cellX = walk.ascending ? cellX + cellSizeX : cellX - cellSizeX;
     }
+}
+
+// Brings the stencil to where the walk would have had it before `cell`. A
+// step in X adds new points at fixed offsets from the current cell and keeps
+// the others, so after a full computation and three steps every point and
+// corner normal is the one the walk computes; a walk that began fewer than
+// three cells back is simply redone from its start.
+void TerrainScanner::catchUpStencil(double const* recentX, long long cell, Step step) {
+    double const current = cellX;
+    long long const start = std::max(cell - 3, 0LL);
+    cellX = recentX[start % 4];
+    AllesBerechnen();
+    for (long long k = start + 1; k < cell; ++k) {
+        cellX = recentX[k % 4];
+        if (step == Step::Plus)
+            TeilPlusBerechnen();
+        else
+            TeilMinusBerechnen();
+    }
+    cellX = current;
+}
+
+// Sets up the four tests of cellOutsideFrame. A point (x, y, z) projects to
+// column X / W and row -Y / W, with X, Y and W linear in the point. It is
+// left of column c exactly when X - c W < 0 (for W > 0; a point with W <= 0
+// is never drawn). Each side is moved out by eight columns or rows, far more
+// than truncation and rounding can make up.
+void TerrainScanner::setUpCellCulling() {
+    C4Matrix const& m = camera->viewMatrix;
+    auto side = [&m](int column, double sign, double limit) {
+        // sign * (coordinate - limit * W) with the coordinate in `column`
+        return FrameSide{sign * (m(0, column) - limit * m(0, 3)), sign * (m(1, column) - limit * m(1, 3)),
+                         sign * (m(2, column) - limit * m(2, 3)), sign * (m(3, column) - limit * m(3, 3))};
+    };
+    double const margin = 8.0;
+    frameSides_[0] = side(0, 1.0, rasteriser->clipLeft - margin);     // X < left W
+    frameSides_[1] = side(0, -1.0, rasteriser->clipRight + margin);   // X > right W
+    // Rows run downwards: row -Y/W above the top is Y > -top W, below the bottom Y < -bottom W.
+    frameSides_[2] = side(1, -1.0, -(rasteriser->clipTop - margin));
+    frameSides_[3] = side(1, 1.0, -(rasteriser->clipBottom + margin));
+
+    double low = 0.0, high = 0.0;
+    elevation->heightBounds(low, high);
+    // Interpolated heights may round past the stored range by an ulp or so.
+    double const slack = 1e-9 * std::max(std::fabs(low), std::fabs(high)) + 1e-9;
+    cellHeightLow_ = low - slack;
+    cellHeightHigh_ = high + slack;
+    cullCells_ = std::isfinite(cellHeightLow_) && std::isfinite(cellHeightHigh_);
+    for (FrameSide const& f : frameSides_)
+        cullCells_ = cullCells_ && std::isfinite(f.x) && std::isfinite(f.y) && std::isfinite(f.z) &&
+                     std::isfinite(f.constant);
+}
+
+// The terms of the frame-side tests for the row of cells at cellY, whose
+// cells lie within widestX of x = 0 (give or take a cell). Heights are any
+// the map can give; corners may lie a rounding off the nominal square.
+TerrainScanner::RowOfCells TerrainScanner::rowOfCells(double widestX) const {
+    RowOfCells row{};
+    if (!cullCells_)
+        return row;
+    double const slackY = 1e-9 * (std::fabs(cellY) + std::fabs(cellSizeY));
+    double const y0 = cellY - slackY, y1 = cellY + cellSizeY + slackY;
+    for (int k = 0; k < 4; ++k) {
+        FrameSide const& f = frameSides_[k];
+        double const ty = f.y * (f.y > 0 ? y1 : y0);
+        double const tz = f.z * (f.z > 0 ? cellHeightHigh_ : cellHeightLow_);
+        row.constant[k] = ty + tz + f.constant;
+        row.magnitude[k] = std::fabs(ty) + std::fabs(tz) + std::fabs(f.constant);
+    }
+    row.slackX = 1e-9 * (widestX + 2 * std::fabs(cellSizeX) + 1);
+    return row;
+}
+
+// True when no point of the cell at cellX in the row can appear in the
+// frame: one side's function is negative on the whole cell box, that is at
+// the box corner where it is greatest, by more than its rounding.
+bool TerrainScanner::cellOutsideFrame(RowOfCells const& row) const {
+    double const x0 = cellX - row.slackX, x1 = cellX + cellSizeX + row.slackX;
+    for (int k = 0; k < 4; ++k) {
+        double const a = frameSides_[k].x;
+        double const tx = a * (a > 0 ? x1 : x0);
+        if (tx + row.constant[k] < -1e-9 * (std::fabs(tx) + row.magnitude[k]))
+            return true;
+    }
+    return false;
 }
 
 // The most cells a walk along one axis can meet; only a pathological cell

@@ -141,7 +141,24 @@ private:
         double amount();
     };
 
+    // A linear function of a world point (w = 1) that is negative wherever a
+    // point cannot be seen on one side of the frame; see setUpCellCulling.
+    struct FrameSide {
+        double x, y, z, constant;
+    };
+
     void clearFrame(bool useBackground, unsigned int background);
+    // The parts of the frame-side tests that are the same along one row of cells.
+    struct RowOfCells {
+        double constant[4];   // the y, z and constant terms' sum, per side
+        double magnitude[4];  // the sum of their magnitudes
+        double slackX;        // how far a corner may lie off the nominal cell in X
+    };
+    void setUpCellCulling();
+    RowOfCells rowOfCells(double widestX) const;
+    bool cellOutsideFrame(RowOfCells const& row) const;
+    void noteVisit();
+    void catchUpStencil(double const* recentX, long long cell, Step step);
     void clipCornerRays(C4Vector* plane, bool aboveGroundOnly);
     void drawWalks();
     void runWalk(Walk const& walk);
@@ -163,4 +180,8 @@ private:
     std::vector<CellToDraw> cellsToDraw_;
     bool collectCells_ = false;
     std::vector<unsigned char> coverage_;
+    // Cells that cannot reach the frame are passed over, front to back only.
+    bool cullCells_ = false;
+    FrameSide frameSides_[4] = {};
+    double cellHeightLow_ = 0.0, cellHeightHigh_ = 0.0;
 };

@@ -44,6 +44,31 @@ TEST(ElevationImageDecoding, SignedTwentyFourBitCounts) {
     EXPECT_EQ(ElevationImage::heightCount(0x00000001u), 1);
 }
 
+TEST(ElevationImageDecoding, HeightBoundsCoverEveryQueryAndZero) {
+    ElevationImage image = makeHeights(3, 2, [](int column, int row) { return column * 4 - row * 9 + 3; });
+    double low = 0, high = 0;
+    image.setZScale(0.5);
+    image.heightBounds(low, high);  // counts -6 ... 11
+    EXPECT_EQ(low, -3.0);
+    EXPECT_EQ(high, 5.5);
+    image.setZScale(-2);
+    image.heightBounds(low, high);
+    EXPECT_EQ(low, -22.0);
+    EXPECT_EQ(high, 12.0);
+
+    // Outside the map a query gives 0, so 0 is always inside.
+    ElevationImage raised = makeHeights(2, 2, [](int, int) { return 40; });
+    raised.heightBounds(low, high);
+    EXPECT_EQ(low, 0.0);
+    EXPECT_EQ(high, 40.0);
+
+    // A change is seen after refreshing the pixel cache.
+    raised.setPixel(0, 0, encode(-8388608));
+    raised.refreshPixelCache();
+    raised.heightBounds(low, high);
+    EXPECT_EQ(low, -8388608.0);
+}
+
 TEST(ElevationImageDecoding, AlphaIsIgnored) {
     EXPECT_EQ(ElevationImage::heightCount(0xFF7FFFFFu), 8388607);
     EXPECT_EQ(ElevationImage::heightCount(0x12800000u), -8388608);

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <map>
+#include <vector>
 
 namespace {
 
@@ -125,6 +127,58 @@ TEST(CellStencil, IncrementalStepsMatchTheFullComputation) {
     }
 }
 
+// What lets a walk pass over cells: a full computation followed by three
+// steps reproduces the walk's stencil exactly, even where the cell size makes
+// x + 2c and (x + c) + c differ.
+TEST(CellStencil, ThreeStepsAfterAFullComputationRejoinTheWalk) {
+    RenderScene scene;
+    scene.height = [](int column, int row) { return 7 * std::sin(column * 0.7) + 5 * std::cos(row * 0.45); };
+    scene.build();
+    for (bool plus : {true, false}) {
+        double const size = plus ? 0.1 * 31 : -0.1 * 31;  // 3.1 is no binary fraction
+        std::vector<double> xs{plus ? 0.7 : 120.7};
+        while (xs.size() < 12)
+            xs.push_back(xs.back() + size);
+        auto walk = [&](TerrainScanner& s, std::size_t from, std::size_t to) {
+            s.cellX = xs[from];
+            s.AllesBerechnen();
+            for (std::size_t k = from + 1; k <= to; ++k) {
+                s.cellX = xs[k];
+                plus ? s.TeilPlusBerechnen() : s.TeilMinusBerechnen();
+            }
+        };
+        TerrainScanner whole, rejoined, tooLate;
+        for (TerrainScanner* s : {&whole, &rejoined, &tooLate}) {
+            s->elevation = scene.elevation.get();
+            s->cellSizeX = std::fabs(size);
+            s->cellSizeY = 3.1;
+            s->cellY = 50.3;
+        }
+        auto same = [](TerrainScanner const& a, TerrainScanner const& b) {
+            for (int k = 0; k < 12; ++k)
+                if (std::memcmp(&a.cellStencil[k], &b.cellStencil[k], sizeof(C4Vector)) != 0)
+                    return false;
+            for (int k = 0; k < 4; ++k)
+                if (std::memcmp(&a.cornerNormals[k], &b.cornerNormals[k], sizeof(C4Vector)) != 0)
+                    return false;
+            return true;
+        };
+        int differentTooLate = 0;
+        for (std::size_t cell = 3; cell < xs.size(); ++cell) {
+            walk(whole, 0, cell);
+            walk(rejoined, cell - 3, cell);
+            walk(tooLate, cell - 2, cell);
+            EXPECT_TRUE(same(whole, rejoined)) << (plus ? "plus" : "minus") << ", cell " << cell;
+            differentTooLate += !same(whole, tooLate);
+        }
+        // Stepping down, the walk's next cell is x - c, the same operation as
+        // the full computation's: two steps would do. Stepping up they do not.
+        if (plus) {
+            EXPECT_GT(differentTooLate, 0);
+        }
+    }
+}
+
 // Counts the pixels of one colour.
 int count(QImage const& image, unsigned int colour) {
     int n = 0;
@@ -240,6 +294,36 @@ TEST(Scan, FrontToBackGivesThePaintersFrame) {
             EXPECT_LE(scene.scanner.pixelsDrawn, static_cast<long long>(scene.width) * scene.height_);
             EXPECT_LE(scene.scanner.pixelsDrawn, painterPixels);
         }
+    }
+}
+
+TEST(Scan, FrontToBackKeepsATowerWhoseFootIsOutOfView) {
+    // Looking level at a tower 16 units ahead: its foot and the red ground
+    // around it are below the frame, only its walls show. Cells are passed
+    // over only when no height the map holds could bring them into view.
+    RenderScene scene;
+    scene.height = [](int column, int row) { return column >= 5 && column <= 7 && row >= 14 && row <= 16 ? 120.0 : 0.0; };
+    scene.texel = [](int u, int v) {
+        return u >= 16 && u <= 32 && v >= 52 && v <= 68 ? 0xFFFF0000u : 0xFF000000u | unsigned(u * 5 + v * 3) % 0x10000u;
+    };
+    scene.grid = 33;
+    scene.light = C4Vector(1.0, 0.0, -0.3, 0.0);  // from behind the observer, lighting the walls
+    scene.build();
+    auto towerPixels = [](QImage const& frame) {
+        int n = 0;
+        for (int y = 0; y < frame.height(); ++y)
+            for (int x = 0; x < frame.width(); ++x)
+                n += qRed(frame.pixel(x, y)) > 0;
+        return n;
+    };
+    for (double heading : {1.4, pi / 2, 1.75}) {
+        scene.scanner.drawingOrder = TerrainScanner::DrawingOrder::BackToFront;
+        QImage const painted = scene.render(C4Vector(4, 60, 30, 1), heading, 0.0, 80);
+        scene.scanner.drawingOrder = TerrainScanner::DrawingOrder::FrontToBack;
+        QImage const frontToBack = scene.render(C4Vector(4, 60, 30, 1), heading, 0.0, 80);
+        EXPECT_GT(towerPixels(painted), 0) << "heading " << heading;
+        EXPECT_TRUE(frontToBack == painted) << "heading " << heading;
+        EXPECT_LT(scene.scanner.cellsDrawn, scene.scanner.cellsVisited) << "heading " << heading;
     }
 }
 
