@@ -86,6 +86,47 @@ ScreenTrigon::ScreenTrigon(TextureImage* target_, TextureImage* texture_, int cl
 
 ScreenTrigon::~ScreenTrigon() = default;
 
+void ScreenTrigon::useCoverage(std::vector<unsigned char>& storage) {
+    int const columns = std::max(clipRight - clipLeft + 1, 0);
+    int const rows = std::max(clipBottom - clipTop + 1, 0);
+    int const tileSize = 1 << tileShift;
+    tileColumns_ = (columns + tileSize - 1) >> tileShift;
+    int const tileRows = (rows + tileSize - 1) >> tileShift;
+    std::size_t const pixels = static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows);
+    storage.assign(pixels + static_cast<std::size_t>(tileColumns_) * static_cast<std::size_t>(tileRows), 0);
+    coverage_ = storage.data();
+    freeInTile_ = storage.data() + pixels;
+    for (int tileRow = 0; tileRow < tileRows; ++tileRow)
+        for (int tileColumn = 0; tileColumn < tileColumns_; ++tileColumn) {
+            int const width = std::min(tileSize, columns - (tileColumn << tileShift));
+            int const height = std::min(tileSize, rows - (tileRow << tileShift));
+            freeInTile_[tileRow * tileColumns_ + tileColumn] = static_cast<unsigned char>(width * height);
+        }
+}
+
+bool ScreenTrigon::hiddenByTakenTiles(C4Vector const* screen) const {
+    if (coverage_ == nullptr)
+        return false;
+    // Spans run between the edges, which stay between the corners' columns;
+    // truncation may reach one column further either way. The corners are
+    // whole numbers within +-16384, so they convert exactly.
+    double const leftmost = std::min({screen[0].x, screen[1].x, screen[2].x});
+    double const rightmost = std::max({screen[0].x, screen[1].x, screen[2].x});
+    double const top = std::min({screen[0].y, screen[1].y, screen[2].y});
+    double const bottom = std::max({screen[0].y, screen[1].y, screen[2].y});
+    int const firstColumn = std::max(static_cast<int>(leftmost) - 1, clipLeft) - clipLeft;
+    int const lastColumn = std::min(static_cast<int>(rightmost) + 1, clipRight) - clipLeft;
+    int const firstRow = std::max(static_cast<int>(top), clipTop) - clipTop;
+    int const lastRow = std::min(static_cast<int>(bottom), clipBottom) - clipTop;
+    if (firstColumn > lastColumn || firstRow > lastRow)
+        return false;
+    for (int tileRow = firstRow >> tileShift; tileRow <= lastRow >> tileShift; ++tileRow)
+        for (int tileColumn = firstColumn >> tileShift; tileColumn <= lastColumn >> tileShift; ++tileColumn)
+            if (freeInTile_[tileRow * tileColumns_ + tileColumn] != 0)
+                return false;
+    return true;
+}
+
 void ScreenTrigon::Rechnen(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog) {
     if (outsideClip(screen)) {
         sortByRow(screen, world, normals);  // callers see the arrays sorted either way
@@ -220,7 +261,13 @@ void ScreenTrigon::drawFreePixels(Triangle& triangle, int row, int first, int la
     if (!triangle.termsReady)
         prepareTerms(triangle);
     drawPixels(triangle.terms, row, first, first + from, first + to, covered);
-    std::fill(covered + from, covered + to + 1, static_cast<unsigned char>(1));
+    unsigned char* const tiles = freeInTile_ + ((row - clipTop) >> tileShift) * tileColumns_;
+    for (int k = from; k <= to; ++k) {
+        if (covered[k] == 0) {
+            covered[k] = 1;
+            --tiles[(first - clipLeft + k) >> tileShift];
+        }
+    }
 }
 
 // Colours the pixels `from` ... `to` of the span that starts at column

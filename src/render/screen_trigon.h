@@ -52,14 +52,18 @@ public:
     long long pixelsDrawn = 0;
 
     // Switches to first-writer-wins drawing: a pixel is coloured only while
-    // its byte in `coverage` (one per pixel of the clip rectangle, row by row,
-    // zero for "free") is zero, and then marked. Each triangle's upper half
-    // is drawn before its lower half, the reverse of the painter's order, so
-    // triangles handed over in exactly the reverse order of a painter's run
-    // give that run's frame: every pixel keeps the colour of its last painter.
-    // A triangle that finds no free pixel costs no shading set-up at all.
-    // Null switches back to painting over.
-    void setCoverage(unsigned char* coverage) { coverage_ = coverage; }
+    // it is free, and then taken. Each triangle's upper half is drawn before
+    // its lower half, the reverse of the painter's order, so triangles handed
+    // over in exactly the reverse order of a painter's run give that run's
+    // frame: every pixel keeps the colour of its last painter. A triangle that
+    // finds no free pixel costs no shading set-up at all. `storage` (kept by
+    // the caller from frame to frame) holds a byte per pixel of the clip
+    // rectangle and the count of free pixels in each tile of 8 x 8.
+    void useCoverage(std::vector<unsigned char>& storage);
+
+    // Under first-writer-wins: true when every pixel the triangle with these
+    // projected corners could write is taken already, judged by whole tiles.
+    bool hiddenByTakenTiles(C4Vector const* screen) const;
 
 private:
     enum class Lookup { Untextured, Nearest, Filtered };
@@ -97,7 +101,10 @@ private:
     void drawSpan(TriangleTerms const& terms, int row, int first, int from, int to, C4Vector normal,
                   unsigned char const* covered);
 
-    unsigned char* coverage_ = nullptr;
+    unsigned char* coverage_ = nullptr;  // null: painting over
+    unsigned char* freeInTile_ = nullptr;
+    int tileColumns_ = 0;
+    static constexpr int tileShift = 2;  // tiles of 4 x 4 pixels
 
     uchar* frameBits_;
     qsizetype frameBytesPerLine_;

@@ -41,12 +41,8 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
     int const bottom = bandLast_ < 0 ? renderHeight - 1 : bandLast_;
     rasteriser = std::make_unique<ScreenTrigon>(frameImage, texture, 0, top, renderWidth, bottom + 1,
                                                 lightDirection, camera, exactMode);
-    if (drawingOrder == DrawingOrder::FrontToBack) {
-        std::size_t const columns = static_cast<std::size_t>(std::max(rasteriser->clipRight - rasteriser->clipLeft + 1, 0));
-        std::size_t const rows = static_cast<std::size_t>(std::max(rasteriser->clipBottom - rasteriser->clipTop + 1, 0));
-        coverage_.assign(columns * rows, 0);
-        rasteriser->setCoverage(coverage_.data());
-    }
+    if (drawingOrder == DrawingOrder::FrontToBack)
+        rasteriser->useCoverage(coverage_);
     cullCells_ = false;
     cellsVisited = 0;
     cellsDrawn = 0;
@@ -116,7 +112,7 @@ void TerrainScanner::drawTriangle(CellToDraw const& cell, int a, int b, int c, C
             return;
         screen[k] = cell.screen[corners[k]];
     }
-    if (rasteriser->outsideClip(screen))
+    if (rasteriser->outsideClip(screen) || rasteriser->hiddenByTakenTiles(screen))
         return;
     for (int k = 0; k < 3; ++k) {
         triangleCorners[k] = cell.corners[corners[k]];
