@@ -1,8 +1,11 @@
 // The rasteriser and the colour of a pixel.
 #include "render_scene.h"
+#include "safe_convert.h"
 
 #include <gtest/gtest.h>
 
+#include <climits>
+#include <limits>
 #include <set>
 
 namespace {
@@ -37,6 +40,20 @@ struct Bench {
     Transformation camera;
     std::unique_ptr<ScreenTrigon> trigon;
 };
+
+TEST(PixelColour, ConversionsTruncateAndGiveIntMinOutOfRange) {
+    // The colour arithmetic's conversions: toward zero, and INT_MIN for NaN
+    // or a value no int holds, like the x86 instruction.
+    EXPECT_EQ(truncateToInt(254.99), 254);
+    EXPECT_EQ(truncateToInt(-0.7), 0);
+    EXPECT_EQ(truncateToInt(-3.9), -3);
+    EXPECT_EQ(truncateToInt(2147483647.9), INT_MAX);
+    EXPECT_EQ(truncateToInt(-2147483648.9), INT_MIN);
+    EXPECT_EQ(truncateToInt(2147483648.0), INT_MIN);
+    EXPECT_EQ(truncateToInt(-1e300), INT_MIN);
+    EXPECT_EQ(truncateToInt(std::numeric_limits<double>::quiet_NaN()), INT_MIN);
+    EXPECT_EQ(truncateToInt(std::numeric_limits<double>::infinity()), INT_MIN);
+}
 
 TEST(PixelColour, LitTexelKeepsChannelsAndGetsOpaque) {
     Bench bench(0x00804020u);
