@@ -80,7 +80,7 @@ ScreenTrigon::ScreenTrigon(TextureImage* target_, TextureImage* texture_, int cl
     std::size_t const columns = static_cast<std::size_t>(std::max(clipRight - clipLeft + 1, 0));
     for (std::vector<double>* v :
          {&span_.normalX, &span_.normalY, &span_.normalZ, &span_.shade, &span_.hitX, &span_.hitY, &span_.denominator,
-          &span_.leftX, &span_.leftY, &span_.leftDenominator, &span_.rightX, &span_.rightY, &span_.rightDenominator})
+          &span_.leftX, &span_.leftY, &span_.leftDenominator})
         v->resize(columns);
 }
 
@@ -359,8 +359,6 @@ void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int 
     if constexpr (lookup == Lookup::Filtered) {
         camera->HitSpan(row, from, coloured, span_.leftX.data() + skip, span_.leftY.data() + skip,
                         span_.leftDenominator.data() + skip, -0.25, -0.25);
-        camera->HitSpan(row, from, coloured, span_.rightX.data() + skip, span_.rightY.data() + skip,
-                        span_.rightDenominator.data() + skip, 0.25, -0.25);
     }
 
     QRgb* const pixels = reinterpret_cast<QRgb*>(frameBits_ + row * frameBytesPerLine_) + first;
@@ -380,9 +378,8 @@ void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int 
             unsigned int texel;
             if constexpr (lookup == Lookup::Filtered) {
                 camera->FilteredTexel(C2Vector{span_.hitX[k], span_.hitY[k]}, C2Vector{span_.leftX[k], span_.leftY[k]},
-                                      C2Vector{span_.rightX[k], span_.rightY[k]},
-                                      span_.denominator[k] == 0 || span_.leftDenominator[k] == 0,
-                                      span_.rightDenominator[k] == 0, &texel);
+                                      span_.denominator[k] == 0 || span_.leftDenominator[k] == 0, first + k, row,
+                                      &texel);
             } else if (span_.denominator[k] == 0) {
                 texel = texture->backgroundColor;  // ray parallel to the plane
             } else {

@@ -115,7 +115,7 @@ private:
     // registers and the texel reads of a span overlap.
     struct SpanScratch {
         std::vector<double> normalX, normalY, normalZ, shade, hitX, hitY, denominator;
-        // The filtered lookup's rays a quarter pixel up-left and up-right.
-        std::vector<double> leftX, leftY, leftDenominator, rightX, rightY, rightDenominator;
+        // The filtered lookup's ray a quarter pixel up-left.
+        std::vector<double> leftX, leftY, leftDenominator;
     } span_;
 };

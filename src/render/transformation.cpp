@@ -176,14 +176,13 @@ void Transformation::SetzeDreiecksEckpunkte(C4Vector& a, C4Vector& b, C4Vector& 
 }
 
 void Transformation::FarbeImDreieck1(int column, int row, unsigned int* colour) {
-    C2Vector p0, p1, p2;
+    C2Vector p0, p1;
     bool const p0p1Parallel = HitAt(column, row, p0.x, p0.y) == 0 || HitAt(column - 0.25, row - 0.25, p1.x, p1.y) == 0;
-    bool const p2Parallel = HitAt(column + 0.25, row - 0.25, p2.x, p2.y) == 0;
-    FilteredTexel(p0, p1, p2, p0p1Parallel, p2Parallel, colour);
+    FilteredTexel(p0, p1, p0p1Parallel, column, row, colour);
 }
 
-void Transformation::FilteredTexel(C2Vector const& p0, C2Vector const& p1, C2Vector const& p2, bool p0p1Parallel,
-                                   bool p2Parallel, unsigned int* colour) {
+void Transformation::FilteredTexel(C2Vector const& p0, C2Vector const& p1, bool p0p1Parallel, int column, int row,
+                                   unsigned int* colour) {
     // A ray parallel to the plane has no texture point: the pixel shows the background.
     if (p0p1Parallel) {
         *colour = texture->backgroundColor;
@@ -198,7 +197,8 @@ void Transformation::FilteredTexel(C2Vector const& p0, C2Vector const& p1, C2Vec
         texture->GetColor(samplePoints[0], colour);
         return;
     }
-    if (p2Parallel) {
+    C2Vector p2;
+    if (HitAt(column + 0.25, row - 0.25, p2.x, p2.y) == 0) {
         *colour = texture->backgroundColor;
         return;
     }

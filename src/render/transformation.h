@@ -92,12 +92,13 @@ public:
     void HitSpan(int row, int first, int count, double* hitX, double* hitY, double* denominators,
                  double columnOffset = 0.0, double rowOffset = 0.0) const;
 
-    // The filtered colour from the meeting points of a pixel's centre ray
-    // (p0), of the ray a quarter pixel up-left (p1) and up-right (p2), and
-    // whether the rays of p0 or p1, or of p2, run parallel to the plane.
-    // p2 is used only when the texture is minified.
-    void FilteredTexel(C2Vector const& p0, C2Vector const& p1, C2Vector const& p2, bool p0p1Parallel,
-                       bool p2Parallel, unsigned int* colour);
+    // The filtered colour of pixel (column, row) from the meeting points of
+    // its centre ray (p0) and of the ray a quarter pixel up-left (p1), and
+    // whether either of these runs parallel to the plane. The ray a quarter
+    // pixel up-right is cast only when the texture is minified, which is
+    // rare: it is the only one that needs it.
+    void FilteredTexel(C2Vector const& p0, C2Vector const& p1, bool p0p1Parallel, int column, int row,
+                       unsigned int* colour);
 
     QWidget* parentWidget;
     C4Vector observer;
