@@ -3,6 +3,7 @@
 #include "user_settings.h"
 
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -149,13 +150,26 @@ void TextureImage::GetColor(C4Vector const& p, unsigned int* out) {
     // Neighbouring screen pixels mostly fall in the same block: read it only
     // when it changes.
     if (!(blockCached && i0 == blockCacheX && j0 == blockCacheY)) {
-        for (int m = 0; m < 4; ++m)
-            for (int k = 0; k < 4; ++k) {
-                unsigned int const color = texel(i0 + k, j0 + m);
-                blockCache[4 * m + k] = color;
-                blockOneRed_[4 * m + k] = DoublePair{1.0, red(color)};
-                blockGreenBlue_[4 * m + k] = DoublePair{green(color), blue(color)};
+        for (int m = 0; m < 4; ++m) {
+            // A block row is four consecutive texels: their channels are
+            // taken apart and converted two texels at a time.
+            using FourWords = unsigned int __attribute__((vector_size(16)));
+            using TwoInts = int __attribute__((vector_size(8)));
+            FourWords row;
+            std::memcpy(&row, &pixels_[(j0 + m) * stride_ + i0], sizeof row);
+            row |= alphaMask_;
+            std::memcpy(&blockCache[4 * m], &row, sizeof row);
+            FourWords const r = (row >> 16) & 0xFFu, g = (row >> 8) & 0xFFu, b = row & 0xFFu;
+            for (int k = 0; k < 4; k += 2) {
+                DoublePair const reds = __builtin_convertvector((TwoInts{int(r[k]), int(r[k + 1])}), DoublePair);
+                DoublePair const greens = __builtin_convertvector((TwoInts{int(g[k]), int(g[k + 1])}), DoublePair);
+                DoublePair const blues = __builtin_convertvector((TwoInts{int(b[k]), int(b[k + 1])}), DoublePair);
+                blockOneRed_[4 * m + k] = DoublePair{1.0, reds[0]};
+                blockOneRed_[4 * m + k + 1] = DoublePair{1.0, reds[1]};
+                blockGreenBlue_[4 * m + k] = DoublePair{greens[0], blues[0]};
+                blockGreenBlue_[4 * m + k + 1] = DoublePair{greens[1], blues[1]};
             }
+        }
         blockCacheX = i0;
         blockCacheY = j0;
         blockCached = true;
