@@ -114,13 +114,16 @@ private:
         return pixels_[row * stride_ + column] | alphaMask_;
     }
 
-    // Two doubles that the compiler keeps in one vector register; the
-    // arithmetic is lane by lane, each lane exactly as a scalar would be.
-    using DoublePair = double __attribute__((vector_size(16)));
-    // The cached block's texels as (1, red) and (green, blue) pairs: the
-    // filter's four sums (weights, red, green, blue) advance two at a time.
-    DoublePair blockOneRed_[16] = {};
-    DoublePair blockGreenBlue_[16] = {};
+public:
+    // Four doubles that the compiler keeps in vector registers (two with
+    // SSE2, one with AVX); the arithmetic is lane by lane, each lane exactly
+    // as a scalar would be.
+    using DoubleQuad = double __attribute__((vector_size(32)));
+
+private:
+    // The cached block's texels as (1, red, green, blue): the filter's four
+    // sums (weights, red, green, blue) advance together.
+    DoubleQuad blockTexels_[16] = {};
     QRgb const* pixels_ = nullptr;
     qsizetype stride_ = 0;  // in QRgb units
     int width_ = 0;
