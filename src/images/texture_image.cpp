@@ -1,5 +1,6 @@
 #include "texture_image.h"
 
+#include "cpu_dispatch.h"
 #include "user_settings.h"
 
 #include <cmath>
@@ -28,12 +29,9 @@ using DoublePair = double __attribute__((vector_size(16)));
 // texels, whose column and row weights come from the scaled squared
 // distances A and B. The weight sum starts at 1e-8, which keeps it from being
 // zero, and advances as 1 * w, which is w exactly; every sum takes its
-// sixteen terms in the same order as one by one. Compiled twice with GCC on
-// x86-64, for AVX2 and for the baseline, and chosen once when the program
-// is loaded: the results are the same, AVX2 adds four lanes at once.
-#if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__)
-__attribute__((target_clones("avx2", "default")))
-#endif
+// sixteen terms in the same order as one by one. With AVX2 the four lanes
+// advance in one instruction.
+AVRENDER_AVX2_CLONES
 void weightedSums(DoubleQuad const* texels, double const* weights, double const* A, double const* B, double* sums) {
     DoubleQuad total{1e-8, 0.0, 0.0, 0.0};
     for (int m = 0; m < 4; ++m) {

@@ -213,6 +213,7 @@ void Transformation::FilteredTexel(C2Vector const& p0, C2Vector const& p1, bool 
     texture->GetColorArray(samplePoints, colour);
 }
 
+AVRENDER_AVX2_CLONES
 void Transformation::HitSpan(int row, int first, int count, double* __restrict hitX, double* __restrict hitY,
                              double* __restrict denominators, double columnOffset, double rowOffset) const {
     // The fractional position is formed exactly as for a single ray; an

@@ -7,6 +7,7 @@
 // two threads at once; separate objects are independent.
 #pragma once
 
+#include "cpu_dispatch.h"
 #include "geometry.h"
 #include "texture_image.h"
 
@@ -88,7 +89,10 @@ public:
 
     // HitAt for the `count` pixels of `row` from column `first` on, each
     // shifted by the offsets (the filtered lookup's extra rays), in one loop
-    // that the compiler turns into packed arithmetic.
+    // that the compiler turns into packed arithmetic: with GCC on x86-64
+    // compiled for AVX2 and for the baseline, one chosen when the program is
+    // loaded (AVX2 casts four rays at a time, each exactly as HitAt does).
+    AVRENDER_AVX2_CLONES
     void HitSpan(int row, int first, int count, double* hitX, double* hitY, double* denominators,
                  double columnOffset = 0.0, double rowOffset = 0.0) const;
 
