@@ -73,6 +73,12 @@ ElevationImage::ElevationImage(ElevationImage const& other)
       pixelsPerUnitY(other.pixelsPerUnitY),
       zScale_(other.zScale_) {
     refreshPixelCache();
+    // A copy that shares the pixels shares their count range too.
+    if (other.countRangeKnown_ && pixels_ == other.pixels_) {
+        lowestCount_ = other.lowestCount_;
+        highestCount_ = other.highestCount_;
+        countRangeKnown_ = true;
+    }
 }
 
 ElevationImage::~ElevationImage() = default;
@@ -81,12 +87,19 @@ void ElevationImage::heightBounds(double& low, double& high) const {
     if (!countRangeKnown_) {
         lowestCount_ = 0;
         highestCount_ = 0;
-        for (int row = 0; row < height_; ++row)
+        for (int row = 0; row < height_; ++row) {
+            QRgb const* const line = pixels_ + row * stride_;
+            int rowLowest = 0, rowHighest = 0;
             for (int column = 0; column < width_; ++column) {
-                int const count = heightCount(stored(column, row));
-                lowestCount_ = std::min(lowestCount_, count);
-                highestCount_ = std::max(highestCount_, count);
+                // The low 24 bits sign-extended: heightCount, in a form the
+                // compiler turns into packed operations.
+                int const count = static_cast<int>(line[column] << 8) >> 8;
+                rowLowest = std::min(rowLowest, count);
+                rowHighest = std::max(rowHighest, count);
             }
+            lowestCount_ = std::min(lowestCount_, rowLowest);
+            highestCount_ = std::max(highestCount_, rowHighest);
+        }
         countRangeKnown_ = true;
     }
     // Counts are whole numbers below 2^23, so both products are exact up to

@@ -93,6 +93,10 @@ bool SceneryDelegate::renderFinal() {
         setRenderError(tr("Could not open elevation file \"%1\"").arg(p.elevationFileName));
         return false;
     }
+    // The range of the stored heights, found once here: the render contexts'
+    // copies of the height map share it.
+    double lowestHeight = 0.0, highestHeight = 0.0;
+    elevation->heightBounds(lowestHeight, highestHeight);
     terrainExtentX = elevation->width() * p.elevationScaleX;
     terrainExtentY = elevation->height() * p.elevationScaleY;
 

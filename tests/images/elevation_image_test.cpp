@@ -62,11 +62,16 @@ TEST(ElevationImageDecoding, HeightBoundsCoverEveryQueryAndZero) {
     EXPECT_EQ(low, 0.0);
     EXPECT_EQ(high, 40.0);
 
-    // A change is seen after refreshing the pixel cache.
-    raised.setPixel(0, 0, encode(-8388608));
-    raised.refreshPixelCache();
-    raised.heightBounds(low, high);
+    // A copy shares the range; a change is seen after refreshing the pixel
+    // cache, in the changed image only.
+    ElevationImage copy(raised);
+    copy.setPixel(0, 0, encode(-8388608));
+    copy.refreshPixelCache();
+    copy.heightBounds(low, high);
     EXPECT_EQ(low, -8388608.0);
+    EXPECT_EQ(high, 40.0);
+    raised.heightBounds(low, high);
+    EXPECT_EQ(low, 0.0);
 }
 
 TEST(ElevationImageDecoding, AlphaIsIgnored) {
