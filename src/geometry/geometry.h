@@ -15,14 +15,9 @@ struct C4Vector {
 
     constexpr C4Vector() = default;
     constexpr C4Vector(double x_, double y_, double z_, double w_) : x(x_), y(y_), z(z_), w(w_) {}
+    // Copies all four components; trivial, so arrays of vectors move as blocks.
     C4Vector(C4Vector const&) = default;
-    C4Vector& operator=(C4Vector const& other) {
-        x = other.x;
-        y = other.y;
-        z = other.z;
-        w = other.w;
-        return *this;
-    }
+    C4Vector& operator=(C4Vector const&) = default;
 };
 
 // Sixteen doubles, row-major: element (r, c) at index 4 * r + c. All zero by default.
