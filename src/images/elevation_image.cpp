@@ -91,9 +91,7 @@ void ElevationImage::heightBounds(double& low, double& high) const {
             QRgb const* const line = pixels_ + row * stride_;
             int rowLowest = 0, rowHighest = 0;
             for (int column = 0; column < width_; ++column) {
-                // The low 24 bits sign-extended: heightCount, in a form the
-                // compiler turns into packed operations.
-                int const count = static_cast<int>(line[column] << 8) >> 8;
+                int const count = heightCount(line[column]);
                 rowLowest = std::min(rowLowest, count);
                 rowHighest = std::max(rowHighest, count);
             }

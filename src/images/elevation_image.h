@@ -84,8 +84,8 @@ public:
 
     // Decodes a stored pixel: the low 24 bits as a two's-complement count.
     static int heightCount(QRgb value) {
-        int const raw = static_cast<int>(value & 0x00FFFFFFu);
-        return raw >= 0x00800000 ? raw - 0x01000000 : raw;
+        // The low 24 bits moved to the top and shifted back arithmetically.
+        return static_cast<int>(value << 8) >> 8;
     }
 
     double pixelsPerUnitX = 1.0;
