@@ -4,7 +4,7 @@
 # straight flight, PPM images in and out (so that neither decoding nor
 # encoding dominates); at 640 x 480 and 1920 x 1080, nearest (0) and filtered
 # (1) texture lookups, with 1 and 2 threads, and once reading PNG images.
-# Prints the whole process's wall time per frame (best of three runs),
+# Prints the whole process's wall time per frame (best of five runs),
 # nanoseconds per pixel per core and the peak memory. Needs the release build with benchmarks (AVRENDER_BENCHMARKS=ON).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,10 +16,10 @@ scene=$build/standard-flight
 "$build/bench/make_standard_scene" "$root/demo" "$scene" >/dev/null
 
 cd "$scene"
-# One line per case: the best of three runs, as the machine's speed varies.
+# One line per case: the best of five runs, as the machine's speed varies.
 run() {
     local case=$1 jobs=$2 pixels=$3 best=""
-    for attempt in 1 2 3; do
+    for attempt in 1 2 3 4 5; do
         rm -f frames/*
         start=$(date +%s.%N)
         /usr/bin/time -f %M -o time.txt "$build/src/main/AVRender" -q -j "$jobs" -i "$case.avs"
