@@ -14,6 +14,8 @@
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -79,19 +81,37 @@ std::vector<std::unique_ptr<RenderContext>> makeContexts(SceneryDelegate const& 
     return contexts;
 }
 
-// Lets threads take their turn in frame order.
-class FrameTurns {
+// Finished frames wait here until every earlier one is written; whichever
+// thread hands in the next frame in order writes it and every later one that
+// is ready, so no thread waits for another to finish rendering. At most
+// `limit` frames wait at a time (a thread with a later frame waits when that
+// many do), but the next frame in order is always taken.
+class InOrderWriter {
 public:
-    explicit FrameTurns(long long first) : next_(first) {}
+    struct Frame {
+        FrameJob job;
+        QImage output;
+        QList<EncodedFrameFile> files;
+    };
+    using Write = std::function<void(Frame&)>;
 
-    void waitFor(long long index) {
+    InOrderWriter(long long first, std::size_t limit, Write write)
+        : next_(first), limit_(limit), write_(std::move(write)) {}
+
+    void hand(long long index, Frame&& frame) {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [&] { return next_ == index; });
-    }
-    void done(long long index) {
-        {
-            std::lock_guard lock(mutex_);
-            next_ = index + 1;
+        changed_.wait(lock, [&] { return index == next_ || waiting_.size() < limit_; });
+        waiting_.emplace(index, std::move(frame));
+        while (!writing_ && !waiting_.empty() && waiting_.begin()->first == next_) {
+            Frame ready = std::move(waiting_.begin()->second);
+            waiting_.erase(waiting_.begin());
+            writing_ = true;
+            lock.unlock();
+            write_(ready);
+            ready = Frame{};  // the frame buffer it shared is free again before the lock is taken
+            lock.lock();
+            writing_ = false;
+            ++next_;
         }
         changed_.notify_all();
     }
@@ -99,7 +119,11 @@ public:
 private:
     std::mutex mutex_;
     std::condition_variable changed_;
+    std::map<long long, Frame> waiting_;
+    bool writing_ = false;
     long long next_;
+    std::size_t limit_;
+    Write write_;
 };
 
 }  // namespace
@@ -137,30 +161,32 @@ void SceneryDelegate::renderSequentially(long long first, long long last, FrameP
 }
 
 // Several frames at once: each thread takes the next frame index, renders and
-// encodes it, then waits for its turn to write, so files and messages appear
-// in frame order and at most one frame per thread is in flight.
+// encodes it, and hands it to the in-order writer, so files and messages
+// appear in frame order. A frame waiting to be written keeps its encoded
+// files; only with a video does it keep its image too (then the thread's next
+// frame is drawn into a fresh copy of the frame buffer).
 void SceneryDelegate::renderInParallel(long long first, long long last, FramePlan const& plan,
                                        TextureImage* texture) {
     SceneryData const& p = *parameters;
     std::vector<std::unique_ptr<RenderContext>> const contexts = makeContexts(*this, *texture, options.jobs);
     std::atomic<long long> nextIndex{first};
-    FrameTurns turns(first);
+    InOrderWriter writer(first, contexts.size(), [this](InOrderWriter::Frame& frame) {
+        if (frame.job.render)
+            commitFrame(frame.job, frame.output, frame.files);
+        progress_->frameDone();
+    });
+    bool const keepImages = video_ != nullptr;
     auto work = [&](RenderContext& context) {
         for (long long i = nextIndex++; i <= last; i = nextIndex++) {
-            FrameJob const job = prepareFrame(i, plan);
-            QList<EncodedFrameFile> files;
-            QImage output;
-            if (job.render) {
-                context.render(job.view, p);
-                output = outputImage(*context.frame);
-                files = encodeFrame(job, output);
+            InOrderWriter::Frame frame{prepareFrame(i, plan), QImage(), {}};
+            if (frame.job.render) {
+                context.render(frame.job.view, p);
+                frame.output = outputImage(*context.frame);
+                frame.files = encodeFrame(frame.job, frame.output);
+                if (!keepImages)
+                    frame.output = QImage();  // the context's frame buffer is unshared again
             }
-            turns.waitFor(i);
-            if (job.render)
-                commitFrame(job, output, files);
-            output = QImage();  // the context's frame buffer is unshared again
-            progress_->frameDone();
-            turns.done(i);
+            writer.hand(i, std::move(frame));
         }
     };
     std::vector<std::thread> threads;
