@@ -110,13 +110,15 @@ void TerrainScanner::drawTriangle(CellToDraw const& cell, int a, int b, int c, C
     for (int k = 0; k < 3; ++k) {
         if (!cell.onScreen[corners[k]])
             return;
-        screen[k] = cell.screen[corners[k]];
+        screen[k] = C4Vector(cell.screenX[corners[k]], cell.screenY[corners[k]], 0.0, 1.0);
     }
     if (rasteriser->outsideClip(screen) || rasteriser->hiddenByTakenTiles(screen))
         return;
     for (int k = 0; k < 3; ++k) {
-        triangleCorners[k] = cell.corners[corners[k]];
-        triangleNormals[k] = cell.normals[corners[k]];
+        Triple const& corner = cell.corners[corners[k]];
+        Triple const& normal = cell.normals[corners[k]];
+        triangleCorners[k] = C4Vector(corner.x, corner.y, corner.z, 1.0);
+        triangleNormals[k] = C4Vector(normal.x, normal.y, normal.z, 1.0);
     }
     if (!camera->FacesAwayFromEye(triangleCorners))
         return;
@@ -161,9 +163,13 @@ void TerrainScanner::visitCell(Step step, Order order) {
     CellToDraw cell;
     int const points[4] = {3, 4, 7, 8};
     for (int k = 0; k < 4; ++k) {
-        cell.onScreen[k] = project(points[k], cell.screen[k]);
-        cell.corners[k] = cellStencil[points[k]];
-        cell.normals[k] = cornerNormals[k];
+        C4Vector screen;
+        cell.onScreen[k] = project(points[k], screen);
+        cell.screenX[k] = screen.x;
+        cell.screenY[k] = screen.y;
+        C4Vector const& corner = cellStencil[points[k]];
+        cell.corners[k] = Triple{corner.x, corner.y, corner.z};
+        cell.normals[k] = Triple{cornerNormals[k].x, cornerNormals[k].y, cornerNormals[k].z};
     }
     cell.fogDistance = d;
     cell.order = order;

@@ -125,10 +125,16 @@ private:
     };
     // What a cell inside the fog limit needs for drawing: its corners P3, P4,
     // P7, P8 with their normals and screen positions, as the stencil had them.
+    // Only what varies is kept (stencil points and corner normals have w = 1,
+    // and the rasteriser reads a screen position's column and row alone), so
+    // that collecting a row's cells copies little.
+    struct Triple {
+        double x, y, z;
+    };
     struct CellToDraw {
-        C4Vector corners[4];
-        C4Vector normals[4];
-        C4Vector screen[4];
+        Triple corners[4];
+        Triple normals[4];
+        double screenX[4], screenY[4];
         bool onScreen[4];
         double fogDistance;
         Order order;
