@@ -245,7 +245,8 @@ void ScreenTrigon::drawRow(Triangle& triangle, int row, double left, double righ
 }
 
 // The span first ... last under first-writer-wins: only its free pixels are
-// coloured, and then marked as taken.
+// coloured, and then marked as taken. Most spans of hidden triangles find
+// none; that check stays light, and the drawing is a call of its own.
 void ScreenTrigon::drawFreePixels(Triangle& triangle, int row, int first, int last) {
     qsizetype const columns = clipRight - clipLeft + 1;
     unsigned char* const covered = coverage_ + (row - clipTop) * columns + (first - clipLeft);
@@ -258,6 +259,12 @@ void ScreenTrigon::drawFreePixels(Triangle& triangle, int row, int first, int la
     int to = count - 1;
     while (covered[to] != 0)
         --to;
+    drawFreeRun(triangle, row, first, from, to, covered);
+}
+
+// Pixels first + from ... first + to, the first and last of them free.
+[[gnu::noinline]] void ScreenTrigon::drawFreeRun(Triangle& triangle, int row, int first, int from, int to,
+                                                 unsigned char* covered) {
     if (!triangle.termsReady)
         prepareTerms(triangle);
     drawPixels(triangle.terms, row, first, first + from, first + to, covered);

@@ -95,6 +95,7 @@ private:
                   double rightSlope);
     void drawRow(Triangle& triangle, int row, double left, double right);
     void drawFreePixels(Triangle& triangle, int row, int first, int last);
+    void drawFreeRun(Triangle& triangle, int row, int first, int from, int to, unsigned char* covered);
     void drawPixels(TriangleTerms const& terms, int row, int first, int from, int to, unsigned char const* covered);
     unsigned int nearestPixel(TriangleTerms const& terms, int column, int row, C4Vector const& normal) const;
     template <Lookup lookup>
