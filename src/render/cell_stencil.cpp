@@ -11,7 +11,30 @@
 #include "terrain_scanner.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <iterator>
+#include <utility>
+
+namespace {
+
+// Moves every element one place towards the front (Towards = -1: a[k] =
+// a[k + 1]) or the back (+1: a[k] = a[k - 1]), the vacated end keeping its
+// value. Written as separate assignments, so that the compiler copies the
+// few bytes in place rather than calling memmove for each step.
+template <int Towards, typename T, std::size_t N, std::size_t... I>
+void shiftBy(T (&a)[N], std::index_sequence<I...>) {
+    if constexpr (Towards < 0)
+        ((a[I] = a[I + 1]), ...);
+    else
+        ((a[N - 1 - I] = a[N - 2 - I]), ...);
+}
+
+template <int Towards, typename T, std::size_t N>
+void shift(T (&a)[N]) {
+    shiftBy<Towards>(a, std::make_index_sequence<N - 1>());
+}
+
+}  // namespace
 
 void TerrainScanner::cornerNormal(int centre, int right, int up, int left, int down, C4Vector& normal) const {
     C4Vector const& c = cellStencil[centre];
@@ -48,9 +71,9 @@ void TerrainScanner::AllesBerechnen1() {
 }
 
 void TerrainScanner::TeilPlusBerechnen() {
-    std::copy(std::begin(cellStencil) + 1, std::end(cellStencil), std::begin(cellStencil));
-    std::copy(std::begin(stencilScreen) + 1, std::end(stencilScreen), std::begin(stencilScreen));
-    std::copy(std::begin(stencilProjection) + 1, std::end(stencilProjection), std::begin(stencilProjection));
+    shift<-1>(cellStencil);
+    shift<-1>(stencilScreen);
+    shift<-1>(stencilProjection);
     double const x = cellX, y = cellY, cx = cellSizeX, cy = cellSizeY;
     cellStencil[1].x = x + cx;
     cellStencil[1].y = y - cy;
@@ -71,9 +94,9 @@ void TerrainScanner::TeilPlusBerechnen() {
 }
 
 void TerrainScanner::TeilMinusBerechnen() {
-    std::copy_backward(std::begin(cellStencil), std::end(cellStencil) - 1, std::end(cellStencil));
-    std::copy_backward(std::begin(stencilScreen), std::end(stencilScreen) - 1, std::end(stencilScreen));
-    std::copy_backward(std::begin(stencilProjection), std::end(stencilProjection) - 1, std::end(stencilProjection));
+    shift<1>(cellStencil);
+    shift<1>(stencilScreen);
+    shift<1>(stencilProjection);
     double const x = cellX, y = cellY, cx = cellSizeX, cy = cellSizeY;
     cellStencil[0].x = x;
     cellStencil[0].y = y - cy;
