@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 
 namespace {
 
@@ -41,8 +42,17 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
     int const bottom = bandLast_ < 0 ? renderHeight - 1 : bandLast_;
     rasteriser = std::make_unique<ScreenTrigon>(frameImage, texture, 0, top, renderWidth, bottom + 1,
                                                 lightDirection, camera, exactMode);
-    if (drawingOrder == DrawingOrder::FrontToBack)
-        rasteriser->useCoverage(coverage_);
+    // Front to back needs a coverage byte per pixel; a frame too large for
+    // one more allocation is drawn in painter's order, with the same pixels.
+    frontToBack_ = drawingOrder == DrawingOrder::FrontToBack;
+    if (frontToBack_) {
+        try {
+            rasteriser->useCoverage(coverage_);
+        } catch (std::bad_alloc const&) {
+            frontToBack_ = false;
+            std::vector<unsigned char>().swap(coverage_);
+        }
+    }
     cullCells_ = false;
     cellsVisited = 0;
     cellsDrawn = 0;
@@ -62,7 +72,7 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
     bool const drawable =
         std::isfinite(cellSizeX) && std::isfinite(cellSizeY) && cellSizeX > 0 && cellSizeY > 0;
     walks_.clear();
-    if (drawable && drawingOrder == DrawingOrder::FrontToBack)
+    if (drawable && frontToBack_)
         setUpCellCulling();
     if (drawable) {
         ScanQuadrant0();
@@ -147,13 +157,19 @@ void TerrainScanner::noteVisit() {
         visitLog->push_back(C2Vector{cellX, cellY});
 }
 
-void TerrainScanner::visitCell(Step step, Order order) {
+// The stencil for cellX, cellY: computed in full, or stepped from the
+// previous cell in X.
+void TerrainScanner::advanceStencil(Step step) {
     if (step == Step::Full || stencilStale)
         AllesBerechnen();
     else if (step == Step::Plus)
         TeilPlusBerechnen();
     else
         TeilMinusBerechnen();
+}
+
+void TerrainScanner::visitCell(Step step, Order order) {
+    advanceStencil(step);
     noteVisit();
 
     double const d = length3(cellStencil[3] - scanObserver) / fogDistance;
@@ -183,7 +199,7 @@ void TerrainScanner::visitCell(Step step, Order order) {
 // Front to back, the walks come in reverse order; each one runs forward to
 // compute its stencil, collecting the cells, which are then drawn in reverse.
 void TerrainScanner::drawWalks() {
-    if (drawingOrder == DrawingOrder::BackToFront) {
+    if (!frontToBack_) {
         for (Walk const& walk : walks_)
             runWalk(walk);
         return;
@@ -245,10 +261,7 @@ void TerrainScanner::catchUpStencil(double const* recentX, long long cell, Step 
     AllesBerechnen();
     for (long long k = start + 1; k < cell; ++k) {
         cellX = recentX[k % 4];
-        if (step == Step::Plus)
-            TeilPlusBerechnen();
-        else
-            TeilMinusBerechnen();
+        advanceStencil(step);
     }
     cellX = current;
 }

@@ -168,6 +168,7 @@ private:
     void clipCornerRays(C4Vector* plane, bool aboveGroundOnly);
     void drawWalks();
     void runWalk(Walk const& walk);
+    void advanceStencil(Step step);
     void visitCell(Step step, Order order);
     void drawCell(CellToDraw const& cell, bool reversed);
     void drawTriangle(CellToDraw const& cell, int a, int b, int c, CellFog& fog);
@@ -185,6 +186,7 @@ private:
     std::vector<Walk> walks_;
     std::vector<CellToDraw> cellsToDraw_;
     bool collectCells_ = false;
+    bool frontToBack_ = false;  // this frame's order: drawingOrder, unless the coverage could not be had
     std::vector<unsigned char> coverage_;
     // Cells that cannot reach the frame are passed over, front to back only.
     bool cullCells_ = false;
