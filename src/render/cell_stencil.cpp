@@ -15,6 +15,10 @@
 #include <iterator>
 #include <utility>
 
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
+
 namespace {
 
 // Moves every element one place towards the front (Towards = -1: a[k] =
@@ -36,6 +40,12 @@ void shift(T (&a)[N]) {
 
 }  // namespace
 
+// Each corner's normal from its four axis neighbours.
+TerrainScanner::NormalAt const TerrainScanner::normalAtP3{0, 3, 4, 7, 2, 0};
+TerrainScanner::NormalAt const TerrainScanner::normalAtP4{1, 4, 5, 8, 3, 1};
+TerrainScanner::NormalAt const TerrainScanner::normalAtP7{2, 7, 8, 10, 6, 3};
+TerrainScanner::NormalAt const TerrainScanner::normalAtP8{3, 8, 9, 11, 7, 4};
+
 void TerrainScanner::cornerNormal(int centre, int right, int up, int left, int down, C4Vector& normal) const {
     C4Vector const& c = cellStencil[centre];
     C4Vector const r = cellStencil[right] - c;
@@ -48,6 +58,77 @@ void TerrainScanner::cornerNormal(int centre, int right, int up, int left, int d
     normalise3(normal);
 }
 
+// The heights of four stencil points, queried together.
+void TerrainScanner::liftPoints(int a, int b, int c, int d) {
+    int const points[4] = {a, b, c, d};
+    double xs[4], ys[4], heights[4];
+    for (int k = 0; k < 4; ++k) {
+        xs[k] = cellStencil[points[k]].x;
+        ys[k] = cellStencil[points[k]].y;
+    }
+    elevation->elevations4(xs, ys, heights);
+    for (int k = 0; k < 4; ++k)
+        cellStencil[points[k]].z = heights[k];
+}
+
+// Two corner normals at once, each exactly as cornerNormal computes it: with
+// SSE2 the two run in the two lanes of one register, operation for operation.
+void TerrainScanner::cornerNormals2(NormalAt const& first, NormalAt const& second) {
+#ifdef __SSE2__
+    C4Vector const* const s = cellStencil;
+    // Component `Member` of stencil point `point` for both normals.
+    auto pair = [s](int pointA, int pointB, double C4Vector::*member) {
+        return _mm_set_pd(s[pointB].*member, s[pointA].*member);
+    };
+    struct Lanes {
+        __m128d x, y, z;
+    };
+    auto offset = [&](int pointA, int pointB, Lanes const& centre) {
+        return Lanes{_mm_sub_pd(pair(pointA, pointB, &C4Vector::x), centre.x),
+                     _mm_sub_pd(pair(pointA, pointB, &C4Vector::y), centre.y),
+                     _mm_sub_pd(pair(pointA, pointB, &C4Vector::z), centre.z)};
+    };
+    auto cross = [](Lanes const& a, Lanes const& b) {
+        return Lanes{_mm_sub_pd(_mm_mul_pd(a.y, b.z), _mm_mul_pd(a.z, b.y)),
+                     _mm_sub_pd(_mm_mul_pd(a.z, b.x), _mm_mul_pd(a.x, b.z)),
+                     _mm_sub_pd(_mm_mul_pd(a.x, b.y), _mm_mul_pd(a.y, b.x))};
+    };
+    Lanes const c{pair(first.centre, second.centre, &C4Vector::x), pair(first.centre, second.centre, &C4Vector::y),
+                  pair(first.centre, second.centre, &C4Vector::z)};
+    Lanes const r = offset(first.right, second.right, c);
+    Lanes const u = offset(first.up, second.up, c);
+    Lanes const l = offset(first.left, second.left, c);
+    Lanes const d = offset(first.down, second.down, c);
+    Lanes const ru = cross(r, u), ul = cross(u, l), ld = cross(l, d), dr = cross(d, r);
+    __m128d const quarter = _mm_set1_pd(0.25);
+    auto mean = [&quarter](__m128d a, __m128d b, __m128d c_, __m128d d_) {
+        return _mm_mul_pd(_mm_add_pd(_mm_add_pd(_mm_add_pd(a, b), c_), d_), quarter);
+    };
+    __m128d x = mean(ru.x, ul.x, ld.x, dr.x);
+    __m128d y = mean(ru.y, ul.y, ld.y, dr.y);
+    __m128d z = mean(ru.z, ul.z, ld.z, dr.z);
+    // normalise3: divided by the length unless it is 0.
+    __m128d const length =
+        _mm_sqrt_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(x, x), _mm_mul_pd(y, y)), _mm_mul_pd(z, z)));
+    __m128d const keep = _mm_cmpeq_pd(length, _mm_setzero_pd());
+    auto divided = [&keep, &length](__m128d v) {
+        return _mm_or_pd(_mm_and_pd(keep, v), _mm_andnot_pd(keep, _mm_div_pd(v, length)));
+    };
+    x = divided(x);
+    y = divided(y);
+    z = divided(z);
+    double xs[2], ys[2], zs[2];
+    _mm_storeu_pd(xs, x);
+    _mm_storeu_pd(ys, y);
+    _mm_storeu_pd(zs, z);
+    cornerNormals[first.normal] = C4Vector(xs[0], ys[0], zs[0], 1.0);
+    cornerNormals[second.normal] = C4Vector(xs[1], ys[1], zs[1], 1.0);
+#else
+    for (NormalAt const& n : {first, second})
+        cornerNormal(n.centre, n.right, n.up, n.left, n.down, cornerNormals[n.normal]);
+#endif
+}
+
 void TerrainScanner::AllesBerechnen() {
     double const x = cellX, y = cellY, cx = cellSizeX, cy = cellSizeY;
     double const xs[12] = {x, x + cx, x - cx, x, x + cx, x + 2 * cx, x - cx, x, x + cx, x + 2 * cx, x, x + cx};
@@ -56,11 +137,13 @@ void TerrainScanner::AllesBerechnen() {
         cellStencil[k].x = xs[k];
         cellStencil[k].y = ys[k];
     }
-    for (C4Vector& point : cellStencil)
-        elevation->Z(point);
+    liftPoints(0, 1, 2, 3);
+    liftPoints(4, 5, 6, 7);
+    liftPoints(8, 9, 10, 11);
     std::fill(std::begin(stencilProjection), std::end(stencilProjection), Projection::Unknown);
-    cornerNormal(3, 4, 7, 2, 0, cornerNormals[0]);
-    AllesBerechnen1();
+    cornerNormals2(normalAtP3, normalAtP7);
+    cornerNormals2(normalAtP4, normalAtP8);
+    stencilStale = false;
 }
 
 void TerrainScanner::AllesBerechnen1() {
@@ -83,14 +166,12 @@ void TerrainScanner::TeilPlusBerechnen() {
     cellStencil[9].y = y + cy;
     cellStencil[11].x = x + cx;
     cellStencil[11].y = y + 2 * cy;
-    for (int k : {1, 5, 9, 11}) {
-        elevation->Z(cellStencil[k]);
+    liftPoints(1, 5, 9, 11);
+    for (int k : {1, 5, 9, 11})
         stencilProjection[k] = Projection::Unknown;
-    }
     cornerNormals[0] = cornerNormals[1];
     cornerNormals[2] = cornerNormals[3];
-    cornerNormal(4, 5, 8, 3, 1, cornerNormals[1]);
-    cornerNormal(8, 9, 11, 7, 4, cornerNormals[3]);
+    cornerNormals2(normalAtP4, normalAtP8);
 }
 
 void TerrainScanner::TeilMinusBerechnen() {
@@ -106,12 +187,10 @@ void TerrainScanner::TeilMinusBerechnen() {
     cellStencil[6].y = y + cy;
     cellStencil[10].x = x;
     cellStencil[10].y = y + 2 * cy;
-    for (int k : {0, 2, 6, 10}) {
-        elevation->Z(cellStencil[k]);
+    liftPoints(0, 2, 6, 10);
+    for (int k : {0, 2, 6, 10})
         stencilProjection[k] = Projection::Unknown;
-    }
     cornerNormals[1] = cornerNormals[0];
     cornerNormals[3] = cornerNormals[2];
-    cornerNormal(3, 4, 7, 2, 0, cornerNormals[0]);
-    cornerNormal(7, 8, 10, 6, 3, cornerNormals[2]);
+    cornerNormals2(normalAtP3, normalAtP7);
 }

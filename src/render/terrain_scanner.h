@@ -176,6 +176,15 @@ private:
     void walkRow(double from, double to, bool ascending, Step step, Order order);
     void visitSingleCell(Order order);
     bool quadrantEmpty(int quadrant) const;
+    void liftPoints(int a, int b, int c, int d);
+    // Where a corner normal comes from: its slot in cornerNormals and the
+    // stencil points of the corner and of its right, upper, left and lower
+    // neighbours.
+    struct NormalAt {
+        int normal, centre, right, up, left, down;
+    };
+    static NormalAt const normalAtP3, normalAtP4, normalAtP7, normalAtP8;
+    void cornerNormals2(NormalAt const& first, NormalAt const& second);
     void cornerNormal(int centre, int right, int up, int left, int down, C4Vector& normal) const;
     long long walkLimit(double gridResolution) const;
 

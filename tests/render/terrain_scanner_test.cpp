@@ -88,6 +88,45 @@ TEST(CellStencil, FlatAndSlopedNormals) {
     EXPECT_FALSE(sloped.scanner.stencilStale);
 }
 
+// Each corner normal is the normalised mean of the four cross products of
+// the corner's axis neighbours, taken in this order, bit for bit.
+TEST(CellStencil, CornerNormalsAreTheMeanOfTheNeighbourCrossProducts) {
+    RenderScene scene;
+    scene.height = [](int column, int row) { return 9 * std::sin(column * 1.3) * std::cos(row * 0.7) + row; };
+    scene.build();
+    TerrainScanner s;
+    s.elevation = scene.elevation.get();
+    s.cellSizeX = 7.3;
+    s.cellSizeY = 5.1;
+    s.cellY = 41.7;
+    // centre, right, up, left, down for P3, P4, P7, P8
+    int const neighbours[4][5] = {{3, 4, 7, 2, 0}, {4, 5, 8, 3, 1}, {7, 8, 10, 6, 3}, {8, 9, 11, 7, 4}};
+    auto expectNormals = [&](char const* where) {
+        for (int k = 0; k < 4; ++k) {
+            C4Vector const* p = s.cellStencil;
+            C4Vector const& c = p[neighbours[k][0]];
+            C4Vector const r = p[neighbours[k][1]] - c, u = p[neighbours[k][2]] - c;
+            C4Vector const l = p[neighbours[k][3]] - c, d = p[neighbours[k][4]] - c;
+            C4Vector const ru = cross3(r, u, 0), ul = cross3(u, l, 0), ld = cross3(l, d, 0), dr = cross3(d, r, 0);
+            C4Vector expected((((ru.x + ul.x) + ld.x) + dr.x) * 0.25, (((ru.y + ul.y) + ld.y) + dr.y) * 0.25,
+                              (((ru.z + ul.z) + ld.z) + dr.z) * 0.25, 1.0);
+            normalise3(expected);
+            EXPECT_EQ(std::memcmp(&s.cornerNormals[k], &expected, sizeof expected), 0) << where << " N" << k;
+        }
+    };
+    for (double x : {20.0, 33.3, 47.9}) {
+        s.cellX = x;
+        s.AllesBerechnen();
+        expectNormals("full");
+        s.cellX = x + s.cellSizeX;
+        s.TeilPlusBerechnen();
+        expectNormals("plus");
+        s.cellX = x;
+        s.TeilMinusBerechnen();
+        expectNormals("minus");
+    }
+}
+
 TEST(CellStencil, IncrementalStepsMatchTheFullComputation) {
     RenderScene scene;
     scene.height = [](int column, int row) { return 7 * std::sin(column * 0.7) + 5 * std::cos(row * 0.45); };
