@@ -40,11 +40,6 @@ void shift(T (&a)[N]) {
 
 }  // namespace
 
-// Each corner's normal from its four axis neighbours.
-TerrainScanner::NormalAt const TerrainScanner::normalAtP3{0, 3, 4, 7, 2, 0};
-TerrainScanner::NormalAt const TerrainScanner::normalAtP4{1, 4, 5, 8, 3, 1};
-TerrainScanner::NormalAt const TerrainScanner::normalAtP7{2, 7, 8, 10, 6, 3};
-TerrainScanner::NormalAt const TerrainScanner::normalAtP8{3, 8, 9, 11, 7, 4};
 
 void TerrainScanner::cornerNormal(int centre, int right, int up, int left, int down, C4Vector& normal) const {
     C4Vector const& c = cellStencil[centre];
@@ -59,8 +54,9 @@ void TerrainScanner::cornerNormal(int centre, int right, int up, int left, int d
 }
 
 // The heights of four stencil points, queried together.
-void TerrainScanner::liftPoints(int a, int b, int c, int d) {
-    int const points[4] = {a, b, c, d};
+template <int A, int B, int C, int D>
+void TerrainScanner::liftPoints() {
+    constexpr int points[4] = {A, B, C, D};
     double xs[4], ys[4], heights[4];
     for (int k = 0; k < 4; ++k) {
         xs[k] = cellStencil[points[k]].x;
@@ -73,7 +69,8 @@ void TerrainScanner::liftPoints(int a, int b, int c, int d) {
 
 // Two corner normals at once, each exactly as cornerNormal computes it: with
 // SSE2 the two run in the two lanes of one register, operation for operation.
-void TerrainScanner::cornerNormals2(NormalAt const& first, NormalAt const& second) {
+template <TerrainScanner::NormalAt first, TerrainScanner::NormalAt second>
+void TerrainScanner::cornerNormals2() {
 #ifdef __SSE2__
     C4Vector const* const s = cellStencil;
     // Component `Member` of stencil point `point` for both normals.
@@ -137,12 +134,12 @@ void TerrainScanner::AllesBerechnen() {
         cellStencil[k].x = xs[k];
         cellStencil[k].y = ys[k];
     }
-    liftPoints(0, 1, 2, 3);
-    liftPoints(4, 5, 6, 7);
-    liftPoints(8, 9, 10, 11);
+    liftPoints<0, 1, 2, 3>();
+    liftPoints<4, 5, 6, 7>();
+    liftPoints<8, 9, 10, 11>();
     std::fill(std::begin(stencilProjection), std::end(stencilProjection), Projection::Unknown);
-    cornerNormals2(normalAtP3, normalAtP7);
-    cornerNormals2(normalAtP4, normalAtP8);
+    cornerNormals2<normalAtP3, normalAtP7>();
+    cornerNormals2<normalAtP4, normalAtP8>();
     stencilStale = false;
 }
 
@@ -166,12 +163,12 @@ void TerrainScanner::TeilPlusBerechnen() {
     cellStencil[9].y = y + cy;
     cellStencil[11].x = x + cx;
     cellStencil[11].y = y + 2 * cy;
-    liftPoints(1, 5, 9, 11);
+    liftPoints<1, 5, 9, 11>();
     for (int k : {1, 5, 9, 11})
         stencilProjection[k] = Projection::Unknown;
     cornerNormals[0] = cornerNormals[1];
     cornerNormals[2] = cornerNormals[3];
-    cornerNormals2(normalAtP4, normalAtP8);
+    cornerNormals2<normalAtP4, normalAtP8>();
 }
 
 void TerrainScanner::TeilMinusBerechnen() {
@@ -187,10 +184,10 @@ void TerrainScanner::TeilMinusBerechnen() {
     cellStencil[6].y = y + cy;
     cellStencil[10].x = x;
     cellStencil[10].y = y + 2 * cy;
-    liftPoints(0, 2, 6, 10);
+    liftPoints<0, 2, 6, 10>();
     for (int k : {0, 2, 6, 10})
         stencilProjection[k] = Projection::Unknown;
     cornerNormals[1] = cornerNormals[0];
     cornerNormals[3] = cornerNormals[2];
-    cornerNormals2(normalAtP3, normalAtP7);
+    cornerNormals2<normalAtP3, normalAtP7>();
 }

@@ -104,20 +104,16 @@ void ScreenTrigon::useCoverage(std::vector<unsigned char>& storage) {
         }
 }
 
-bool ScreenTrigon::hiddenByTakenTiles(C4Vector const* screen) const {
+bool ScreenTrigon::hiddenByTakenTiles(CornerBox const& box) const {
     if (coverage_ == nullptr)
         return false;
     // Spans run between the edges, which stay between the corners' columns;
     // truncation may reach one column further either way. The corners are
     // whole numbers within +-16384, so they convert exactly.
-    double const leftmost = std::min({screen[0].x, screen[1].x, screen[2].x});
-    double const rightmost = std::max({screen[0].x, screen[1].x, screen[2].x});
-    double const top = std::min({screen[0].y, screen[1].y, screen[2].y});
-    double const bottom = std::max({screen[0].y, screen[1].y, screen[2].y});
-    int const firstColumn = std::max(static_cast<int>(leftmost) - 1, clipLeft) - clipLeft;
-    int const lastColumn = std::min(static_cast<int>(rightmost) + 1, clipRight) - clipLeft;
-    int const firstRow = std::max(static_cast<int>(top), clipTop) - clipTop;
-    int const lastRow = std::min(static_cast<int>(bottom), clipBottom) - clipTop;
+    int const firstColumn = std::max(static_cast<int>(box.leftmost) - 1, clipLeft) - clipLeft;
+    int const lastColumn = std::min(static_cast<int>(box.rightmost) + 1, clipRight) - clipLeft;
+    int const firstRow = std::max(static_cast<int>(box.top), clipTop) - clipTop;
+    int const lastRow = std::min(static_cast<int>(box.bottom), clipBottom) - clipTop;
     if (firstColumn > lastColumn || firstRow > lastRow)
         return false;
     for (int tileRow = firstRow >> tileShift; tileRow <= lastRow >> tileShift; ++tileRow)

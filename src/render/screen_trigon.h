@@ -27,14 +27,21 @@ public:
     // that the triangle reaches the clip rectangle.
     void RechnenInClip(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog);
 
+    // The screen rectangle spanned by a triangle's projected corners.
+    struct CornerBox {
+        double leftmost, rightmost, top, bottom;
+    };
+    static CornerBox boxOf(C4Vector const* screen) {
+        return {std::min({screen[0].x, screen[1].x, screen[2].x}), std::max({screen[0].x, screen[1].x, screen[2].x}),
+                std::min({screen[0].y, screen[1].y, screen[2].y}), std::max({screen[0].y, screen[1].y, screen[2].y})};
+    }
+
     // True when a triangle with these projected corners cannot write a
     // pixel: it lies wholly left, right, above or below the clip rectangle.
-    bool outsideClip(C4Vector const* screen) const {
-        double const leftmost = std::min({screen[0].x, screen[1].x, screen[2].x});
-        double const rightmost = std::max({screen[0].x, screen[1].x, screen[2].x});
-        double const top = std::min({screen[0].y, screen[1].y, screen[2].y});
-        double const bottom = std::max({screen[0].y, screen[1].y, screen[2].y});
-        return bottom < clipTop || top > clipBottom || rightmost < clipLeft - 1.0 || leftmost > clipRight + 1.0;
+    bool outsideClip(C4Vector const* screen) const { return outsideClip(boxOf(screen)); }
+    bool outsideClip(CornerBox const& box) const {
+        return box.bottom < clipTop || box.top > clipBottom || box.rightmost < clipLeft - 1.0 ||
+               box.leftmost > clipRight + 1.0;
     }
 
     int clipLeft;
@@ -63,7 +70,8 @@ public:
 
     // Under first-writer-wins: true when every pixel the triangle with these
     // projected corners could write is taken already, judged by whole tiles.
-    bool hiddenByTakenTiles(C4Vector const* screen) const;
+    bool hiddenByTakenTiles(C4Vector const* screen) const { return hiddenByTakenTiles(boxOf(screen)); }
+    bool hiddenByTakenTiles(CornerBox const& box) const;
 
 private:
     enum class Lookup { Untextured, Nearest, Filtered };

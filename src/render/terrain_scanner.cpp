@@ -114,24 +114,38 @@ double TerrainScanner::CellFog::amount() {
 // Transformation::ZeichneEinDreieck would draw it, with the corners'
 // projections taken from the stencil. The checks come cheapest first; a
 // triangle is drawn exactly when it passes all of them, whatever their order.
+// The corners are handed over already in the order the rasteriser sorts them
+// into (by screen row, with its comparisons), which then moves nothing.
 void TerrainScanner::drawTriangle(CellToDraw const& cell, int a, int b, int c, CellFog& fog) {
-    int const corners[3] = {a, b, c};
-    C4Vector* const screen = camera->screenVertices;
-    for (int k = 0; k < 3; ++k) {
-        if (!cell.onScreen[corners[k]])
-            return;
-        screen[k] = C4Vector(cell.screenX[corners[k]], cell.screenY[corners[k]], 0.0, 1.0);
-    }
-    if (rasteriser->outsideClip(screen) || rasteriser->hiddenByTakenTiles(screen))
+    if (!cell.onScreen[a] || !cell.onScreen[b] || !cell.onScreen[c])
         return;
+    double const* const x = cell.screenX;
+    double const* const y = cell.screenY;
+    ScreenTrigon::CornerBox const box{std::min({x[a], x[b], x[c]}), std::max({x[a], x[b], x[c]}),
+                                      std::min({y[a], y[b], y[c]}), std::max({y[a], y[b], y[c]})};
+    if (rasteriser->outsideClip(box) || rasteriser->hiddenByTakenTiles(box))
+        return;
+    int sorted[3] = {a, b, c};  // the rasteriser's three compare-and-swap steps
+    if (y[sorted[0]] > y[sorted[1]])
+        std::swap(sorted[0], sorted[1]);
+    if (y[sorted[0]] > y[sorted[2]])
+        std::swap(sorted[0], sorted[2]);
+    if (y[sorted[1]] > y[sorted[2]])
+        std::swap(sorted[1], sorted[2]);
+    C4Vector const* placeOf[4] = {};  // by cell corner: where it now lies
     for (int k = 0; k < 3; ++k) {
-        Triple const& corner = cell.corners[corners[k]];
-        Triple const& normal = cell.normals[corners[k]];
-        triangleCorners[k] = C4Vector(corner.x, corner.y, corner.z, 1.0);
+        int const corner = sorted[k];
+        Triple const& point = cell.corners[corner];
+        Triple const& normal = cell.normals[corner];
+        triangleCorners[k] = C4Vector(point.x, point.y, point.z, 1.0);
         triangleNormals[k] = C4Vector(normal.x, normal.y, normal.z, 1.0);
+        placeOf[corner] = &triangleCorners[k];
     }
-    if (!camera->FacesAwayFromEye(triangleCorners))
+    if (!camera->FacesAwayFromEye(*placeOf[a], *placeOf[b], *placeOf[c]))
         return;
+    C4Vector* const screen = camera->screenVertices;
+    for (int k = 0; k < 3; ++k)
+        screen[k] = C4Vector(x[sorted[k]], y[sorted[k]], 0.0, 1.0);
     rasteriser->RechnenInClip(screen, triangleCorners, triangleNormals, fog.amount());
 }
 
@@ -176,7 +190,8 @@ void TerrainScanner::visitCell(Step step, Order order) {
     if (!(d >= 0 && d < 7))
         return;  // beyond the fog, or no usable fog distance
     ++cellsDrawn;
-    CellToDraw cell;
+    CellToDraw drawnNow;
+    CellToDraw& cell = collectCells_ ? cellsToDraw_.emplace_back() : drawnNow;
     int const points[4] = {3, 4, 7, 8};
     for (int k = 0; k < 4; ++k) {
         C4Vector screen;
@@ -189,9 +204,7 @@ void TerrainScanner::visitCell(Step step, Order order) {
     }
     cell.fogDistance = d;
     cell.order = order;
-    if (collectCells_)
-        cellsToDraw_.push_back(cell);
-    else
+    if (!collectCells_)
         drawCell(cell, false);
 }
 

@@ -132,6 +132,7 @@ private:
         double x, y, z;
     };
     struct CellToDraw {
+        CellToDraw() {}  // filled in place: nothing to clear first
         Triple corners[4];
         Triple normals[4];
         double screenX[4], screenY[4];
@@ -176,15 +177,20 @@ private:
     void walkRow(double from, double to, bool ascending, Step step, Order order);
     void visitSingleCell(Order order);
     bool quadrantEmpty(int quadrant) const;
-    void liftPoints(int a, int b, int c, int d);
+    template <int A, int B, int C, int D>
+    void liftPoints();
     // Where a corner normal comes from: its slot in cornerNormals and the
     // stencil points of the corner and of its right, upper, left and lower
     // neighbours.
     struct NormalAt {
         int normal, centre, right, up, left, down;
     };
-    static NormalAt const normalAtP3, normalAtP4, normalAtP7, normalAtP8;
-    void cornerNormals2(NormalAt const& first, NormalAt const& second);
+    static constexpr NormalAt normalAtP3{0, 3, 4, 7, 2, 0};
+    static constexpr NormalAt normalAtP4{1, 4, 5, 8, 3, 1};
+    static constexpr NormalAt normalAtP7{2, 7, 8, 10, 6, 3};
+    static constexpr NormalAt normalAtP8{3, 8, 9, 11, 7, 4};
+    template <NormalAt first, NormalAt second>
+    void cornerNormals2();
     void cornerNormal(int centre, int right, int up, int left, int down, C4Vector& normal) const;
     long long walkLimit(double gridResolution) const;
 

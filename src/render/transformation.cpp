@@ -138,10 +138,7 @@ void Transformation::ZeichneEinDreieck(C4Vector* corners, C4Vector* normals, dou
 // Only triangles whose normal points away from the eye are drawn; the terrain
 // is handed over with its triangles wound so that these are the ones seen
 // from above.
-bool Transformation::FacesAwayFromEye(C4Vector const* corners) {
-    C4Vector const& a = corners[0];
-    C4Vector const& b = corners[1];
-    C4Vector const& c = corners[2];
+bool Transformation::FacesAwayFromEye(C4Vector const& a, C4Vector const& b, C4Vector const& c) {
     centroidOffset = C4Vector((a.x + b.x + c.x) / 3 - observer.x, (a.y + b.y + c.y) / 3 - observer.y,
                               (a.z + b.z + c.z) / 3 - observer.z, (a.w + b.w + c.w) / 3 - observer.w);
     faceNormal = cross3(b - a, c - a, 1.0);

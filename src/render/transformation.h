@@ -46,7 +46,8 @@ public:
     // the projection of one corner to a whole-number column and row (false:
     // the corner is at or behind the eye plane or beyond +-16384, and the
     // triangle is dropped).
-    bool FacesAwayFromEye(C4Vector const* corners);
+    bool FacesAwayFromEye(C4Vector const* corners) { return FacesAwayFromEye(corners[0], corners[1], corners[2]); }
+    bool FacesAwayFromEye(C4Vector const& a, C4Vector const& b, C4Vector const& c);
     bool ProjectCorner(C4Vector const& corner, C4Vector& screen) const;
 
     // Prepares the plane of the triangle whose pixels are coloured next.
