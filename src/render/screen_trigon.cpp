@@ -4,7 +4,10 @@
 #include "transformation.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <utility>
 
 namespace {
@@ -13,7 +16,14 @@ namespace {
 // which only decides on which side of the other edge it lies.
 constexpr double FMAX = 3.4028234663852886e+38;
 
-double slope(double dx, double dy) { return dy == 0 ? dx * FMAX : dx / dy; }
+// Both values are formed, so that the choice needs no jump (tiny triangles
+// make it unpredictable); the quotient by zero is simply not used.
+double slope(double dx, double dy) {
+    std::uint64_t const quotient = std::bit_cast<std::uint64_t>(dx / dy);
+    std::uint64_t const flat = std::bit_cast<std::uint64_t>(dx * FMAX);
+    std::uint64_t const isFlat = 0 - static_cast<std::uint64_t>(dy == 0);
+    return std::bit_cast<double>((flat & isFlat) | (quotient & ~isFlat));
+}
 
 void swapCorners(C4Vector* screen, C4Vector* world, C4Vector* normals, int i, int j) {
     std::swap(screen[i], screen[j]);
@@ -93,7 +103,8 @@ void ScreenTrigon::useCoverage(std::vector<unsigned char>& storage) {
     tileColumns_ = (columns + tileSize - 1) >> tileShift;
     int const tileRows = (rows + tileSize - 1) >> tileShift;
     std::size_t const pixels = static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows);
-    storage.assign(pixels + static_cast<std::size_t>(tileColumns_) * static_cast<std::size_t>(tileRows), 0);
+    // Eight spare bytes at the end: a span's coverage is read a word at a time.
+    storage.assign(pixels + static_cast<std::size_t>(tileColumns_) * static_cast<std::size_t>(tileRows) + 8, 0);
     coverage_ = storage.data();
     freeInTile_ = storage.data() + pixels;
     for (int tileRow = 0; tileRow < tileRows; ++tileRow)
@@ -143,7 +154,7 @@ void ScreenTrigon::sortByRow(C4Vector* screen, C4Vector* world, C4Vector* normal
 
 void ScreenTrigon::RechnenInClip(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog) {
     sortByRow(screen, world, normals);
-    Triangle triangle{screen, world, normals, fog, false, {}};
+    Triangle triangle(screen, world, normals, fog);
     // Painting over, every triangle colours pixels: set up its shading once.
     // First-writer-wins sets it up when a free pixel asks for it.
     if (coverage_ == nullptr)
@@ -220,10 +231,10 @@ void ScreenTrigon::drawHalf(Triangle& triangle, double start, int first, int las
     double xl = start, xr = start;
     for (int row = first; step < 0 ? row >= last : row <= last; row += step) {
         drawRow(triangle, row, xl, xr);
-        if (row != last) {
-            xl += leftSlope;
-            xr += rightSlope;
-        }
+        // Also after the last row, where the values are no longer used: a
+        // test for it would be mispredicted at the end of every short half.
+        xl += leftSlope;
+        xr += rightSlope;
     }
 }
 
@@ -247,14 +258,28 @@ void ScreenTrigon::drawFreePixels(Triangle& triangle, int row, int first, int la
     qsizetype const columns = clipRight - clipLeft + 1;
     unsigned char* const covered = coverage_ + (row - clipTop) * columns + (first - clipLeft);
     int const count = last - first + 1;
-    int from = 0;
-    while (from < count && covered[from] != 0)
-        ++from;
-    if (from == count)
-        return;
-    int to = count - 1;
-    while (covered[to] != 0)
-        --to;
+    int from = 0, to = count - 1;
+    if (std::endian::native == std::endian::little && count <= 8) {
+        // The span's bytes as one word (the coverage storage has room past
+        // its end): a bit per free pixel, its first and last found without
+        // the loops' unpredictable jumps.
+        std::uint64_t bytes;
+        std::memcpy(&bytes, covered, sizeof bytes);
+        std::uint64_t const ones = 0x0101010101010101u;
+        std::uint64_t free = (bytes ^ ones) & ones;  // coverage bytes are 0 or 1
+        free &= ~std::uint64_t{0} >> (64 - 8 * count);
+        if (free == 0)
+            return;
+        from = std::countr_zero(free) >> 3;
+        to = (63 - std::countl_zero(free)) >> 3;
+    } else {
+        while (from < count && covered[from] != 0)
+            ++from;
+        if (from == count)
+            return;
+        while (covered[to] != 0)
+            --to;
+    }
     drawFreeRun(triangle, row, first, from, to, covered);
 }
 

@@ -88,11 +88,15 @@ private:
     // The triangle being drawn: its corners sorted by row, and its shading
     // terms once some pixel has needed them.
     struct Triangle {
+        // The terms are left unset until prepareTerms: most small triangles
+        // of a front-to-back frame never need them.
+        Triangle(C4Vector* screen_, C4Vector* world_, C4Vector* normals_, double fog_)
+            : screen(screen_), world(world_), normals(normals_), fog(fog_) {}
         C4Vector* screen;
         C4Vector* world;
         C4Vector* normals;
         double fog;
-        bool termsReady;
+        bool termsReady = false;
         TriangleTerms terms;
     };
 

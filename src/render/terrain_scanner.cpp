@@ -125,13 +125,19 @@ void TerrainScanner::drawTriangle(CellToDraw const& cell, int a, int b, int c, C
                                       std::min({y[a], y[b], y[c]}), std::max({y[a], y[b], y[c]})};
     if (rasteriser->outsideClip(box) || rasteriser->hiddenByTakenTiles(box))
         return;
-    int sorted[3] = {a, b, c};  // the rasteriser's three compare-and-swap steps
-    if (y[sorted[0]] > y[sorted[1]])
-        std::swap(sorted[0], sorted[1]);
-    if (y[sorted[0]] > y[sorted[2]])
-        std::swap(sorted[0], sorted[2]);
-    if (y[sorted[1]] > y[sorted[2]])
-        std::swap(sorted[1], sorted[2]);
+    // The rasteriser's three compare-and-swap steps, as selections rather
+    // than jumps (the order of tiny triangles' corners is unpredictable).
+    int sorted[3] = {a, b, c};
+    auto order = [y](int& upper, int& lower) {
+        bool const swap = y[upper] > y[lower];
+        int const first = swap ? lower : upper;
+        int const second = swap ? upper : lower;
+        upper = first;
+        lower = second;
+    };
+    order(sorted[0], sorted[1]);
+    order(sorted[0], sorted[2]);
+    order(sorted[1], sorted[2]);
     C4Vector const* placeOf[4] = {};  // by cell corner: where it now lies
     for (int k = 0; k < 3; ++k) {
         int const corner = sorted[k];
