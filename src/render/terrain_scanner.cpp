@@ -129,11 +129,10 @@ void TerrainScanner::drawTriangle(CellToDraw const& cell, int a, int b, int c, C
     // than jumps (the order of tiny triangles' corners is unpredictable).
     int sorted[3] = {a, b, c};
     auto order = [y](int& upper, int& lower) {
-        bool const swap = y[upper] > y[lower];
-        int const first = swap ? lower : upper;
-        int const second = swap ? upper : lower;
-        upper = first;
-        lower = second;
+        int const swap = -static_cast<int>(y[upper] > y[lower]);  // all bits set: swap
+        int const change = (upper ^ lower) & swap;
+        upper ^= change;
+        lower ^= change;
     };
     order(sorted[0], sorted[1]);
     order(sorted[0], sorted[2]);
