@@ -21,23 +21,6 @@
 
 namespace {
 
-// Moves every element one place towards the front (Towards = -1: a[k] =
-// a[k + 1]) or the back (+1: a[k] = a[k - 1]), the vacated end keeping its
-// value. Written as separate assignments, so that the compiler copies the
-// few bytes in place rather than calling memmove for each step.
-template <int Towards, typename T, std::size_t N, std::size_t... I>
-void shiftBy(T (&a)[N], std::index_sequence<I...>) {
-    if constexpr (Towards < 0)
-        ((a[I] = a[I + 1]), ...);
-    else
-        ((a[N - 1 - I] = a[N - 2 - I]), ...);
-}
-
-template <int Towards, typename T, std::size_t N>
-void shift(T (&a)[N]) {
-    shiftBy<Towards>(a, std::make_index_sequence<N - 1>());
-}
-
 }  // namespace
 
 
@@ -137,7 +120,7 @@ void TerrainScanner::AllesBerechnen() {
     liftPoints<0, 1, 2, 3>();
     liftPoints<4, 5, 6, 7>();
     liftPoints<8, 9, 10, 11>();
-    std::fill(std::begin(stencilProjection), std::end(stencilProjection), Projection::Unknown);
+    std::fill(std::begin(cornerProjection), std::end(cornerProjection), Projection::Unknown);
     cornerNormals2<normalAtP3, normalAtP7>();
     cornerNormals2<normalAtP4, normalAtP8>();
     stencilStale = false;
@@ -150,10 +133,21 @@ void TerrainScanner::AllesBerechnen1() {
     stencilStale = false;
 }
 
+// A step of one cell in +X: every point that stays moves one place towards
+// the front of its row (the new points 1, 5, 9 and 11 are then computed),
+// and so do the corners' projections.
 void TerrainScanner::TeilPlusBerechnen() {
-    shift<-1>(cellStencil);
-    shift<-1>(stencilScreen);
-    shift<-1>(stencilProjection);
+    C4Vector* const p = cellStencil;
+    p[0] = p[1];
+    p[2] = p[3];
+    p[3] = p[4];
+    p[4] = p[5];
+    p[6] = p[7];
+    p[7] = p[8];
+    p[8] = p[9];
+    p[10] = p[11];
+    keepCornerProjection(CornerP4, CornerP3);
+    keepCornerProjection(CornerP8, CornerP7);
     double const x = cellX, y = cellY, cx = cellSizeX, cy = cellSizeY;
     cellStencil[1].x = x + cx;
     cellStencil[1].y = y - cy;
@@ -164,17 +158,27 @@ void TerrainScanner::TeilPlusBerechnen() {
     cellStencil[11].x = x + cx;
     cellStencil[11].y = y + 2 * cy;
     liftPoints<1, 5, 9, 11>();
-    for (int k : {1, 5, 9, 11})
-        stencilProjection[k] = Projection::Unknown;
+    cornerProjection[CornerP4] = Projection::Unknown;
+    cornerProjection[CornerP8] = Projection::Unknown;
     cornerNormals[0] = cornerNormals[1];
     cornerNormals[2] = cornerNormals[3];
     cornerNormals2<normalAtP4, normalAtP8>();
 }
 
+// A step of one cell in -X: the points that stay move one place towards the
+// back of their row (the new points are 0, 2, 6 and 10).
 void TerrainScanner::TeilMinusBerechnen() {
-    shift<1>(cellStencil);
-    shift<1>(stencilScreen);
-    shift<1>(stencilProjection);
+    C4Vector* const p = cellStencil;
+    p[1] = p[0];
+    p[5] = p[4];
+    p[4] = p[3];
+    p[3] = p[2];
+    p[9] = p[8];
+    p[8] = p[7];
+    p[7] = p[6];
+    p[11] = p[10];
+    keepCornerProjection(CornerP3, CornerP4);
+    keepCornerProjection(CornerP7, CornerP8);
     double const x = cellX, y = cellY, cx = cellSizeX, cy = cellSizeY;
     cellStencil[0].x = x;
     cellStencil[0].y = y - cy;
@@ -185,8 +189,8 @@ void TerrainScanner::TeilMinusBerechnen() {
     cellStencil[10].x = x;
     cellStencil[10].y = y + 2 * cy;
     liftPoints<0, 2, 6, 10>();
-    for (int k : {0, 2, 6, 10})
-        stencilProjection[k] = Projection::Unknown;
+    cornerProjection[CornerP3] = Projection::Unknown;
+    cornerProjection[CornerP7] = Projection::Unknown;
     cornerNormals[1] = cornerNormals[0];
     cornerNormals[3] = cornerNormals[2];
     cornerNormals2<normalAtP3, normalAtP7>();

@@ -92,14 +92,15 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
 // ---------------------------------------------------------------------------
 // Visiting cells
 
-// The projection of stencil point `point`, computed once per point.
-bool TerrainScanner::project(int point, C4Vector& screen) {
-    if (stencilProjection[point] == Projection::Unknown)
-        stencilProjection[point] = camera->ProjectCorner(cellStencil[point], stencilScreen[point])
+// The projection of a corner of the cell, computed once per grid point.
+bool TerrainScanner::project(CellCorner corner, C4Vector& screen) {
+    static constexpr int points[4] = {3, 4, 7, 8};
+    if (cornerProjection[corner] == Projection::Unknown)
+        cornerProjection[corner] = camera->ProjectCorner(cellStencil[points[corner]], cornerScreen[corner])
                                        ? Projection::OnScreen
                                        : Projection::Dropped;
-    screen = stencilScreen[point];
-    return stencilProjection[point] == Projection::OnScreen;
+    screen = cornerScreen[corner];
+    return cornerProjection[corner] == Projection::OnScreen;
 }
 
 double TerrainScanner::CellFog::amount() {
@@ -200,7 +201,7 @@ void TerrainScanner::visitCell(Step step, Order order) {
     int const points[4] = {3, 4, 7, 8};
     for (int k = 0; k < 4; ++k) {
         C4Vector screen;
-        cell.onScreen[k] = project(points[k], screen);
+        cell.onScreen[k] = project(static_cast<CellCorner>(k), screen);
         cell.screenX[k] = screen.x;
         cell.screenY[k] = screen.y;
         C4Vector const& corner = cellStencil[points[k]];

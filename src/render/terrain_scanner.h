@@ -94,12 +94,13 @@ public:
     std::unique_ptr<ScreenTrigon> rasteriser;
     C4Vector triangleCorners[3];
     C4Vector triangleNormals[3];
-    // Screen positions of the stencil points, kept along with them: a grid
-    // point is shared by up to six triangles, and its projection depends on
-    // the point alone.
+    // Screen positions of the cell's corners P3, P4, P7 and P8 (only corners
+    // are projected), kept along with the stencil: a grid point is shared by
+    // up to six triangles, and its projection depends on the point alone.
     enum class Projection : unsigned char { Unknown, OnScreen, Dropped };
-    C4Vector stencilScreen[12];
-    Projection stencilProjection[12] = {};
+    enum CellCorner { CornerP3, CornerP4, CornerP7, CornerP8 };
+    C4Vector cornerScreen[4];
+    Projection cornerProjection[4] = {};
 
     // Number of cells visited and drawn in the last Scan (for tests and tuning).
     long long cellsVisited = 0;
@@ -173,7 +174,12 @@ private:
     void visitCell(Step step, Order order);
     void drawCell(CellToDraw const& cell, bool reversed);
     void drawTriangle(CellToDraw const& cell, int a, int b, int c, CellFog& fog);
-    bool project(int point, C4Vector& screen);
+    bool project(CellCorner corner, C4Vector& screen);
+    // After a step the corner `from` lies where `to` was.
+    void keepCornerProjection(CellCorner from, CellCorner to) {
+        cornerScreen[to] = cornerScreen[from];
+        cornerProjection[to] = cornerProjection[from];
+    }
     void walkRow(double from, double to, bool ascending, Step step, Order order);
     void visitSingleCell(Order order);
     bool quadrantEmpty(int quadrant) const;
