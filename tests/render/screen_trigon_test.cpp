@@ -61,6 +61,29 @@ TEST(PixelColour, LitTexelKeepsChannelsAndGetsOpaque) {
     EXPECT_EQ(bench.centre(), 0xFF804020u);
 }
 
+// Channel products beyond the int range convert to INT_MIN, and the fog grey
+// is added with wrap-around, channel by channel.
+TEST(PixelColour, OutOfRangeChannelsWrapLikeTheMachine) {
+    auto expected = [](unsigned int texel, double fog) {
+        int const fogLevel = truncateToInt(255 * 1.0 * fog);
+        unsigned int colour = 0xFF000000u;
+        for (int shift : {16, 8, 0}) {
+            double const k = (texel >> shift) & 0xFFu;
+            unsigned int const value =
+                static_cast<unsigned int>(truncateToInt(k * 1.0 * (1 - fog))) + static_cast<unsigned int>(fogLevel);
+            colour |= (value & 0xFFu) << shift;
+        }
+        return colour;
+    };
+    for (double fog : {-1e7, -3e6, -1e300, std::numeric_limits<double>::quiet_NaN()}) {
+        Bench bench(0x00FF8001u);
+        bench.drawGround(fog);
+        EXPECT_EQ(bench.centre(), expected(0x00FF8001u, fog)) << fog;
+    }
+    EXPECT_EQ(expected(0x00FF8001u, std::numeric_limits<double>::quiet_NaN()), 0xFF000000u);
+    EXPECT_NE(expected(0x00FF8001u, -3e6), 0xFF000000u);  // some channels stay in range
+}
+
 TEST(PixelColour, FogAddsGreyOfLevelGround) {
     Bench bench(0x00804020u);
     bench.drawGround(0.5);
