@@ -67,6 +67,10 @@ bool SceneryDelegate::renderFinal() {
             try {
                 elevation = std::make_unique<ElevationImage>(p.elevationFileName, p.elevationScaleX,
                                                              p.elevationScaleY, nullptr);
+                // Its height range too, while the texture is still being decoded.
+                double low = 0.0, high = 0.0;
+                if (!elevation->isNull())
+                    elevation->heightBounds(low, high);
             } catch (...) {
                 elevationFailure = std::current_exception();
             }
@@ -93,8 +97,8 @@ bool SceneryDelegate::renderFinal() {
         setRenderError(tr("Could not open elevation file \"%1\"").arg(p.elevationFileName));
         return false;
     }
-    // The range of the stored heights, found once here: the render contexts'
-    // copies of the height map share it.
+    // The range of the stored heights, found once (here, or already by the
+    // loading thread): the render contexts' copies of the height map share it.
     double lowestHeight = 0.0, highestHeight = 0.0;
     elevation->heightBounds(lowestHeight, highestHeight);
     terrainExtentX = elevation->width() * p.elevationScaleX;
