@@ -23,7 +23,6 @@ unsigned int opaque(double r, double g, double b) {
 }
 
 using DoubleQuad = TextureImage::DoubleQuad;
-using DoublePair = double __attribute__((vector_size(16)));
 
 // The Gaussian filter's four sums over a 4x4 block of (1, red, green, blue)
 // texels, whose column and row weights come from the scaled squared
@@ -44,6 +43,35 @@ void weightedSums(DoubleQuad const* texels, double const* weights, double const*
         }
     }
     std::memcpy(sums, &total, sizeof total);
+}
+
+// A 4x4 block of texels, row by row, as (1, red, green, blue) quads: each
+// texel's channel bytes are moved into place by one byte shuffle, converted
+// together and joined with the 1 in registers.
+using Bytes = unsigned char __attribute__((vector_size(16)));
+using FourInts = int __attribute__((vector_size(16)));
+using FourIndices = long long __attribute__((vector_size(32)));
+
+template <int Texel>
+[[gnu::always_inline]] inline void texelQuad(Bytes const& row, DoubleQuad& quad) {
+    constexpr unsigned char none = 16;  // a byte of the zero vector
+    constexpr unsigned char red = 4 * Texel + 2, green = 4 * Texel + 1, blue = 4 * Texel;
+    Bytes const channels = __builtin_shuffle(row, Bytes{}, Bytes{none, none, none, none, red, none, none, none, green,
+                                                                 none, none, none, blue, none, none, none});
+    DoubleQuad const values = __builtin_convertvector(reinterpret_cast<FourInts const&>(channels), DoubleQuad);
+    quad = __builtin_shuffle(values, DoubleQuad{1.0, 1.0, 1.0, 1.0}, FourIndices{4, 1, 2, 3});
+}
+
+AVRENDER_AVX2_CLONES
+void unpackBlock(unsigned int const* topLeft, qsizetype stride, DoubleQuad* quads) {
+    for (int m = 0; m < 4; ++m) {
+        Bytes row;
+        std::memcpy(&row, topLeft + m * stride, sizeof row);
+        texelQuad<0>(row, quads[4 * m]);
+        texelQuad<1>(row, quads[4 * m + 1]);
+        texelQuad<2>(row, quads[4 * m + 2]);
+        texelQuad<3>(row, quads[4 * m + 3]);
+    }
 }
 
 }  // namespace
@@ -175,24 +203,16 @@ void TextureImage::GetColor(C4Vector const& p, unsigned int* out) {
     // Neighbouring screen pixels mostly fall in the same block: read it only
     // when it changes.
     if (!(blockCached && i0 == blockCacheX && j0 == blockCacheY)) {
+        unsigned int const* const topLeft = &pixels_[j0 * stride_ + i0];
         for (int m = 0; m < 4; ++m) {
-            // A block row is four consecutive texels: their channels are
-            // taken apart and converted two texels at a time.
+            // A block row is four consecutive texels.
             using FourWords = unsigned int __attribute__((vector_size(16)));
-            using TwoInts = int __attribute__((vector_size(8)));
             FourWords row;
-            std::memcpy(&row, &pixels_[(j0 + m) * stride_ + i0], sizeof row);
+            std::memcpy(&row, topLeft + m * stride_, sizeof row);
             row |= alphaMask_;
             std::memcpy(&blockCache[4 * m], &row, sizeof row);
-            FourWords const r = (row >> 16) & 0xFFu, g = (row >> 8) & 0xFFu, b = row & 0xFFu;
-            for (int k = 0; k < 4; k += 2) {
-                DoublePair const reds = __builtin_convertvector((TwoInts{int(r[k]), int(r[k + 1])}), DoublePair);
-                DoublePair const greens = __builtin_convertvector((TwoInts{int(g[k]), int(g[k + 1])}), DoublePair);
-                DoublePair const blues = __builtin_convertvector((TwoInts{int(b[k]), int(b[k + 1])}), DoublePair);
-                blockTexels_[4 * m + k] = DoubleQuad{1.0, reds[0], greens[0], blues[0]};
-                blockTexels_[4 * m + k + 1] = DoubleQuad{1.0, reds[1], greens[1], blues[1]};
-            }
         }
+        unpackBlock(topLeft, stride_, blockTexels_);
         blockCacheX = i0;
         blockCacheY = j0;
         blockCached = true;
