@@ -56,10 +56,20 @@ template <int Texel>
 [[gnu::always_inline]] inline void texelQuad(Bytes const& row, DoubleQuad& quad) {
     constexpr unsigned char none = 16;  // a byte of the zero vector
     constexpr unsigned char red = 4 * Texel + 2, green = 4 * Texel + 1, blue = 4 * Texel;
+#ifdef __clang__
+    Bytes const channels = __builtin_shufflevector(row, Bytes{}, none, none, none, none, red, none, none, none, green,
+                                                   none, none, none, blue, none, none, none);
+#else
     Bytes const channels = __builtin_shuffle(row, Bytes{}, Bytes{none, none, none, none, red, none, none, none, green,
                                                                  none, none, none, blue, none, none, none});
+#endif
     DoubleQuad const values = __builtin_convertvector(reinterpret_cast<FourInts const&>(channels), DoubleQuad);
-    quad = __builtin_shuffle(values, DoubleQuad{1.0, 1.0, 1.0, 1.0}, FourIndices{4, 1, 2, 3});
+    DoubleQuad const ones{1.0, 1.0, 1.0, 1.0};
+#ifdef __clang__
+    quad = __builtin_shufflevector(values, ones, 4, 1, 2, 3);
+#else
+    quad = __builtin_shuffle(values, ones, FourIndices{4, 1, 2, 3});
+#endif
 }
 
 AVRENDER_AVX2_CLONES

@@ -52,8 +52,10 @@ void TerrainScanner::liftPoints() {
 
 // Two corner normals at once, each exactly as cornerNormal computes it: with
 // SSE2 the two run in the two lanes of one register, operation for operation.
-template <TerrainScanner::NormalAt first, TerrainScanner::NormalAt second>
+template <int First, int Second>
 void TerrainScanner::cornerNormals2() {
+    constexpr NormalAt first = normalsAt[First];
+    constexpr NormalAt second = normalsAt[Second];
 #ifdef __SSE2__
     C4Vector const* const s = cellStencil;
     // Component `Member` of stencil point `point` for both normals.
@@ -121,8 +123,8 @@ void TerrainScanner::AllesBerechnen() {
     liftPoints<4, 5, 6, 7>();
     liftPoints<8, 9, 10, 11>();
     std::fill(std::begin(cornerProjection), std::end(cornerProjection), Projection::Unknown);
-    cornerNormals2<normalAtP3, normalAtP7>();
-    cornerNormals2<normalAtP4, normalAtP8>();
+    cornerNormals2<CornerP3, CornerP7>();
+    cornerNormals2<CornerP4, CornerP8>();
     stencilStale = false;
 }
 
@@ -162,7 +164,7 @@ void TerrainScanner::TeilPlusBerechnen() {
     cornerProjection[CornerP8] = Projection::Unknown;
     cornerNormals[0] = cornerNormals[1];
     cornerNormals[2] = cornerNormals[3];
-    cornerNormals2<normalAtP4, normalAtP8>();
+    cornerNormals2<CornerP4, CornerP8>();
 }
 
 // A step of one cell in -X: the points that stay move one place towards the
@@ -193,5 +195,5 @@ void TerrainScanner::TeilMinusBerechnen() {
     cornerProjection[CornerP7] = Projection::Unknown;
     cornerNormals[1] = cornerNormals[0];
     cornerNormals[3] = cornerNormals[2];
-    cornerNormals2<normalAtP3, normalAtP7>();
+    cornerNormals2<CornerP3, CornerP7>();
 }

@@ -44,6 +44,7 @@ unsigned int grey(unsigned int level) {
     return 0xFF000000u | byte << 16 | byte << 8 | byte;
 }
 
+#ifndef __SSE2__
 // One channel of a lit texel: trunc(k * s * (1 - f)) + g, kept to its byte.
 [[gnu::always_inline]] inline unsigned int litChannel(unsigned int texel, int shift, double shade, double clearShare,
                                                     int fogLevel) {
@@ -51,6 +52,7 @@ unsigned int grey(unsigned int level) {
     unsigned int const value = wrappingSum(truncateToInt(k * shade * clearShare), fogLevel);
     return (value & 0xFFu) << shift;
 }
+#endif
 
 // The colour of a texel under the shade s (not negative) and the fog; the
 // texel's own alpha is dropped. With SSE2 the channels are computed side by

@@ -191,11 +191,10 @@ private:
     struct NormalAt {
         int normal, centre, right, up, left, down;
     };
-    static constexpr NormalAt normalAtP3{0, 3, 4, 7, 2, 0};
-    static constexpr NormalAt normalAtP4{1, 4, 5, 8, 3, 1};
-    static constexpr NormalAt normalAtP7{2, 7, 8, 10, 6, 3};
-    static constexpr NormalAt normalAtP8{3, 8, 9, 11, 7, 4};
-    template <NormalAt first, NormalAt second>
+    static constexpr NormalAt normalsAt[4] = {
+        {0, 3, 4, 7, 2, 0}, {1, 4, 5, 8, 3, 1}, {2, 7, 8, 10, 6, 3}, {3, 8, 9, 11, 7, 4}};  // P3, P4, P7, P8
+    // The normals normalsAt[First] and normalsAt[Second].
+    template <int First, int Second>
     void cornerNormals2();
     void cornerNormal(int centre, int right, int up, int left, int down, C4Vector& normal) const;
     long long walkLimit(double gridResolution) const;
