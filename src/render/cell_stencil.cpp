@@ -11,18 +11,11 @@
 #include "terrain_scanner.h"
 
 #include <algorithm>
-#include <cstddef>
 #include <iterator>
-#include <utility>
 
 #ifdef __SSE2__
 #include <emmintrin.h>
 #endif
-
-namespace {
-
-}  // namespace
-
 
 void TerrainScanner::cornerNormal(int centre, int right, int up, int left, int down, C4Vector& normal) const {
     C4Vector const& c = cellStencil[centre];
@@ -58,7 +51,7 @@ void TerrainScanner::cornerNormals2() {
     constexpr NormalAt second = normalsAt[Second];
 #ifdef __SSE2__
     C4Vector const* const s = cellStencil;
-    // Component `Member` of stencil point `point` for both normals.
+    // One component of stencil point pointA (first lane) and pointB (second).
     auto pair = [s](int pointA, int pointB, double C4Vector::*member) {
         return _mm_set_pd(s[pointB].*member, s[pointA].*member);
     };
@@ -129,9 +122,10 @@ void TerrainScanner::AllesBerechnen() {
 }
 
 void TerrainScanner::AllesBerechnen1() {
-    cornerNormal(4, 5, 8, 3, 1, cornerNormals[1]);
-    cornerNormal(7, 8, 10, 6, 3, cornerNormals[2]);
-    cornerNormal(8, 9, 11, 7, 4, cornerNormals[3]);
+    for (int corner : {CornerP4, CornerP7, CornerP8}) {
+        NormalAt const& n = normalsAt[corner];
+        cornerNormal(n.centre, n.right, n.up, n.left, n.down, cornerNormals[n.normal]);
+    }
     stencilStale = false;
 }
 

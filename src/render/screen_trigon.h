@@ -65,7 +65,7 @@ public:
     // frame: every pixel keeps the colour of its last painter. A triangle that
     // finds no free pixel costs no shading set-up at all. `storage` (kept by
     // the caller from frame to frame) holds a byte per pixel of the clip
-    // rectangle and the count of free pixels in each tile of 8 x 8.
+    // rectangle and the count of free pixels in each tile of 4 x 4.
     void useCoverage(std::vector<unsigned char>& storage);
 
     // Under first-writer-wins: true when every pixel the triangle with these

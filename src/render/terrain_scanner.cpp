@@ -94,9 +94,8 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
 
 // The projection of a corner of the cell, computed once per grid point.
 bool TerrainScanner::project(CellCorner corner, C4Vector& screen) {
-    static constexpr int points[4] = {3, 4, 7, 8};
     if (cornerProjection[corner] == Projection::Unknown)
-        cornerProjection[corner] = camera->ProjectCorner(cellStencil[points[corner]], cornerScreen[corner])
+        cornerProjection[corner] = camera->ProjectCorner(cellStencil[stencilPointOf[corner]], cornerScreen[corner])
                                        ? Projection::OnScreen
                                        : Projection::Dropped;
     screen = cornerScreen[corner];
@@ -198,13 +197,12 @@ void TerrainScanner::visitCell(Step step, Order order) {
     ++cellsDrawn;
     CellToDraw drawnNow;
     CellToDraw& cell = collectCells_ ? cellsToDraw_.emplace_back() : drawnNow;
-    int const points[4] = {3, 4, 7, 8};
     for (int k = 0; k < 4; ++k) {
         C4Vector screen;
         cell.onScreen[k] = project(static_cast<CellCorner>(k), screen);
         cell.screenX[k] = screen.x;
         cell.screenY[k] = screen.y;
-        C4Vector const& corner = cellStencil[points[k]];
+        C4Vector const& corner = cellStencil[stencilPointOf[k]];
         cell.corners[k] = Triple{corner.x, corner.y, corner.z};
         cell.normals[k] = Triple{cornerNormals[k].x, cornerNormals[k].y, cornerNormals[k].z};
     }

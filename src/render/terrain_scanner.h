@@ -62,8 +62,9 @@ public:
     void ScanBoundary23();
     void ScanBoundary30();
 
-    // Cell stencil: full computation, and the updates after a step of one
-    // cell in +X or -X.
+    // Cell stencil: full computation, the corner normals N4, N7 and N8 alone
+    // (from the points in place), and the updates after a step of one cell
+    // in +X or -X.
     void AllesBerechnen();
     void AllesBerechnen1();
     void TeilPlusBerechnen();
@@ -99,6 +100,7 @@ public:
     // up to six triangles, and its projection depends on the point alone.
     enum class Projection : unsigned char { Unknown, OnScreen, Dropped };
     enum CellCorner { CornerP3, CornerP4, CornerP7, CornerP8 };
+    static constexpr int stencilPointOf[4] = {3, 4, 7, 8};  // by CellCorner
     C4Vector cornerScreen[4];
     Projection cornerProjection[4] = {};
 

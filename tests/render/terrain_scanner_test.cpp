@@ -118,6 +118,10 @@ TEST(CellStencil, CornerNormalsAreTheMeanOfTheNeighbourCrossProducts) {
         s.cellX = x;
         s.AllesBerechnen();
         expectNormals("full");
+        for (int k = 1; k < 4; ++k)
+            s.cornerNormals[k] = C4Vector(9, 9, 9, 9);
+        s.AllesBerechnen1();  // N4, N7 and N8 again
+        expectNormals("N4, N7, N8 alone");
         s.cellX = x + s.cellSizeX;
         s.TeilPlusBerechnen();
         expectNormals("plus");
