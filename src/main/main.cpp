@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <thread>
 #include <utility>
@@ -79,6 +80,19 @@ void Usage(QTextStream& stream) {
            << "-q    --quiet          show no progress\n"
            << "      --video          also write the frames as a video (.mp4, .webm or .gif)\n"
            << "      --fps            frames per second of the video (default 25)\n";
+}
+
+// Qt's own diagnostics ("QFSFileEngine::open: No file name specified" and
+// the like) are not this program's messages: every failure is reported by the
+// program's own line. Only the messages of the program's own categories (the
+// TGA plug-in's) are printed, as their text alone; a fatal one is printed
+// before Qt ends the process.
+void printOwnMessagesOnly(QtMsgType type, QMessageLogContext const& context, QString const& message) {
+    bool const own = context.category != nullptr && std::strncmp(context.category, "avrender.", 9) == 0;
+    if (!own && type != QtFatalMsg)
+        return;
+    std::fputs(qPrintable(message + QLatin1Char('\n')), stderr);
+    std::fflush(stderr);
 }
 
 // The cores this process may run on.
@@ -145,6 +159,7 @@ void raiseImageAllocationLimit() {
 }  // namespace
 
 int main(int argc, char** argv) {
+    qInstallMessageHandler(printOwnMessagesOnly);
     QString inputFileName = QStringLiteral("-");
     QTextStream log(stderr, QIODevice::ReadWrite);
 

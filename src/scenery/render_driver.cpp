@@ -31,6 +31,8 @@ constexpr int maximumGridCells = 65536;
 bool decodableSideBySide(QString const& textureFile, QString const& elevationFile) {
     QPluginLoader::staticInstances();
     for (QString const& file : {textureFile, elevationFile}) {
+        if (file.isEmpty())
+            return false;
         QByteArray const format = QImageReader(file).format();
         if (format.isEmpty() || format == "tga")
             return false;
@@ -76,7 +78,8 @@ bool SceneryDelegate::renderFinal() {
             }
         });
     }
-    TextureImage texture(p.textureFileName, nullptr);
+    // An empty name is refused without being opened (Qt would print its own warnings).
+    TextureImage texture = p.textureFileName.isEmpty() ? TextureImage() : TextureImage(p.textureFileName, nullptr);
     if (elevationLoader.joinable())
         elevationLoader.join();
     if (elevationFailure)
@@ -90,8 +93,9 @@ bool SceneryDelegate::renderFinal() {
     camera->SetzeTexturDatei(&texture);
 
     if (!elevation)
-        elevation =
-            std::make_unique<ElevationImage>(p.elevationFileName, p.elevationScaleX, p.elevationScaleY, nullptr);
+        elevation = p.elevationFileName.isEmpty() ? std::make_unique<ElevationImage>()
+                                                  : std::make_unique<ElevationImage>(
+                                                        p.elevationFileName, p.elevationScaleX, p.elevationScaleY, nullptr);
     if (elevation->isNull()) {
         releaseRenderObjects();
         setRenderError(tr("Could not open elevation file \"%1\"").arg(p.elevationFileName));

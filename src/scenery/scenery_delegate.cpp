@@ -34,6 +34,11 @@ void SceneryDelegate::writeLog(QString const& text) {
 
 bool SceneryDelegate::open(QString const& fileName) {
     setFileName(fileName);
+    // Refused without being opened: Qt would add warnings of its own.
+    if (fileName.isEmpty()) {
+        setErrorString(tr("No file name specified"));
+        return false;
+    }
     if (!QFile::open(QIODevice::ReadOnly | QIODevice::Text))
         return false;
 

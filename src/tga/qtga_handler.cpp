@@ -2,12 +2,17 @@
 
 #include <QIODevice>
 #include <QImage>
+#include <QLoggingCategory>
 #include <QSize>
 #include <QtGlobal>
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <vector>
+
+// The plug-in's warnings; the program prints the messages of its own
+// categories and nothing else of what Qt reports.
+Q_LOGGING_CATEGORY(tgaMessages, "avrender.tga")
 
 namespace {
 
@@ -119,7 +124,7 @@ QByteArray QTgaHandler::name() const { return "tga"; }
 
 bool QTgaHandler::canRead() const {
     if (device() == nullptr) {
-        qWarning("QTgaHandler::canRead() called with no device");
+        qCWarning(tgaMessages, "QTgaHandler::canRead() called with no device");
         return false;
     }
     if (device()->isReadable()) {
@@ -131,7 +136,7 @@ bool QTgaHandler::canRead() const {
 
 bool QTgaHandler::canRead(QIODevice* device) {
     if (device == nullptr) {
-        qWarning("QTgaHandler::canRead() called with no device");
+        qCWarning(tgaMessages, "QTgaHandler::canRead() called with no device");
         return false;
     }
     return device->isReadable();
@@ -140,7 +145,7 @@ bool QTgaHandler::canRead(QIODevice* device) {
 bool QTgaHandler::read(QImage* image) {
     QIODevice* const dev = device();
     if (dev == nullptr) {
-        qWarning("QTgaHandler::read() called with no device");
+        qCWarning(tgaMessages, "QTgaHandler::read() called with no device");
         return false;
     }
     if (!canRead()) {
@@ -150,12 +155,12 @@ bool QTgaHandler::read(QImage* image) {
     // Header: read and validate completely before touching anything else.
     HeaderBytes bytes{};
     if (readFully(dev, reinterpret_cast<char*>(bytes.data()), kHeaderSize) < kHeaderSize) {
-        qWarning("QTgaHandler::read(): Cannot read TGAFILEHEADER");
+        qCWarning(tgaMessages, "QTgaHandler::read(): Cannot read TGAFILEHEADER");
         return false;
     }
     Header const header = parseHeader(bytes);
     if (!isUncompressedTrueColour(header) || !hasSupportedDepth(header)) {
-        qWarning("QTgaHandler::read(): TGA file is not uncompressed RGB");
+        qCWarning(tgaMessages, "QTgaHandler::read(): TGA file is not uncompressed RGB");
         return false;
     }
     int const bytesPerPixel = header.bitsPerPixel / 8;
@@ -213,14 +218,14 @@ bool QTgaHandler::read(QImage* image) {
 bool QTgaHandler::write(QImage const& image) {
     QIODevice* const dev = device();
     if (dev == nullptr) {
-        qWarning("QTgaHandler::write() called with no device");
+        qCWarning(tgaMessages, "QTgaHandler::write() called with no device");
         return false;
     }
     if (!dev->isWritable()) {
         return false;
     }
     if (image.width() > kMaxDimension || image.height() > kMaxDimension) {
-        qWarning("QTgaHandler::write(): Image too large for TGA");
+        qCWarning(tgaMessages, "QTgaHandler::write(): Image too large for TGA");
         return false;
     }
 
@@ -231,7 +236,7 @@ bool QTgaHandler::write(QImage const& image) {
     bytes[kBitsPerPixel] = kWrittenBitsPerPixel;
     bytes[kDescriptor] = kTopToBottom;
     if (dev->write(reinterpret_cast<char const*>(bytes.data()), kHeaderSize) < kHeaderSize) {
-        qWarning("QTgaHandler::write(): Cannot write TGAFILEHEADER");
+        qCWarning(tgaMessages, "QTgaHandler::write(): Cannot write TGAFILEHEADER");
         return false;
     }
 

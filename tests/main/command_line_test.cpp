@@ -58,6 +58,12 @@ TEST(CommandLine, WithoutInputFileOpensDashInWorkingFolder) {
     EXPECT_EQ(result.standardError, "Error: Cannot open file \"-\": No such file or directory.\n");
 }
 
+TEST(CommandLine, EmptyInputFileNameIsRefusedWithTheProgramsLineAlone) {
+    auto const result = runProgram({"-i", ""});
+    EXPECT_EQ(result.exitCode, 3);
+    EXPECT_EQ(result.standardError, "Error: Cannot open file \"\": No file name specified.\n");
+}
+
 TEST(CommandLine, EveryFormOfInputOptionSetsTheFile) {
     auto const dir = testsupport::makeTempDir();
     testsupport::writeFile(dir->filePath("a.avs"), "Foo=1\n");
