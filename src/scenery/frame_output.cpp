@@ -30,11 +30,11 @@ QString tr(char const* text) { return QCoreApplication::translate("SceneryDelega
 
 }  // namespace
 
-bool FrameOutput::isValidPattern(QByteArray const& pattern) {
-    int conversions = 0;
+std::optional<char> FrameOutput::conversionOf(QByteArray const& pattern) {
+    char conversion = '\0';
     for (qsizetype i = 0; i < pattern.size(); ++i) {
         if (pattern[i] == '\0')
-            return false;
+            return std::nullopt;
         if (pattern[i] != '%')
             continue;
         ++i;
@@ -43,29 +43,34 @@ bool FrameOutput::isValidPattern(QByteArray const& pattern) {
         while (i < pattern.size() && QByteArrayView("-+ 0#").contains(pattern[i]))
             ++i;
         if (!skipDigits(pattern, i))
-            return false;
+            return std::nullopt;
         if (i < pattern.size() && pattern[i] == '.') {
             ++i;
             if (!skipDigits(pattern, i))
-                return false;
+                return std::nullopt;
         }
-        if (i >= pattern.size() || (pattern[i] != 'd' && pattern[i] != 'i'))
-            return false;
-        if (++conversions > 1)
-            return false;
+        if (i >= pattern.size() || !QByteArrayView("diouxX").contains(pattern[i]) || conversion != '\0')
+            return std::nullopt;
+        conversion = pattern[i];
     }
-    return true;
+    return conversion;
 }
+
+bool FrameOutput::isValidPattern(QByteArray const& pattern) { return conversionOf(pattern).has_value(); }
 
 std::optional<QString> FrameOutput::fileName(QString const& pattern, int number) {
     QByteArray const format = pattern.toUtf8();
-    if (!isValidPattern(format))
+    std::optional<char> const conversion = conversionOf(format);
+    if (!conversion)
         return std::nullopt;
     char name[maximumNameBytes + 1];
-    // The pattern holds at most one integer conversion, checked above.
+    // The pattern holds at most one integer conversion, checked above; the
+    // unsigned ones get the number's bits as an unsigned int, as they expect.
+    bool const isUnsigned = QByteArrayView("ouxX").contains(*conversion);
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-    int const length = std::snprintf(name, sizeof name, format.constData(), number);
+    int const length = isUnsigned ? std::snprintf(name, sizeof name, format.constData(), static_cast<unsigned>(number))
+                                  : std::snprintf(name, sizeof name, format.constData(), number);
 #pragma GCC diagnostic pop
     if (length < 0 || length > maximumNameBytes)
         return std::nullopt;

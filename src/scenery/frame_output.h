@@ -2,8 +2,9 @@
 //
 // The output pattern (the scenery's AusDateiname plus a format's suffix) is a
 // printf-style format for the frame number. It is used only after validation:
-// literal text, "%%" and at most one integer conversion (d or i with optional
-// flags "-+ 0#", a width and a precision of at most three digits each).
+// literal text, "%%" and at most one integer conversion (d, i, o, u, x or X
+// with optional flags "-+ 0#", a width and a precision of at most three
+// digits each).
 // Every file is written under a temporary name in its folder and renamed into
 // place when complete, so an interrupted render never leaves a truncated frame.
 #pragma once
@@ -30,6 +31,9 @@ public:
 
     // True when `pattern` is safe to use as the frame-number format.
     static bool isValidPattern(QByteArray const& pattern);
+    // The conversion character of a valid pattern ('\0' when it has none),
+    // nothing for an invalid one.
+    static std::optional<char> conversionOf(QByteArray const& pattern);
 
     // The file name of frame `number` for the pattern, or nothing when the
     // pattern is invalid or the name would exceed maximumNameBytes.

@@ -87,17 +87,6 @@ TEST(RenderRun, CurvedFlightRefusalHasEmptyReason) {
               "Error: Cannot render file \"s.avs\": .\n");
 }
 
-TEST(RenderRun, UnsafeNamePatternsAreRefusedBeforeTheFirstFrame) {
-    for (QByteArray const& pattern : QList<QByteArray>{"f%s", "f%n", "f%d%d", "f%.5000d", QByteArray(2000, 'x') + "%d"}) {
-        ProgramRun run;
-        run.render("AusgabePNG=1\nAusDateiname=" + pattern + "\n");
-        EXPECT_EQ(run.result.exitCode, 4) << pattern.left(20).toStdString();
-        EXPECT_EQ(run.result.standardError,
-                  "Error: Cannot render file \"s.avs\": Invalid output file name pattern: " + pattern + ".png.\n");
-        EXPECT_EQ(run.filesIn(".").size(), 3);  // the two images and the scenery
-    }
-}
-
 TEST(RenderRun, UnwritableFramesAreReportedAndFailTheRun) {
     ProgramRun run;
     run.render("AusgabePNG=1\nAusgabePPM=1\nAusDateiname=missing/f%d\nBildanzahl=2\nEndbildNr=1\n", {"-v"});

@@ -185,12 +185,21 @@ TEST(RenderDriver, LightIsNormalisedUnlessZero) {
 }
 
 TEST(FrameOutputPattern, AcceptsOneIntegerConversionOnly) {
-    for (char const* good : {"frame%04d.png", "f%d", "%%d%i", "%-+ 0#3.3d", "plain.png", "100%%"})
+    for (char const* good : {"frame%04d.png", "f%d", "%%d%i", "%-+ 0#3.3d", "plain.png", "100%%", "h%x", "v%02u",
+                             "%#o", "%X"})
         EXPECT_TRUE(FrameOutput::isValidPattern(good)) << good;
-    for (char const* bad : {"%s", "%n", "%d%d", "%*d", "%.5000d", "%1234d", "%ld", "%", "f%", "%x", "%5"})
+    for (char const* bad : {"%s", "%n", "%c", "%d%d", "%x%u", "%*d", "%.5000d", "%1234d", "%ld", "%", "f%", "%5"})
         EXPECT_FALSE(FrameOutput::isValidPattern(bad)) << bad;
-    EXPECT_EQ(FrameOutput::fileName(QStringLiteral("f%04d.tga"), 7).value_or(QString()), QStringLiteral("f0007.tga"));
-    EXPECT_EQ(FrameOutput::fileName(QStringLiteral("été%d"), 3).value_or(QString()), QStringLiteral("été3"));
+    auto name = [](char const* pattern, int number) {
+        return FrameOutput::fileName(QString::fromUtf8(pattern), number).value_or(QStringLiteral("(refused)"));
+    };
+    EXPECT_EQ(name("f%04d.tga", 7), QStringLiteral("f0007.tga"));
+    EXPECT_EQ(name("h%x", 255), QStringLiteral("hff"));
+    EXPECT_EQ(name("v%02u", 3), QStringLiteral("v03"));
+    EXPECT_EQ(name("%#o", 8), QStringLiteral("010"));
+    // An unsigned conversion shows a negative number's bits, as printf does.
+    EXPECT_EQ(name("%X", -1), QStringLiteral("FFFFFFFF"));
+    EXPECT_EQ(name("été%d", 3), QStringLiteral("été3"));
     EXPECT_FALSE(FrameOutput::fileName(QString(2000, QLatin1Char('x')) + QStringLiteral("%d"), 1).has_value());
     EXPECT_TRUE(FrameOutput::fileName(QString(1022, QLatin1Char('x')) + QStringLiteral("%d"), 1).has_value());
     EXPECT_FALSE(FrameOutput::fileName(QString(1022, QLatin1Char('x')) + QStringLiteral("%d"), 10).has_value());
