@@ -25,7 +25,7 @@ build=${AVRENDER_FUZZ_BUILD_DIR:-$root/build/fuzz}
 
 # clang 14 is Debian 12's; libclang-rt-14-dev holds libFuzzer and the sanitizer
 # run-times (libclang_rt.fuzzer-x86_64.a), llvm-14 the symbolizer for stack traces.
-"$root/scripts/install-deps.sh" clang-14 libclang-rt-14-dev llvm-14
+[[ -n ${AVRENDER_DEPS_INSTALLED:-} ]] || "$root/scripts/install-deps.sh" clang-14 libclang-rt-14-dev llvm-14
 
 cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 echo "Building the fuzz targets in $build"

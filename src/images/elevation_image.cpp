@@ -1,15 +1,9 @@
 #include "elevation_image.h"
 
-#include "cpu_dispatch.h"
+#include "simd.h"
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
-
-#if defined(__GNUC__) && defined(__x86_64__) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-#define AVRENDER_AVX2_HEIGHTS 1
-#include <immintrin.h>
-#endif
 
 namespace {
 
@@ -22,9 +16,7 @@ int nearestIndex(double coordinate, int size) {
     return static_cast<int>(coordinate);
 }
 
-// Widens [lowest, highest] to the height counts of a row of pixels. A large
-// map's range is found before the first frame, while nothing else runs.
-AVRENDER_AVX2_CLONES
+// Widens [lowest, highest] to the height counts of a row of pixels.
 void countRange(QRgb const* line, int width, int& lowest, int& highest) {
     int low = lowest, high = highest;
     for (int column = 0; column < width; ++column) {
@@ -195,70 +187,74 @@ void ElevationImage::clear(unsigned int const& value) {
     refreshPixelCache();
 }
 
-#ifdef AVRENDER_AVX2_HEIGHTS
 namespace {
 
-// The height counts of the pixels at base[index[k]], decoded as heightCount does.
-__attribute__((target("avx2"), always_inline)) inline __m256d countsAt(QRgb const* base, __m256i index) {
-    __m128i const words = _mm256_i64gather_epi32(reinterpret_cast<int const*>(base), index, 4);
-    return _mm256_cvtepi32_pd(_mm_srai_epi32(_mm_slli_epi32(words, 8), 8));
+// What the four-lane height query needs of the map.
+struct HeightGrid {
+    QRgb const* pixels;
+    qsizetype stride;
+    int width, height;
+    double pixelsPerUnitX, pixelsPerUnitY, zScale;
+};
+
+// Height counts of four stored pixels, decoded as heightCount does.
+[[gnu::always_inline]] inline simd::Double4 counts(simd::UInt4 words) {
+    return simd::convert<simd::Double4>(simd::reinterpret<simd::Int4>(words << 8u) >> 8);
 }
 
-// The bilinear query of ElevationImage::elevation on four lanes. Lanes whose
-// point lies outside the interpolation domain (or is NaN) read pixel 0 and
-// are then cleared to +0.0, the value the scalar query returns there.
-__attribute__((target("avx2"))) void bilinearHeights4(double const* xs, double const* ys, double* heights,
-                                                      QRgb const* pixels, qsizetype stride, int width, int height,
-                                                      double pixelsPerUnitX, double pixelsPerUnitY, double zScale) {
-    __m256d const c = _mm256_mul_pd(_mm256_loadu_pd(xs), _mm256_set1_pd(pixelsPerUnitX));
-    __m256d const r = _mm256_sub_pd(_mm256_set1_pd(static_cast<double>(height - 1)),
-                                    _mm256_mul_pd(_mm256_loadu_pd(ys), _mm256_set1_pd(pixelsPerUnitY)));
-    __m256d const zero = _mm256_setzero_pd();
-    __m256d const inside = _mm256_and_pd(
-        _mm256_and_pd(_mm256_cmp_pd(zero, c, _CMP_LE_OQ),
-                      _mm256_cmp_pd(c, _mm256_set1_pd(static_cast<double>(width - 1)), _CMP_LT_OQ)),
-        _mm256_and_pd(_mm256_cmp_pd(zero, r, _CMP_LE_OQ),
-                      _mm256_cmp_pd(r, _mm256_set1_pd(static_cast<double>(height - 1)), _CMP_LT_OQ)));
-    if (_mm256_movemask_pd(inside) == 0) {
-        _mm256_storeu_pd(heights, zero);
+// The bilinear query of ElevationImage::elevation on four lanes, each doing
+// the scalar query's operations in the same order. Lanes whose point lies
+// outside the interpolation domain (or is NaN) read from pixel (0, 0) and are
+// then cleared to +0.0, the value the scalar query returns there.
+// Vector gain: see "Four heights per query" in bench/README.md.
+[[gnu::always_inline]] inline void bilinearHeights4(double const* xs, double const* ys, double* heights,
+                                                    HeightGrid const* grid) {
+    using simd::Double4;
+    HeightGrid const& g = *grid;
+    Double4 const c = simd::load<Double4>(xs) * g.pixelsPerUnitX;
+    Double4 const r = static_cast<double>(g.height - 1) - simd::load<Double4>(ys) * g.pixelsPerUnitY;
+    simd::Long4 const inside = (0.0 <= c) & (c < static_cast<double>(g.width - 1)) & (0.0 <= r) &
+                               (r < static_cast<double>(g.height - 1));
+    if ((inside[0] | inside[1] | inside[2] | inside[3]) == 0) {
+        simd::store(heights, Double4{});
         return;
     }
     // Outside lanes continue from (0, 0), which every image with an inside
-    // point has.
-    __m256d const column = _mm256_and_pd(c, inside);
-    __m256d const row = _mm256_and_pd(r, inside);
-    __m128i const i = _mm256_cvttpd_epi32(column);
-    __m128i const j = _mm256_cvttpd_epi32(row);
-    __m256d const fx = _mm256_sub_pd(column, _mm256_cvtepi32_pd(i));
-    __m256d const fy = _mm256_sub_pd(row, _mm256_cvtepi32_pd(j));
+    // point has, with its right and lower neighbours.
+    Double4 const column = simd::select(inside, c, Double4{});
+    Double4 const row = simd::select(inside, r, Double4{});
+    // Not negative and below the image size here: the conversions truncate exactly.
+    simd::Int4 const i = simd::convert<simd::Int4>(column);
+    simd::Int4 const j = simd::convert<simd::Int4>(row);
+    Double4 const fx = column - simd::convert<Double4>(i);
+    Double4 const fy = row - simd::convert<Double4>(j);
 
-    __m256i const index = _mm256_add_epi64(_mm256_mul_epi32(_mm256_cvtepi32_epi64(j), _mm256_set1_epi64x(stride)),
-                                           _mm256_cvtepi32_epi64(i));
-    __m256d const upperLeft = countsAt(pixels, index);
-    __m256d const upperRight = countsAt(pixels + 1, index);
-    __m256d const lowerLeft = countsAt(pixels + stride, index);
-    __m256d const lowerRight = countsAt(pixels + stride + 1, index);
+    simd::UInt4 upperLeftWord{}, upperRightWord{}, lowerLeftWord{}, lowerRightWord{};
+    for (int k = 0; k < 4; ++k) {
+        QRgb const* const pixel = g.pixels + (j[k] * g.stride + i[k]);
+        upperLeftWord[k] = pixel[0];
+        upperRightWord[k] = pixel[1];
+        lowerLeftWord[k] = pixel[g.stride];
+        lowerRightWord[k] = pixel[g.stride + 1];
+    }
+    Double4 const upperLeft = counts(upperLeftWord), upperRight = counts(upperRightWord);
+    Double4 const lowerLeft = counts(lowerLeftWord), lowerRight = counts(lowerRightWord);
 
-    __m256d const one = _mm256_set1_pd(1.0);
-    __m256d const restX = _mm256_sub_pd(one, fx);
-    __m256d const upper = _mm256_add_pd(_mm256_mul_pd(restX, upperLeft), _mm256_mul_pd(fx, upperRight));
-    __m256d const lower = _mm256_add_pd(_mm256_mul_pd(restX, lowerLeft), _mm256_mul_pd(fx, lowerRight));
-    __m256d const blend = _mm256_add_pd(_mm256_mul_pd(_mm256_sub_pd(one, fy), upper), _mm256_mul_pd(fy, lower));
-    _mm256_storeu_pd(heights, _mm256_and_pd(_mm256_mul_pd(_mm256_set1_pd(zScale), blend), inside));
+    Double4 const restX = 1.0 - fx;
+    Double4 const upper = restX * upperLeft + fx * upperRight;
+    Double4 const lower = restX * lowerLeft + fx * lowerRight;
+    Double4 const blend = (1.0 - fy) * upper + fy * lower;
+    simd::store(heights, simd::select(inside, g.zScale * blend, Double4{}));
 }
 
 }  // namespace
-#endif
 
 void ElevationImage::elevations4(double const* xs, double const* ys, double* heights) const {
-#ifdef AVRENDER_AVX2_HEIGHTS
-    // The pixel index j * stride + i is formed from 32-bit products.
-    if (hasUsableMapping() && stride_ <= std::numeric_limits<int>::max() && __builtin_cpu_supports("avx2")) {
-        bilinearHeights4(xs, ys, heights, pixels_, stride_, width_, height_, pixelsPerUnitX, pixelsPerUnitY,
-                         zScale_);
+    if (!hasUsableMapping()) {
+        for (int k = 0; k < 4; ++k)
+            heights[k] = 0.0;
         return;
     }
-#endif
-    for (int k = 0; k < 4; ++k)
-        heights[k] = elevation(xs[k], ys[k]);
+    HeightGrid const grid{pixels_, stride_, width_, height_, pixelsPerUnitX, pixelsPerUnitY, zScale_};
+    simd::run<bilinearHeights4>(xs, ys, heights, &grid);
 }

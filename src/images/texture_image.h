@@ -27,6 +27,7 @@
 #pragma once
 
 #include "geometry.h"
+#include "simd.h"
 
 #include <QImage>
 #include <QString>
@@ -85,8 +86,9 @@ public:
     void GetColorArray(C4Vector const* five, unsigned int* out) const;
 
     // 4x4 Gaussian-weighted filter around (p.x, p.y) with the one-block cache;
-    // alpha 255, backgroundColor outside.
-    void GetColor(C4Vector const& p, unsigned int* out);
+    // alpha 255, backgroundColor outside. Inline, so that a caller compiled
+    // for wider vectors (the rasteriser's span loop) compiles it so too.
+    [[gnu::always_inline]] void GetColor(C4Vector const& p, unsigned int* out);
 
     // Bilinear filter at (p.x, p.y); alpha 255 except at the bottom-right
     // texel itself, opaque black outside.
@@ -108,22 +110,29 @@ public:
     unsigned long long blockReads = 0;
 
 private:
+    template <int t>
+    [[gnu::always_inline]] static void unpackTexel(simd::UInt4 row, double* quad);
+    [[gnu::always_inline]] static void unpackBlock(unsigned int const* block, double (*quads)[4]);
+    [[gnu::always_inline]] static void weightedSums(double const (*texels)[4], double const* weights, double const* A,
+                                                    double const* B, double* sums);
+    // A filtered channel value (never negative) as a byte: above 255 it is
+    // 255, otherwise truncated.
+    static unsigned int channelByte(double value) {
+        return value > 255.0 ? 255u : static_cast<unsigned int>(value);
+    }
+    static unsigned int opaque(double r, double g, double b) {
+        return 0xFF000000u | channelByte(r) << 16 | channelByte(g) << 8 | channelByte(b);
+    }
+
     // Texel (column, row) from the top-left as QImage::pixel returns it; the
     // caller checks the range.
     unsigned int texel(int column, int row) const {
         return pixels_[row * stride_ + column] | alphaMask_;
     }
 
-public:
-    // Four doubles that the compiler keeps in vector registers (two with
-    // SSE2, one with AVX); the arithmetic is lane by lane, each lane exactly
-    // as a scalar would be.
-    using DoubleQuad = double __attribute__((vector_size(32)));
-
-private:
-    // The cached block's texels as (1, red, green, blue): the filter's four
-    // sums (weights, red, green, blue) advance together.
-    DoubleQuad blockTexels_[16] = {};
+    // The cached block's texels as (blue, green, red, 1) quads, row by row:
+    // the filter's four sums (weights, red, green, blue) advance together.
+    double blockTexels_[16][4] = {};
     QRgb const* pixels_ = nullptr;
     qsizetype stride_ = 0;  // in QRgb units
     int width_ = 0;
@@ -131,3 +140,89 @@ private:
     // 0xFF000000 for Format_RGB32, whose stored alpha byte is undefined.
     QRgb alphaMask_ = 0;
 };
+
+// The Gaussian filter runs for every magnified pixel of a filtered frame.
+
+inline void TextureImage::GetColor(C4Vector const& p, unsigned int* out) {
+    // Top-left texel of the 4x4 block around the sample, in image columns
+    // and rows; the whole block must lie inside the image.
+    double const cx = p.x;
+    double const ry = static_cast<double>(height_ - 1) - p.y;
+    double const bx = cx - 1.0;
+    double const by = ry - 1.0;
+    if (!(0.0 <= bx && bx < static_cast<double>(width_ - 3) && 0.0 <= by &&
+          by < static_cast<double>(height_ - 3))) {
+        *out = backgroundColor;
+        return;
+    }
+    int const i0 = static_cast<int>(bx);
+    int const j0 = static_cast<int>(by);
+    // bx and by are not negative here: their floor is the truncated value.
+    double const fx = bx - static_cast<double>(i0);
+    double const fy = by - static_cast<double>(j0);
+
+    // Neighbouring screen pixels mostly fall in the same block: read it only
+    // when it changes.
+    if (!(blockCached && i0 == blockCacheX && j0 == blockCacheY)) {
+        unsigned int const* const topLeft = &pixels_[j0 * stride_ + i0];
+        for (int m = 0; m < 4; ++m)
+            simd::store(&blockCache[4 * m], simd::load<simd::UInt4>(topLeft + m * stride_) | alphaMask_);
+        unpackBlock(blockCache, blockTexels_);
+        blockCacheX = i0;
+        blockCacheY = j0;
+        blockCached = true;
+        ++blockReads;
+    }
+
+    // Scaled squared distances of the four columns and rows from the sample.
+    double const dx[4] = {1.0 + fx, fx, 1.0 - fx, 2.0 - fx};
+    double const dy[4] = {1.0 + fy, fy, 1.0 - fy, 2.0 - fy};
+    double A[4], B[4];
+    for (int k = 0; k < 4; ++k)
+        A[k] = 10.0 * (dx[k] * dx[k]);
+    for (int m = 0; m < 4; ++m)
+        B[m] = 10.0 * (dy[m] * dy[m]);
+
+    double sums[4];
+    weightedSums(blockTexels_, weights, A, B, sums);
+    *out = opaque(sums[2] / sums[3], sums[1] / sums[3], sums[0] / sums[3]);
+}
+
+// Texel t of a row of four words as a (blue, green, red, 1) quad.
+template <int t>
+inline void TextureImage::unpackTexel(simd::UInt4 row, double* quad) {
+    simd::Double4 const channels = simd::convert<simd::Double4>(simd::bytesOfWord<t>(row));
+    simd::store(quad, simd::select(simd::Long4{0, 0, 0, -1}, simd::Double4{1.0, 1.0, 1.0, 1.0}, channels));
+}
+
+// A 4x4 block of texels, four rows of four words, as sixteen quads.
+// Vector gain: see "Block unpacking" in bench/README.md.
+inline void TextureImage::unpackBlock(unsigned int const* block, double (*quads)[4]) {
+    for (int row = 0; row < 4; ++row) {
+        simd::UInt4 const words = simd::load<simd::UInt4>(block + 4 * row);
+        unpackTexel<0>(words, quads[4 * row]);
+        unpackTexel<1>(words, quads[4 * row + 1]);
+        unpackTexel<2>(words, quads[4 * row + 2]);
+        unpackTexel<3>(words, quads[4 * row + 3]);
+    }
+}
+
+// The filter's four sums over a block of (blue, green, red, 1) texels, whose
+// column and row weights come from the scaled squared distances A and B. The
+// weight sum starts at 1e-8, which keeps it from being zero, and advances as
+// 1 * w, which is w exactly; every sum takes its sixteen terms in the same
+// order as one by one.
+// Vector gain: the four sums in one register, see "Gaussian sums" in bench/README.md.
+inline void TextureImage::weightedSums(double const (*texels)[4], double const* weights, double const* A,
+                                       double const* B, double* sums) {
+    simd::Double4 total{0.0, 0.0, 0.0, 1e-8};
+    for (int m = 0; m < 4; ++m) {
+        for (int k = 0; k < 4; ++k) {
+            // Both distances are at most 2, so the index is at most 80.
+            int const index = static_cast<int>(A[k] + B[m]);
+            Q_ASSERT(index >= 0 && index <= 80);
+            total += simd::load<simd::Double4>(texels[4 * m + k]) * weights[index];
+        }
+    }
+    simd::store(sums, total);
+}

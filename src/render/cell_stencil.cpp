@@ -10,12 +10,10 @@
 // consecutive in X, so a step of one cell in X is a shift of the array.
 #include "terrain_scanner.h"
 
+#include "simd.h"
+
 #include <algorithm>
 #include <iterator>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 void TerrainScanner::cornerNormal(int centre, int right, int up, int left, int down, C4Vector& normal) const {
     C4Vector const& c = cellStencil[centre];
@@ -43,65 +41,45 @@ void TerrainScanner::liftPoints() {
         cellStencil[points[k]].z = heights[k];
 }
 
-// Two corner normals at once, each exactly as cornerNormal computes it: with
-// SSE2 the two run in the two lanes of one register, operation for operation.
+// Two corner normals at once, each exactly as cornerNormal computes it: the
+// two run in the two lanes of one register, operation for operation.
+// Vector gain: see "Paired corner normals" in bench/README.md.
 template <int First, int Second>
 void TerrainScanner::cornerNormals2() {
+    using simd::Double2;
     constexpr NormalAt first = normalsAt[First];
     constexpr NormalAt second = normalsAt[Second];
-#ifdef __SSE2__
+    struct Pair {
+        Double2 x, y, z;
+    };
     C4Vector const* const s = cellStencil;
-    // One component of stencil point pointA (first lane) and pointB (second).
-    auto pair = [s](int pointA, int pointB, double C4Vector::*member) {
-        return _mm_set_pd(s[pointB].*member, s[pointA].*member);
+    auto points = [s](int a, int b) {
+        return Pair{Double2{s[a].x, s[b].x}, Double2{s[a].y, s[b].y}, Double2{s[a].z, s[b].z}};
     };
-    struct Lanes {
-        __m128d x, y, z;
+    Pair const c = points(first.centre, second.centre);
+    auto offset = [&](int a, int b) {
+        Pair const p = points(a, b);
+        return Pair{p.x - c.x, p.y - c.y, p.z - c.z};
     };
-    auto offset = [&](int pointA, int pointB, Lanes const& centre) {
-        return Lanes{_mm_sub_pd(pair(pointA, pointB, &C4Vector::x), centre.x),
-                     _mm_sub_pd(pair(pointA, pointB, &C4Vector::y), centre.y),
-                     _mm_sub_pd(pair(pointA, pointB, &C4Vector::z), centre.z)};
+    auto cross = [](Pair const& a, Pair const& b) {
+        return Pair{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
     };
-    auto cross = [](Lanes const& a, Lanes const& b) {
-        return Lanes{_mm_sub_pd(_mm_mul_pd(a.y, b.z), _mm_mul_pd(a.z, b.y)),
-                     _mm_sub_pd(_mm_mul_pd(a.z, b.x), _mm_mul_pd(a.x, b.z)),
-                     _mm_sub_pd(_mm_mul_pd(a.x, b.y), _mm_mul_pd(a.y, b.x))};
-    };
-    Lanes const c{pair(first.centre, second.centre, &C4Vector::x), pair(first.centre, second.centre, &C4Vector::y),
-                  pair(first.centre, second.centre, &C4Vector::z)};
-    Lanes const r = offset(first.right, second.right, c);
-    Lanes const u = offset(first.up, second.up, c);
-    Lanes const l = offset(first.left, second.left, c);
-    Lanes const d = offset(first.down, second.down, c);
-    Lanes const ru = cross(r, u), ul = cross(u, l), ld = cross(l, d), dr = cross(d, r);
-    __m128d const quarter = _mm_set1_pd(0.25);
-    auto mean = [&quarter](__m128d a, __m128d b, __m128d c_, __m128d d_) {
-        return _mm_mul_pd(_mm_add_pd(_mm_add_pd(_mm_add_pd(a, b), c_), d_), quarter);
-    };
-    __m128d x = mean(ru.x, ul.x, ld.x, dr.x);
-    __m128d y = mean(ru.y, ul.y, ld.y, dr.y);
-    __m128d z = mean(ru.z, ul.z, ld.z, dr.z);
+    Pair const r = offset(first.right, second.right);
+    Pair const u = offset(first.up, second.up);
+    Pair const l = offset(first.left, second.left);
+    Pair const d = offset(first.down, second.down);
+    Pair const ru = cross(r, u), ul = cross(u, l), ld = cross(l, d), dr = cross(d, r);
+    Double2 x = (((ru.x + ul.x) + ld.x) + dr.x) * 0.25;
+    Double2 y = (((ru.y + ul.y) + ld.y) + dr.y) * 0.25;
+    Double2 z = (((ru.z + ul.z) + ld.z) + dr.z) * 0.25;
     // normalise3: divided by the length unless it is 0.
-    __m128d const length =
-        _mm_sqrt_pd(_mm_add_pd(_mm_add_pd(_mm_mul_pd(x, x), _mm_mul_pd(y, y)), _mm_mul_pd(z, z)));
-    __m128d const keep = _mm_cmpeq_pd(length, _mm_setzero_pd());
-    auto divided = [&keep, &length](__m128d v) {
-        return _mm_or_pd(_mm_and_pd(keep, v), _mm_andnot_pd(keep, _mm_div_pd(v, length)));
-    };
-    x = divided(x);
-    y = divided(y);
-    z = divided(z);
-    double xs[2], ys[2], zs[2];
-    _mm_storeu_pd(xs, x);
-    _mm_storeu_pd(ys, y);
-    _mm_storeu_pd(zs, z);
-    cornerNormals[first.normal] = C4Vector(xs[0], ys[0], zs[0], 1.0);
-    cornerNormals[second.normal] = C4Vector(xs[1], ys[1], zs[1], 1.0);
-#else
-    for (NormalAt const& n : {first, second})
-        cornerNormal(n.centre, n.right, n.up, n.left, n.down, cornerNormals[n.normal]);
-#endif
+    Double2 const length = simd::squareRoot(x * x + y * y + z * z);
+    simd::Long2 const keep = length == 0.0;
+    x = simd::select(keep, x, x / length);
+    y = simd::select(keep, y, y / length);
+    z = simd::select(keep, z, z / length);
+    cornerNormals[first.normal] = C4Vector(x[0], y[0], z[0], 1.0);
+    cornerNormals[second.normal] = C4Vector(x[1], y[1], z[1], 1.0);
 }
 
 void TerrainScanner::AllesBerechnen() {

@@ -1,6 +1,6 @@
 #include "screen_trigon.h"
 
-#include "safe_convert.h"
+#include "simd.h"
 #include "transformation.h"
 
 #include <algorithm>
@@ -9,10 +9,6 @@
 #include <cstdint>
 #include <cstring>
 #include <utility>
-
-#ifdef __SSE2__
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -44,36 +40,18 @@ unsigned int grey(unsigned int level) {
     return 0xFF000000u | byte << 16 | byte << 8 | byte;
 }
 
-#ifndef __SSE2__
-// One channel of a lit texel: trunc(k * s * (1 - f)) + g, kept to its byte.
-[[gnu::always_inline]] inline unsigned int litChannel(unsigned int texel, int shift, double shade, double clearShare,
-                                                    int fogLevel) {
-    double const k = static_cast<double>((texel >> shift) & 0xFFu);
-    unsigned int const value = wrappingSum(truncateToInt(k * shade * clearShare), fogLevel);
-    return (value & 0xFFu) << shift;
-}
-#endif
-
-// The colour of a texel under the shade s (not negative) and the fog; the
-// texel's own alpha is dropped. With SSE2 the channels are computed side by
-// side, each with litChannel's operations: the packed conversion truncates,
-// and gives INT_MIN out of range, exactly as the single one does.
+// The colour of a texel under the shade s (not negative) and the fog: each
+// channel k becomes trunc(k * s * (1 - f)) + g, kept to its byte; the
+// texel's own alpha is dropped. The channels are computed side by side, each
+// lane with exactly these operations (out of range, the truncation gives
+// INT_MIN, as a single one does).
+// Vector gain: see "Packed lit colour" in bench/README.md.
 [[gnu::always_inline]] inline unsigned int litColour(unsigned int texel, double shade, double clearShare, int fogLevel) {
-#ifdef __SSE2__
-    __m128i const zero = _mm_setzero_si128();
-    __m128i const channels =  // blue, green, red, alpha as 32-bit integers
-        _mm_unpacklo_epi16(_mm_unpacklo_epi8(_mm_cvtsi32_si128(static_cast<int>(texel)), zero), zero);
-    __m128d const s = _mm_set1_pd(shade), c = _mm_set1_pd(clearShare);
-    __m128d const blueGreen = _mm_mul_pd(_mm_mul_pd(_mm_cvtepi32_pd(channels), s), c);
-    __m128d const redAlpha = _mm_mul_pd(_mm_mul_pd(_mm_cvtepi32_pd(_mm_srli_si128(channels, 8)), s), c);
-    __m128i values = _mm_unpacklo_epi64(_mm_cvttpd_epi32(blueGreen), _mm_cvttpd_epi32(redAlpha));
-    values = _mm_and_si128(_mm_add_epi32(values, _mm_set1_epi32(fogLevel)), _mm_set1_epi32(0xFF));
-    values = _mm_packus_epi16(_mm_packs_epi32(values, values), zero);  // bytes, each below 256
-    return 0xFF000000u | (static_cast<unsigned int>(_mm_cvtsi128_si32(values)) & 0x00FFFFFFu);
-#else
-    return 0xFF000000u | litChannel(texel, 16, shade, clearShare, fogLevel) |
-           litChannel(texel, 8, shade, clearShare, fogLevel) | litChannel(texel, 0, shade, clearShare, fogLevel);
-#endif
+    simd::Int4 const channels = simd::bytesOfWord<0>(simd::UInt4{texel, 0u, 0u, 0u});  // blue, green, red, alpha
+    simd::Double4 const lit = simd::convert<simd::Double4>(channels) * shade * clearShare;
+    simd::UInt4 const values =
+        (simd::reinterpret<simd::UInt4>(simd::truncate(lit)) + static_cast<unsigned int>(fogLevel)) & 0xFFu;
+    return 0xFF000000u | values[2] << 16 | values[1] << 8 | values[0];
 }
 
 // The shade of a pixel normal under the light L (pointing from the light to
@@ -188,7 +166,7 @@ void ScreenTrigon::RechnenInClip(C4Vector* screen, C4Vector* world, C4Vector* no
     auto const drawLowerHalf = [&] {
         double const sA = slope(x1 - x2, y2 - y1);
         double const sB = slope(x0 - x2, y2 - y0);
-        drawHalf(triangle, x2, truncateToInt(y2), std::max(truncateToInt(y1), clipTop), -1, std::min(sA, sB),
+        drawHalf(triangle, x2, simd::truncate(y2), std::max(simd::truncate(y1), clipTop), -1, std::min(sA, sB),
                  std::max(sA, sB));
     };
     // Upper half: from the top corner down to the row of the middle corner,
@@ -196,7 +174,7 @@ void ScreenTrigon::RechnenInClip(C4Vector* screen, C4Vector* world, C4Vector* no
     auto const drawUpperHalf = [&] {
         double const s1 = slope(x0 - x1, y0 - y1);
         double const s2 = slope(x0 - x2, y0 - y2);
-        drawHalf(triangle, x0, truncateToInt(y0), std::min(truncateToInt(y1), clipBottom), 1, std::min(s1, s2),
+        drawHalf(triangle, x0, simd::truncate(y0), std::min(simd::truncate(y1), clipBottom), 1, std::min(s1, s2),
                  std::max(s1, s2));
     };
     if (coverage_ == nullptr) {
@@ -238,7 +216,7 @@ void ScreenTrigon::prepareTerms(Triangle& triangle) {
     }
 
     camera->SetzeDreiecksEckpunkte(triangle.world);
-    terms.fogLevel = truncateToInt(255 * flatBrightness * triangle.fog);
+    terms.fogLevel = simd::truncate(255 * flatBrightness * triangle.fog);
     terms.clearShare = 1 - triangle.fog;
     triangle.termsReady = true;
 }
@@ -262,8 +240,8 @@ void ScreenTrigon::drawHalf(Triangle& triangle, double start, int first, int las
 void ScreenTrigon::drawRow(Triangle& triangle, int row, double left, double right) {
     if (row < clipTop || row > clipBottom)
         return;
-    int const first = std::max(truncateToInt(left), clipLeft);
-    int const last = std::min(truncateToInt(right), clipRight);
+    int const first = std::max(simd::truncate(left), clipLeft);
+    int const last = std::min(simd::truncate(right), clipRight);
     if (last < first)
         return;
     if (coverage_ != nullptr)
@@ -324,24 +302,29 @@ void ScreenTrigon::drawFreePixels(Triangle& triangle, int row, int first, int la
 // `covered` (indexed from `first`; null: none) is set.
 void ScreenTrigon::drawPixels(TriangleTerms const& terms, int row, int first, int from, int to,
                               unsigned char const* covered) {
-    C4Vector normal = terms.averageNormal;
-    if (terms.affineNormal) {
+    simd::run<colourSpan>(this, &terms, row, first, from, to, covered);
+}
+
+inline void ScreenTrigon::colourSpan(ScreenTrigon* self, TriangleTerms const* terms, int row, int first, int from, int to,
+                              unsigned char const* covered) {
+    C4Vector normal = terms->averageNormal;
+    if (terms->affineNormal) {
         double const column = first, r = row;
-        normal = C4Vector(terms.a[0] * column + terms.b[0] * r + terms.c[0],
-                          terms.a[1] * column + terms.b[1] * r + terms.c[1],
-                          terms.a[2] * column + terms.b[2] * r + terms.c[2], 1.0);
+        normal = C4Vector(terms->a[0] * column + terms->b[0] * r + terms->c[0],
+                          terms->a[1] * column + terms->b[1] * r + terms->c[1],
+                          terms->a[2] * column + terms->b[2] * r + terms->c[2], 1.0);
     }
-    if (texture == nullptr)
-        drawSpan<Lookup::Untextured>(terms, row, first, from, to, normal, covered);
-    else if (exactMode > 0)
-        drawSpan<Lookup::Filtered>(terms, row, first, from, to, normal, covered);
+    if (self->texture == nullptr)
+        self->drawSpan<Lookup::Untextured>(*terms, row, first, from, to, normal, covered);
+    else if (self->exactMode > 0)
+        self->drawSpan<Lookup::Filtered>(*terms, row, first, from, to, normal, covered);
     else
-        drawSpan<Lookup::Nearest>(terms, row, first, from, to, normal, covered);
+        self->drawSpan<Lookup::Nearest>(*terms, row, first, from, to, normal, covered);
 }
 
 // One pixel of the nearest-texel lookup, all steps in one go: for the many
 // spans of one or two pixels that small triangles give.
-unsigned int ScreenTrigon::nearestPixel(TriangleTerms const& terms, int column, int row, C4Vector const& normal) const {
+inline unsigned int ScreenTrigon::nearestPixel(TriangleTerms const& terms, int column, int row, C4Vector const& normal) const {
     C4Vector const& l = lightDirection;
     double const shade = shadeOf(normal.x, normal.y, normal.z, normal.w, l.x, l.y, l.z, l.w);
     if (shade < 0)
@@ -355,7 +338,7 @@ unsigned int ScreenTrigon::nearestPixel(TriangleTerms const& terms, int column, 
     return litColour(texel, shade, terms.clearShare, terms.fogLevel);
 }
 
-void ScreenTrigon::advanceNormal(TriangleTerms const& terms, C4Vector& normal) {
+inline void ScreenTrigon::advanceNormal(TriangleTerms const& terms, C4Vector& normal) {
     if (terms.affineNormal) {
         normal.x += terms.a[0];
         normal.y += terms.a[1];
@@ -364,7 +347,7 @@ void ScreenTrigon::advanceNormal(TriangleTerms const& terms, C4Vector& normal) {
 }
 
 template <ScreenTrigon::Lookup lookup>
-void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int from, int to, C4Vector normal,
+inline void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int from, int to, C4Vector normal,
                             unsigned char const* covered) {
     // Arrays are indexed from the span's first pixel: its normal is advanced
     // pixel by pixel from there, also over pixels that are not coloured.
@@ -422,7 +405,7 @@ void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int 
         if (shade[k] < 0) {
             colour = fogGrey;  // facing away from the light: only the fog shows
         } else if constexpr (lookup == Lookup::Untextured) {
-            colour = grey(wrappingSum(truncateToInt(shade[k] * 255 * clearShare), fogLevel));
+            colour = grey(wrappingSum(simd::truncate(shade[k] * 255 * clearShare), fogLevel));
         } else {
             unsigned int texel;
             if constexpr (lookup == Lookup::Filtered) {

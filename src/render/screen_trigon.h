@@ -101,7 +101,7 @@ private:
     };
 
     static void sortByRow(C4Vector* screen, C4Vector* world, C4Vector* normals);
-    static void advanceNormal(TriangleTerms const& terms, C4Vector& normal);
+    [[gnu::always_inline]] static void advanceNormal(TriangleTerms const& terms, C4Vector& normal);
     void prepareTerms(Triangle& triangle);
     void drawHalf(Triangle& triangle, double start, int first, int last, int step, double leftSlope,
                   double rightSlope);
@@ -109,10 +109,15 @@ private:
     void drawFreePixels(Triangle& triangle, int row, int first, int last);
     void drawFreeRun(Triangle& triangle, int row, int first, int from, int to, unsigned char* covered);
     void drawPixels(TriangleTerms const& terms, int row, int first, int from, int to, unsigned char const* covered);
-    unsigned int nearestPixel(TriangleTerms const& terms, int column, int row, C4Vector const& normal) const;
+    // drawPixels' work, compiled for AVX2 too: each span is coloured by one
+    // of the two copies, with every ray, texel filter and colour inlined.
+    [[gnu::always_inline]] static void colourSpan(ScreenTrigon* self, TriangleTerms const* terms, int row, int first,
+                                                  int from, int to, unsigned char const* covered);
+    [[gnu::always_inline]] unsigned int nearestPixel(TriangleTerms const& terms, int column, int row,
+                                                     C4Vector const& normal) const;
     template <Lookup lookup>
-    void drawSpan(TriangleTerms const& terms, int row, int first, int from, int to, C4Vector normal,
-                  unsigned char const* covered);
+    [[gnu::always_inline]] void drawSpan(TriangleTerms const& terms, int row, int first, int from, int to,
+                                         C4Vector normal, unsigned char const* covered);
 
     unsigned char* coverage_ = nullptr;  // null: painting over
     unsigned char* freeInTile_ = nullptr;

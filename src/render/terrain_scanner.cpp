@@ -1,7 +1,7 @@
 // The back-to-front scan of one frame.
 #include "terrain_scanner.h"
 
-#include "safe_convert.h"
+#include "simd.h"
 
 #include <algorithm>
 #include <cmath>
@@ -25,7 +25,7 @@ void TerrainScanner::clearFrame(bool useBackground, unsigned int background) {
     unsigned int colour = background;
     if (!useBackground) {
         double const level = 256 * std::fabs(lightDirection.z);
-        unsigned int const byte = level > 255 ? 255u : static_cast<unsigned int>(truncateToInt(level)) & 0xFFu;
+        unsigned int const byte = level > 255 ? 255u : static_cast<unsigned int>(simd::truncate(level)) & 0xFFu;
         colour = 0xFF000000u | byte * 0x010101u;
     }
     int const first = bandFirst_ < 0 ? 0 : bandFirst_;

@@ -7,7 +7,6 @@
 // two threads at once; separate objects are independent.
 #pragma once
 
-#include "cpu_dispatch.h"
 #include "geometry.h"
 #include "texture_image.h"
 
@@ -72,7 +71,7 @@ public:
     // computed with the plane). Returns the ray's determinant d1; 0 means the
     // ray runs parallel to the plane and the point is meaningless. Every
     // texture lookup goes through here.
-    double HitAt(double p, double q, double& hitX, double& hitY) const {
+    [[gnu::always_inline]] double HitAt(double p, double q, double& hitX, double& hitY) const {
         double const c = -q - principalY;
         double const a = p - principalX;
         double const u = cosBank * a + sinBank * c;
@@ -90,20 +89,26 @@ public:
 
     // HitAt for the `count` pixels of `row` from column `first` on, each
     // shifted by the offsets (the filtered lookup's extra rays), in one loop
-    // that the compiler turns into packed arithmetic: with GCC on x86-64
-    // compiled for AVX2 and for the baseline, one chosen when the program is
-    // loaded (AVX2 casts four rays at a time, each exactly as HitAt does).
-    AVRENDER_AVX2_CLONES
-    void HitSpan(int row, int first, int count, double* hitX, double* hitY, double* denominators,
-                 double columnOffset = 0.0, double rowOffset = 0.0) const;
+    // that the compiler turns into packed arithmetic (four rays at a time
+    // in the rasteriser's AVX2 span loop, each exactly as HitAt casts it).
+    // Vector gain: see "Packed ray passes" in bench/README.md.
+    [[gnu::always_inline]] void HitSpan(int row, int first, int count, double* __restrict hitX,
+                                        double* __restrict hitY, double* __restrict denominators,
+                                        double columnOffset = 0.0, double rowOffset = 0.0) const {
+        // The fractional position is formed exactly as for a single ray; an
+        // offset of 0 changes no value.
+        double const q = static_cast<double>(row) + rowOffset;
+        for (int k = 0; k < count; ++k)
+            denominators[k] = HitAt(static_cast<double>(first + k) + columnOffset, q, hitX[k], hitY[k]);
+    }
 
     // The filtered colour of pixel (column, row) from the meeting points of
     // its centre ray (p0) and of the ray a quarter pixel up-left (p1), and
     // whether either of these runs parallel to the plane. The ray a quarter
     // pixel up-right is cast only when the texture is minified, which is
     // rare: it is the only one that needs it.
-    void FilteredTexel(C2Vector const& p0, C2Vector const& p1, bool p0p1Parallel, int column, int row,
-                       unsigned int* colour);
+    [[gnu::always_inline]] void FilteredTexel(C2Vector const& p0, C2Vector const& p1, bool p0p1Parallel, int column,
+                                              int row, unsigned int* colour);
 
     QWidget* parentWidget;
     C4Vector observer;
@@ -146,3 +151,37 @@ private:
 
     double planeCofactor0 = 0.0;  // m11 * m22 - m12 * m21 of planeSystem
 };
+
+// The filtered lookup runs for every pixel of a filtered frame: inline, so
+// that the rasteriser's span loop compiles it for its own vector width.
+inline void Transformation::FilteredTexel(C2Vector const& p0, C2Vector const& p1, bool p0p1Parallel, int column,
+                                          int row, unsigned int* colour) {
+    // A ray parallel to the plane has no texture point: the pixel shows the background.
+    if (p0p1Parallel) {
+        *colour = texture->backgroundColor;
+        return;
+    }
+    samplePoints[0].x = p0.x;
+    samplePoints[0].y = p0.y;
+    samplePoints[1].x = p1.x;
+    samplePoints[1].y = p1.y;
+    if (std::fabs(p1.x - p0.x) < 1 && std::fabs(p1.y - p0.y) < 1) {
+        // Magnified: a quarter pixel covers less than a texel.
+        texture->GetColor(samplePoints[0], colour);
+        return;
+    }
+    C2Vector p2;
+    if (HitAt(column + 0.25, row - 0.25, p2.x, p2.y) == 0) {
+        *colour = texture->backgroundColor;
+        return;
+    }
+    // Minified: average five texels; the last two points mirror the first
+    // two through the centre instead of casting two more rays.
+    samplePoints[2].x = p2.x;
+    samplePoints[2].y = p2.y;
+    samplePoints[3].x = 2 * p0.x - p2.x;
+    samplePoints[3].y = 2 * p0.y - p2.y;
+    samplePoints[4].x = 2 * p0.x - p1.x;
+    samplePoints[4].y = 2 * p0.y - p1.y;
+    texture->GetColorArray(samplePoints, colour);
+}

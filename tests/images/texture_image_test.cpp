@@ -433,3 +433,19 @@ TEST(TextureImageCache, RefreshAfterQImageChanges) {
     image.refreshPixelCache();
     EXPECT_EQ(nearest(image, 1.0, 2.0), 0xFF445566u);
 }
+
+// Guards a crash: the filter's vector code once stored into the object with
+// instructions that need 32-byte alignment, which the type did not declare.
+TEST(TextureImageGaussian, SamplesAtEveryAlignment) {
+    std::mt19937 random(4711);
+    TextureImage const shared = makeTexture(40, 40, [&random](int, int) { return static_cast<QRgb>(random()); });
+    std::uniform_real_distribution<double> coordinate(0.0, 40.0);
+    std::vector<std::pair<double, double>> points(300);
+    for (auto& [u, v] : points)
+        u = coordinate(random), v = coordinate(random);
+    testsupport::atEveryAlignment<TextureImage>([&shared] { return shared; }, [&](TextureImage& copy, std::size_t offset) {
+        for (auto [u, v] : points)
+            ASSERT_EQ(gaussian(copy, u, v), referenceGaussian(shared, shared.weights, u, v, 0xFFFFFFFFu))
+                << "object at offset " << offset << ", point " << u << ", " << v;
+    });
+}

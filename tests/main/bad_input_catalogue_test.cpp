@@ -426,6 +426,10 @@ TEST(BadInputCatalogue, Images) {
         {"TGA claiming 65535 x 65535 pixels with 10 bytes of data", image("TDateiname", "huge.tga", hugeTga), 4,
          cutTgaTexture("huge.tga")},
         {"random bytes named .png", image("TDateiname", "noise.png", garbage), 4, texture("noise.png")},
+        // Empty names are refused without being opened: the program's line alone.
+        {"an empty scenery file", sceneryBytes(""), 4, textureOnly("")},
+        {"no TDateiname", sceneryBytes("[Param]\nHDateiname=h.png\n"), 4, textureOnly("")},
+        {"an empty HDateiname", sceneryWith(oneFrame + "HDateiname=\n"), 4, elevationOnly("")},
         {"a folder as the texture", folder("TDateiname", "texdir"), 4, textureOnly("texdir")},
         {"a folder as the height map", folder("HDateiname", "hdir"), 4, elevationOnly("hdir")},
     });
@@ -452,6 +456,8 @@ TEST(BadInputCatalogue, OutputNames) {
         pattern("f%d%d"),
         pattern("f%.5000d"),
         pattern(QByteArray(2000, 'x') + "%d"),
+        // Every integer conversion names frames.
+        {"AusDateiname=v%02u", sceneryWith(oneFrame + "AusDateiname=v%02u\n"), 0, "", {"v00.png"}},
         {"an output folder that does not exist", sceneryWith(oneFrame + "AusDateiname=missing/f%d\n"), 4,
          cannotWrite("missing/f0.png")},
         // A read-only folder stops everyone but root, who may write anyway;

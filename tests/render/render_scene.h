@@ -60,21 +60,27 @@ struct RenderScene {
     // Renders the view (angles in radians) and returns the frame.
     QImage render(C4Vector observer, double heading, double tilt, double focal, double bank = 0.0) {
         camera->SetView(observer, heading, tilt, focal, bank);
+        scan(scanner, *camera, *elevation, *texture, *frame);
+        return frame->copy();
+    }
+
+    // Draws the camera's view with the given objects and this scene's settings.
+    void scan(TerrainScanner& target, Transformation& view, ElevationImage& heights, TextureImage& terrainTexture,
+              TextureImage& frameBuffer) const {
         C4Vector l = light;
         normalise3(l);
-        scanner.camera = camera.get();
-        scanner.elevation = elevation.get();
-        scanner.frameImage = frame.get();
-        scanner.lightDirection = l;
-        scanner.renderWidth = width;
-        scanner.renderHeight = height_;
-        scanner.terrainExtentX = mapSize * spacing;
-        scanner.terrainExtentY = mapSize * spacing;
-        scanner.gridResolutionX = grid;
-        scanner.gridResolutionY = grid;
-        scanner.fogDistance = fog;
-        scanner.Scan(texture.get(), useBackground, background, exactMode);
-        return frame->copy();
+        target.camera = &view;
+        target.elevation = &heights;
+        target.frameImage = &frameBuffer;
+        target.lightDirection = l;
+        target.renderWidth = width;
+        target.renderHeight = height_;
+        target.terrainExtentX = mapSize * spacing;
+        target.terrainExtentY = mapSize * spacing;
+        target.gridResolutionX = grid;
+        target.gridResolutionY = grid;
+        target.fogDistance = fog;
+        target.Scan(&terrainTexture, useBackground, background, exactMode);
     }
 };
 

@@ -1,6 +1,6 @@
 // The rasteriser and the colour of a pixel.
 #include "render_scene.h"
-#include "safe_convert.h"
+#include "simd.h"
 
 #include <gtest/gtest.h>
 
@@ -44,15 +44,15 @@ struct Bench {
 TEST(PixelColour, ConversionsTruncateAndGiveIntMinOutOfRange) {
     // The colour arithmetic's conversions: toward zero, and INT_MIN for NaN
     // or a value no int holds, like the x86 instruction.
-    EXPECT_EQ(truncateToInt(254.99), 254);
-    EXPECT_EQ(truncateToInt(-0.7), 0);
-    EXPECT_EQ(truncateToInt(-3.9), -3);
-    EXPECT_EQ(truncateToInt(2147483647.9), INT_MAX);
-    EXPECT_EQ(truncateToInt(-2147483648.9), INT_MIN);
-    EXPECT_EQ(truncateToInt(2147483648.0), INT_MIN);
-    EXPECT_EQ(truncateToInt(-1e300), INT_MIN);
-    EXPECT_EQ(truncateToInt(std::numeric_limits<double>::quiet_NaN()), INT_MIN);
-    EXPECT_EQ(truncateToInt(std::numeric_limits<double>::infinity()), INT_MIN);
+    EXPECT_EQ(simd::truncate(254.99), 254);
+    EXPECT_EQ(simd::truncate(-0.7), 0);
+    EXPECT_EQ(simd::truncate(-3.9), -3);
+    EXPECT_EQ(simd::truncate(2147483647.9), INT_MAX);
+    EXPECT_EQ(simd::truncate(-2147483648.9), INT_MIN);
+    EXPECT_EQ(simd::truncate(2147483648.0), INT_MIN);
+    EXPECT_EQ(simd::truncate(-1e300), INT_MIN);
+    EXPECT_EQ(simd::truncate(std::numeric_limits<double>::quiet_NaN()), INT_MIN);
+    EXPECT_EQ(simd::truncate(std::numeric_limits<double>::infinity()), INT_MIN);
 }
 
 TEST(PixelColour, LitTexelKeepsChannelsAndGetsOpaque) {
@@ -65,12 +65,12 @@ TEST(PixelColour, LitTexelKeepsChannelsAndGetsOpaque) {
 // is added with wrap-around, channel by channel.
 TEST(PixelColour, OutOfRangeChannelsWrapLikeTheMachine) {
     auto expected = [](unsigned int texel, double fog) {
-        int const fogLevel = truncateToInt(255 * 1.0 * fog);
+        int const fogLevel = simd::truncate(255 * 1.0 * fog);
         unsigned int colour = 0xFF000000u;
         for (int shift : {16, 8, 0}) {
             double const k = (texel >> shift) & 0xFFu;
             unsigned int const value =
-                static_cast<unsigned int>(truncateToInt(k * 1.0 * (1 - fog))) + static_cast<unsigned int>(fogLevel);
+                static_cast<unsigned int>(simd::truncate(k * 1.0 * (1 - fog))) + static_cast<unsigned int>(fogLevel);
             colour |= (value & 0xFFu) << shift;
         }
         return colour;

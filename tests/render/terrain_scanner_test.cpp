@@ -370,6 +370,38 @@ TEST(Scan, FrontToBackKeepsATowerWhoseFootIsOutOfView) {
     }
 }
 
+// Guards a crash: the vector code once needed more alignment than the
+// objects copied for a render context declared. Every object of a context,
+// wherever the heap may put it, draws the same frame.
+TEST(Scan, SameFrameWhereverTheObjectsLie) {
+    RenderScene scene;
+    scene.height = [](int column, int row) { return 12 * std::sin(column * 0.7) * std::cos(row * 0.5); };
+    scene.texel = [](int u, int v) { return 0xFF000000u | unsigned(u * 37 + v * 11) % 0x1000000u; };
+    scene.exactMode = 1;
+    scene.build();
+    C4Vector const observer(20, 25, 30, 1);
+    QImage const expected = scene.render(observer, 0.6, -0.35, 90);
+    struct Context {
+        TextureImage texture;
+        ElevationImage elevation;
+        Transformation camera;
+        TextureImage frame;
+        TerrainScanner scanner;
+    };
+    testsupport::atEveryAlignment<Context>(
+        [&] {
+            return Context{*scene.texture, *scene.elevation, Transformation(nullptr, scene.light, scene.width, scene.height_),
+                           TextureImage(scene.width, scene.height_, QImage::Format_RGB32), {}};
+        },
+        [&](Context& context, std::size_t offset) {
+            context.texture.setBackgroundColor(scene.texture->backgroundColor);
+            context.camera.SetzeTexturDatei(&context.texture);
+            context.camera.SetView(observer, 0.6, -0.35, 90, 0.0);
+            scene.scan(context.scanner, context.camera, context.elevation, context.texture, context.frame);
+            EXPECT_TRUE(context.frame == expected) << "context at offset " << offset;
+        });
+}
+
 TEST(Scan, MirroredHeadingMirrorsTheFrame) {
     // A scene symmetric about x = 66 seen from the symmetry plane: headings
     // +h and -h give mirrored frames, up to the one-pixel asymmetry of

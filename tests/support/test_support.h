@@ -7,7 +7,9 @@
 #include <QStringList>
 #include <QTemporaryDir>
 
+#include <cstddef>
 #include <memory>
+#include <new>
 #include <ostream>
 
 // Lets GoogleTest print QStrings readably in failure messages.
@@ -42,5 +44,23 @@ struct ProcessResult {
 // Runs the AVRender program with the arguments in the given working folder.
 ProcessResult runProgram(QStringList const& arguments, QString const& workingDir = QString(),
                          int timeoutMs = 120000);
+
+// Constructs a T with make() at every address within 64 bytes that T's own
+// alignment allows (so at 8 modulo 16 and 16 modulo 32 where alignof(T) is 8)
+// and runs use(object, offset) on it: code that assumes more alignment than
+// the type declares fails here rather than where the heap happens to put it.
+template <class T, class Make, class Use>
+void atEveryAlignment(Make make, Use use) {
+    constexpr std::align_val_t line{64};
+    struct Release {
+        void operator()(void* storage) const { ::operator delete(storage, line); }
+    };
+    for (std::size_t offset = 0; offset < std::size_t(line); offset += alignof(T)) {
+        std::unique_ptr<void, Release> storage(::operator new(sizeof(T) + std::size_t(line), line));
+        T* const object = new (static_cast<std::byte*>(storage.get()) + offset) T(make());
+        use(*object, offset);
+        object->~T();
+    }
+}
 
 }  // namespace testsupport
