@@ -5,8 +5,6 @@
 // in row 3. Points carry w = 1, directions w = 0.
 #pragma once
 
-#include "simd.h"
-
 #include <cmath>
 
 struct C4Vector {
@@ -46,18 +44,10 @@ struct C2Vector {
 
 // Row vector times matrix; the whole input is read before the result is
 // written, so `v = v * m` is safe. Each component is
-// ((x m0c + y m1c) + z m2c) + w m3c; two columns are formed at once, each
-// lane with exactly these operations.
-// Vector gain: see "Packed vector times matrix" in bench/README.md.
+// ((x m0c + y m1c) + z m2c) + w m3c.
 inline C4Vector operator*(C4Vector const& v, C4Matrix const& m) {
-    using simd::Double2;
-    auto columns = [&v, &m](int c) {
-        return ((v.x * simd::load<Double2>(&m.m[c]) + v.y * simd::load<Double2>(&m.m[4 + c])) +
-                v.z * simd::load<Double2>(&m.m[8 + c])) +
-               v.w * simd::load<Double2>(&m.m[12 + c]);
-    };
-    Double2 const low = columns(0), high = columns(2);
-    return {low[0], low[1], high[0], high[1]};
+    auto column = [&v, &m](int c) { return ((v.x * m.m[c] + v.y * m.m[4 + c]) + v.z * m.m[8 + c]) + v.w * m.m[12 + c]; };
+    return {column(0), column(1), column(2), column(3)};
 }
 
 // Component-wise operations over all four components, w included.

@@ -1,4 +1,4 @@
-// The renderer's one vector layer: lane types that hold two or four values,
+// The renderer's one vector layer: lane types that hold four to sixteen values,
 // the few operations on them the renderer uses, run-time selection of code
 // compiled for AVX2, and the machine's float-to-int truncation.
 //
@@ -26,7 +26,6 @@
 #define AVRENDER_VECTOR_EXTENSIONS 1
 #if defined(__x86_64__)
 #define AVRENDER_X86_64 1
-#include <emmintrin.h>
 #if !defined(AVRENDER_NO_AVX2)
 #define AVRENDER_AVX2_COPIES 1
 #endif
@@ -37,11 +36,9 @@ namespace simd {
 
 #ifdef AVRENDER_VECTOR_EXTENSIONS
 
-using Double2 = double __attribute__((vector_size(16)));
 using Double4 = double __attribute__((vector_size(32)));
 using Int4 = std::int32_t __attribute__((vector_size(16)));
 using UInt4 = std::uint32_t __attribute__((vector_size(16)));
-using Long2 = std::int64_t __attribute__((vector_size(16)));
 using Long4 = std::int64_t __attribute__((vector_size(32)));
 using UShort8 = std::uint16_t __attribute__((vector_size(16)));
 using Bytes16 = std::uint8_t __attribute__((vector_size(16)));
@@ -163,11 +160,9 @@ AVRENDER_LANE_COMPARISON(>)
 AVRENDER_LANE_COMPARISON(>=)
 #undef AVRENDER_LANE_COMPARISON
 
-using Double2 = Lanes<double, 2>;
 using Double4 = Lanes<double, 4>;
 using Int4 = Lanes<std::int32_t, 4>;
 using UInt4 = Lanes<std::uint32_t, 4>;
-using Long2 = Lanes<std::int64_t, 2>;
 using Long4 = Lanes<std::int64_t, 4>;
 using UShort8 = Lanes<std::uint16_t, 8>;
 using Bytes16 = Lanes<std::uint8_t, 16>;
@@ -239,30 +234,10 @@ template <class V, class T>
     std::memcpy(memory, &v, sizeof v);
 }
 
-// Every lane set to x.
-template <class V, class T>
-[[gnu::always_inline]] inline V broadcast(T x) {
-    V v;
-    for (int k = 0; k < static_cast<int>(sizeof v / sizeof x); ++k)
-        v[k] = x;
-    return v;
-}
-
 // The lanes of `whenSet` where the mask lane has all bits set, of `otherwise` where it is clear.
 template <class V, class M>
 [[gnu::always_inline]] inline V select(M mask, V whenSet, V otherwise) {
     return reinterpret<V>((mask & reinterpret<M>(whenSet)) | (~mask & reinterpret<M>(otherwise)));
-}
-
-template <class V>
-[[gnu::always_inline]] inline V squareRoot(V v) {
-#ifdef AVRENDER_X86_64
-    if constexpr (std::is_same_v<V, Double2>)
-        return _mm_sqrt_pd(v);
-#endif
-    for (int k = 0; k < static_cast<int>(sizeof v / sizeof(double)); ++k)
-        v[k] = std::sqrt(v[k]);
-    return v;
 }
 
 // A double truncated toward zero as the x86-64 conversion instruction does
@@ -280,17 +255,6 @@ template <class V>
     if (value > -2147483649.0 && value < 2147483648.0)
         return static_cast<int>(value);
     return INT_MIN;
-#endif
-}
-
-// truncate() of every lane.
-[[gnu::always_inline]] inline Int4 truncate(Double4 v) {
-#ifdef AVRENDER_X86_64
-    __m128i const low = _mm_cvttpd_epi32(shuffle<0, 1>(v, v));
-    __m128i const high = _mm_cvttpd_epi32(shuffle<2, 3>(v, v));
-    return reinterpret<Int4>(_mm_unpacklo_epi64(low, high));
-#else
-    return Int4{truncate(v[0]), truncate(v[1]), truncate(v[2]), truncate(v[3])};
 #endif
 }
 

@@ -1,7 +1,5 @@
 #include "elevation_image.h"
 
-#include "simd.h"
-
 #include <algorithm>
 #include <cmath>
 
@@ -187,74 +185,3 @@ void ElevationImage::clear(unsigned int const& value) {
     refreshPixelCache();
 }
 
-namespace {
-
-// What the four-lane height query needs of the map.
-struct HeightGrid {
-    QRgb const* pixels;
-    qsizetype stride;
-    int width, height;
-    double pixelsPerUnitX, pixelsPerUnitY, zScale;
-};
-
-// Height counts of four stored pixels, decoded as heightCount does.
-[[gnu::always_inline]] inline simd::Double4 counts(simd::UInt4 words) {
-    return simd::convert<simd::Double4>(simd::reinterpret<simd::Int4>(words << 8u) >> 8);
-}
-
-// The bilinear query of ElevationImage::elevation on four lanes, each doing
-// the scalar query's operations in the same order. Lanes whose point lies
-// outside the interpolation domain (or is NaN) read from pixel (0, 0) and are
-// then cleared to +0.0, the value the scalar query returns there.
-// Vector gain: see "Four heights per query" in bench/README.md.
-[[gnu::always_inline]] inline void bilinearHeights4(double const* xs, double const* ys, double* heights,
-                                                    HeightGrid const* grid) {
-    using simd::Double4;
-    HeightGrid const& g = *grid;
-    Double4 const c = simd::load<Double4>(xs) * g.pixelsPerUnitX;
-    Double4 const r = static_cast<double>(g.height - 1) - simd::load<Double4>(ys) * g.pixelsPerUnitY;
-    simd::Long4 const inside = (0.0 <= c) & (c < static_cast<double>(g.width - 1)) & (0.0 <= r) &
-                               (r < static_cast<double>(g.height - 1));
-    if ((inside[0] | inside[1] | inside[2] | inside[3]) == 0) {
-        simd::store(heights, Double4{});
-        return;
-    }
-    // Outside lanes continue from (0, 0), which every image with an inside
-    // point has, with its right and lower neighbours.
-    Double4 const column = simd::select(inside, c, Double4{});
-    Double4 const row = simd::select(inside, r, Double4{});
-    // Not negative and below the image size here: the conversions truncate exactly.
-    simd::Int4 const i = simd::convert<simd::Int4>(column);
-    simd::Int4 const j = simd::convert<simd::Int4>(row);
-    Double4 const fx = column - simd::convert<Double4>(i);
-    Double4 const fy = row - simd::convert<Double4>(j);
-
-    simd::UInt4 upperLeftWord{}, upperRightWord{}, lowerLeftWord{}, lowerRightWord{};
-    for (int k = 0; k < 4; ++k) {
-        QRgb const* const pixel = g.pixels + (j[k] * g.stride + i[k]);
-        upperLeftWord[k] = pixel[0];
-        upperRightWord[k] = pixel[1];
-        lowerLeftWord[k] = pixel[g.stride];
-        lowerRightWord[k] = pixel[g.stride + 1];
-    }
-    Double4 const upperLeft = counts(upperLeftWord), upperRight = counts(upperRightWord);
-    Double4 const lowerLeft = counts(lowerLeftWord), lowerRight = counts(lowerRightWord);
-
-    Double4 const restX = 1.0 - fx;
-    Double4 const upper = restX * upperLeft + fx * upperRight;
-    Double4 const lower = restX * lowerLeft + fx * lowerRight;
-    Double4 const blend = (1.0 - fy) * upper + fy * lower;
-    simd::store(heights, simd::select(inside, g.zScale * blend, Double4{}));
-}
-
-}  // namespace
-
-void ElevationImage::elevations4(double const* xs, double const* ys, double* heights) const {
-    if (!hasUsableMapping()) {
-        for (int k = 0; k < 4; ++k)
-            heights[k] = 0.0;
-        return;
-    }
-    HeightGrid const grid{pixels_, stride_, width_, height_, pixelsPerUnitX, pixelsPerUnitY, zScale_};
-    simd::run<bilinearHeights4>(xs, ys, heights, &grid);
-}

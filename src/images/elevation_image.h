@@ -58,12 +58,6 @@ public:
     // Sets p.z to the interpolated height at (p.x, p.y); p.w is untouched.
     void Z(C4Vector& p) const { p.z = elevation(p.x, p.y); }
 
-    // The heights at four points (xs[k], ys[k]) at once, each exactly the
-    // value elevation(xs[k], ys[k]) gives: on processors with AVX2 the four
-    // run side by side, every lane doing the same operations in the same
-    // order. The scan asks for four new grid points at every step.
-    void elevations4(double const* xs, double const* ys, double* heights) const;
-
     // Height of the pixel nearest to grid point (x, y), without interpolation;
     // 0.0 outside the image.
     double elevation(int x, int y) const;

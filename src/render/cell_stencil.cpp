@@ -10,8 +10,6 @@
 // consecutive in X, so a step of one cell in X is a shift of the array.
 #include "terrain_scanner.h"
 
-#include "simd.h"
-
 #include <algorithm>
 #include <iterator>
 
@@ -27,59 +25,18 @@ void TerrainScanner::cornerNormal(int centre, int right, int up, int left, int d
     normalise3(normal);
 }
 
-// The heights of four stencil points, queried together.
+// The heights of four stencil points.
 template <int A, int B, int C, int D>
 void TerrainScanner::liftPoints() {
-    constexpr int points[4] = {A, B, C, D};
-    double xs[4], ys[4], heights[4];
-    for (int k = 0; k < 4; ++k) {
-        xs[k] = cellStencil[points[k]].x;
-        ys[k] = cellStencil[points[k]].y;
-    }
-    elevation->elevations4(xs, ys, heights);
-    for (int k = 0; k < 4; ++k)
-        cellStencil[points[k]].z = heights[k];
+    for (int k : {A, B, C, D})
+        cellStencil[k].z = elevation->elevation(cellStencil[k].x, cellStencil[k].y);
 }
 
-// Two corner normals at once, each exactly as cornerNormal computes it: the
-// two run in the two lanes of one register, operation for operation.
-// Vector gain: see "Paired corner normals" in bench/README.md.
+// The normals of two corners, each from its stencil neighbours.
 template <int First, int Second>
 void TerrainScanner::cornerNormals2() {
-    using simd::Double2;
-    constexpr NormalAt first = normalsAt[First];
-    constexpr NormalAt second = normalsAt[Second];
-    struct Pair {
-        Double2 x, y, z;
-    };
-    C4Vector const* const s = cellStencil;
-    auto points = [s](int a, int b) {
-        return Pair{Double2{s[a].x, s[b].x}, Double2{s[a].y, s[b].y}, Double2{s[a].z, s[b].z}};
-    };
-    Pair const c = points(first.centre, second.centre);
-    auto offset = [&](int a, int b) {
-        Pair const p = points(a, b);
-        return Pair{p.x - c.x, p.y - c.y, p.z - c.z};
-    };
-    auto cross = [](Pair const& a, Pair const& b) {
-        return Pair{a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
-    };
-    Pair const r = offset(first.right, second.right);
-    Pair const u = offset(first.up, second.up);
-    Pair const l = offset(first.left, second.left);
-    Pair const d = offset(first.down, second.down);
-    Pair const ru = cross(r, u), ul = cross(u, l), ld = cross(l, d), dr = cross(d, r);
-    Double2 x = (((ru.x + ul.x) + ld.x) + dr.x) * 0.25;
-    Double2 y = (((ru.y + ul.y) + ld.y) + dr.y) * 0.25;
-    Double2 z = (((ru.z + ul.z) + ld.z) + dr.z) * 0.25;
-    // normalise3: divided by the length unless it is 0.
-    Double2 const length = simd::squareRoot(x * x + y * y + z * z);
-    simd::Long2 const keep = length == 0.0;
-    x = simd::select(keep, x, x / length);
-    y = simd::select(keep, y, y / length);
-    z = simd::select(keep, z, z / length);
-    cornerNormals[first.normal] = C4Vector(x[0], y[0], z[0], 1.0);
-    cornerNormals[second.normal] = C4Vector(x[1], y[1], z[1], 1.0);
+    for (NormalAt const& n : {normalsAt[First], normalsAt[Second]})
+        cornerNormal(n.centre, n.right, n.up, n.left, n.down, cornerNormals[n.normal]);
 }
 
 void TerrainScanner::AllesBerechnen() {

@@ -42,16 +42,17 @@ unsigned int grey(unsigned int level) {
 
 // The colour of a texel under the shade s (not negative) and the fog: each
 // channel k becomes trunc(k * s * (1 - f)) + g, kept to its byte; the
-// texel's own alpha is dropped. The channels are computed side by side, each
-// lane with exactly these operations (out of range, the truncation gives
-// INT_MIN, as a single one does).
-// Vector gain: see "Packed lit colour" in bench/README.md.
+// texel's own alpha is dropped. Out of range, the truncation gives INT_MIN,
+// and the sum wraps.
+[[gnu::always_inline]] inline unsigned int litChannel(unsigned int texel, int shift, double shade, double clearShare,
+                                                      int fogLevel) {
+    double const channel = static_cast<double>(texel >> shift & 0xFFu);
+    return (wrappingSum(simd::truncate(channel * shade * clearShare), fogLevel) & 0xFFu) << shift;
+}
+
 [[gnu::always_inline]] inline unsigned int litColour(unsigned int texel, double shade, double clearShare, int fogLevel) {
-    simd::Int4 const channels = simd::bytesOfWord<0>(simd::UInt4{texel, 0u, 0u, 0u});  // blue, green, red, alpha
-    simd::Double4 const lit = simd::convert<simd::Double4>(channels) * shade * clearShare;
-    simd::UInt4 const values =
-        (simd::reinterpret<simd::UInt4>(simd::truncate(lit)) + static_cast<unsigned int>(fogLevel)) & 0xFFu;
-    return 0xFF000000u | values[2] << 16 | values[1] << 8 | values[0];
+    return 0xFF000000u | litChannel(texel, 16, shade, clearShare, fogLevel) |
+           litChannel(texel, 8, shade, clearShare, fogLevel) | litChannel(texel, 0, shade, clearShare, fogLevel);
 }
 
 // The shade of a pixel normal under the light L (pointing from the light to
@@ -300,6 +301,7 @@ void ScreenTrigon::drawFreePixels(Triangle& triangle, int row, int first, int la
 // Colours the pixels `from` ... `to` of the span that starts at column
 // `first` (where its normal is set up), skipping those whose byte in
 // `covered` (indexed from `first`; null: none) is set.
+// Vector gain: see "AVX2 span loop" in bench/README.md.
 void ScreenTrigon::drawPixels(TriangleTerms const& terms, int row, int first, int from, int to,
                               unsigned char const* covered) {
     simd::run<colourSpan>(this, &terms, row, first, from, to, covered);

@@ -91,7 +91,7 @@ public:
     // shifted by the offsets (the filtered lookup's extra rays), in one loop
     // that the compiler turns into packed arithmetic (four rays at a time
     // in the rasteriser's AVX2 span loop, each exactly as HitAt casts it).
-    // Vector gain: see "Packed ray passes" in bench/README.md.
+    // Vector gain: see "AVX2 span loop" in bench/README.md.
     [[gnu::always_inline]] void HitSpan(int row, int first, int count, double* __restrict hitX,
                                         double* __restrict hitY, double* __restrict denominators,
                                         double columnOffset = 0.0, double rowOffset = 0.0) const {

@@ -7,10 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstring>
 #include <functional>
 #include <limits>
-#include <random>
 #include <vector>
 
 namespace {
@@ -187,46 +185,6 @@ TEST(ElevationImageInterpolation, FollowsTheBilinearFormula) {
             EXPECT_EQ(image.elevation(x, y), expected) << x << ", " << y;
         }
     }
-}
-
-// The four-point query must give each point's height bit for bit, whichever
-// of its lanes lie inside the domain, outside it or on its edges.
-TEST(ElevationImageInterpolation, FourAtOnceMatchOneByOne) {
-    ElevationImage image = makeHeights(7, 5, [](int c, int r) { return (c * 4099 + r * 8191) % 70001 - 35000; });
-    image.setZScale(1.3);
-    image.pixelsPerUnitX = 0.8;
-    image.pixelsPerUnitY = 1.25;
-    double const edgeX = 6.0 / 0.8, edgeY = 4.0 / 1.25;
-    std::vector<double> const special = {0.0, -0.0, edgeX, edgeY, std::nextafter(edgeX, 0.0),
-                                         std::nextafter(edgeY, 0.0), -1e-300, kNaN,
-                                         std::numeric_limits<double>::infinity(), 1e300};
-    std::mt19937 random(7);
-    std::uniform_real_distribution<double> coordinate(-1.0, 9.0);
-    auto pick = [&](int k) {
-        return random() % 4 == 0 ? special[random() % special.size()] : coordinate(random) + 0.0 * k;
-    };
-    auto check = [](ElevationImage const& map, double const* xs, double const* ys) {
-        double heights[4];
-        map.elevations4(xs, ys, heights);
-        for (int k = 0; k < 4; ++k) {
-            double const expected = map.elevation(xs[k], ys[k]);
-            EXPECT_EQ(std::memcmp(&heights[k], &expected, sizeof expected), 0)
-                << xs[k] << ", " << ys[k] << ": " << heights[k] << " instead of " << expected;
-        }
-    };
-    for (int round = 0; round < 2000; ++round) {
-        double xs[4], ys[4];
-        for (int k = 0; k < 4; ++k) {
-            xs[k] = pick(k);
-            ys[k] = pick(k);
-        }
-        check(image, xs, ys);
-    }
-    double const xs[4] = {1.0, 2.5, 3.0, 5.9}, ys[4] = {0.5, 1.0, 2.9, 3.1};
-    check(makeUniform(1, 1, encode(5)), xs, ys);  // no domain at all
-    ElevationImage unusable = image;
-    unusable.pixelsPerUnitX = std::numeric_limits<double>::infinity();
-    check(unusable, xs, ys);
 }
 
 TEST(ElevationImageZ, SetsZAndKeepsW) {
