@@ -5,7 +5,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 "$root/scripts/install-deps.sh"
-"$root/scripts/build.sh" release
+"$root/scripts/build.sh" release --target AVRender
 mkdir -p "$root/demo-output"
 cd "$root/demo"
 "$root/build/release/src/main/AVRender" -i demo.avs --video ../demo-output/demo.mp4

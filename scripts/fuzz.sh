@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of fuzz/ with clang (AddressSanitizer +
-# UndefinedBehaviorSanitizer) in build/fuzz and runs each for a bounded time.
+# UndefinedBehaviorSanitizer) in build/fuzz (the "fuzz" preset) and runs each
+# for a bounded time.
 #
 #   scripts/fuzz.sh            30 seconds per target: the short run for the test command
 #   scripts/fuzz.sh 3600       an hour per target
@@ -11,8 +12,7 @@
 # in build/fuzz/findings/<target>/ and shown as a hex dump, the full libFuzzer
 # output in build/fuzz/logs/<target>.log.
 #
-# Environment: AVRENDER_FUZZ_BUILD_DIR overrides the build folder;
-# AVRENDER_FUZZ_FLAGS adds libFuzzer flags to every run (e.g. "-max_len=65536";
+# Environment: AVRENDER_FUZZ_FLAGS adds libFuzzer flags to every run (e.g. "-max_len=65536";
 # the test command passes "-seed=1" so that its short run is repeatable).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -21,16 +21,16 @@ if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
     echo "usage: $0 [seconds-per-target]" >&2
     exit 2
 fi
-build=${AVRENDER_FUZZ_BUILD_DIR:-$root/build/fuzz}
+build=$root/build/fuzz
 
 # clang 14 is Debian 12's; libclang-rt-14-dev holds libFuzzer and the sanitizer
 # run-times (libclang_rt.fuzzer-x86_64.a), llvm-14 the symbolizer for stack traces.
 [[ -n ${AVRENDER_DEPS_INSTALLED:-} ]] || "$root/scripts/install-deps.sh" clang-14 libclang-rt-14-dev llvm-14
 
-cmake -S "$root/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++-14 >/dev/null
 echo "Building the fuzz targets in $build"
-if ! cmake --build "$build" -j "$(nproc)" >"$build/build.log" 2>&1; then
-    cat "$build/build.log" >&2
+mkdir -p "$build"
+if ! "$root/scripts/build.sh" fuzz --target fuzzers >"$root/build/fuzz-build.log" 2>&1; then
+    cat "$root/build/fuzz-build.log" >&2
     exit 1
 fi
 
@@ -68,7 +68,7 @@ for entry in "${targets[@]}"; do
 
     echo "== $target: ${seconds}s"
     status=0
-    "$build/$target" "${extra[@]}" \
+    "$build/fuzz/$target" "${extra[@]}" \
         -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
         -print_final_stats=1 -artifact_prefix="$findings/" \
         "$corpus" >"$log" 2>&1 || status=$?

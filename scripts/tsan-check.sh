@@ -9,9 +9,7 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/tsan
 
 [[ -n ${AVRENDER_DEPS_INSTALLED:-} ]] || "$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF -DAVRENDER_LTO=OFF \
-    -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread" >/dev/null
-cmake --build "$build" --target AVRender -j "$(nproc)" >/dev/null
+"$root/scripts/build.sh" tsan --target AVRender >/dev/null
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -10,8 +10,6 @@
 
 namespace testsupport {
 
-QString dataDir() { return QString::fromLatin1(AVRENDER_TEST_DATA_DIR); }
-
 std::unique_ptr<QTemporaryDir> makeTempDir() {
     QString const base = QString::fromLatin1(AVRENDER_TEST_SCRATCH_DIR);
     QDir().mkpath(base);

@@ -17,9 +17,6 @@ inline void PrintTo(QString const& text, std::ostream* out) { *out << '"' << tex
 
 namespace testsupport {
 
-// Folder of the checked-in test data (tests/data).
-QString dataDir();
-
 // A fresh temporary folder below the build tree, removed when the object dies.
 std::unique_ptr<QTemporaryDir> makeTempDir();
 
