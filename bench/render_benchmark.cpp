@@ -35,7 +35,7 @@ constexpr double pi = 3.141592653589793;
 // Height map: mapSize x mapSize samples, spacing world units apart.
 constexpr int mapSize = 512;
 constexpr double spacing = 4.0;
-constexpr double zScale = 0.01;                    // world units per height count
+constexpr double zScale = 0.01;                      // world units per height count
 constexpr double terrainExtent = mapSize * spacing;  // 2048 world units
 // Texture: one texel per world unit over the whole terrain.
 constexpr int textureSize = 2048;
@@ -61,9 +61,7 @@ unsigned int texelNoise(int u, int v) {
     return h & 31u;
 }
 
-unsigned int channel(double value) {
-    return value < 0 ? 0u : value > 255 ? 255u : static_cast<unsigned int>(value);
-}
+unsigned int channel(double value) { return value < 0 ? 0u : value > 255 ? 255u : static_cast<unsigned int>(value); }
 
 // Opaque field-like colours, one row of texels at a time: large patches of
 // varying green and brown, field edges and fine noise, so that both magnified
@@ -185,13 +183,12 @@ void BM_RenderFrame(benchmark::State& state) {
                    (backToFront ? ", back to front" : ", front to back"));
 
     if (!frameDir.isEmpty()) {
-        QString const name =
-            QStringLiteral("%1/frame_%2x%3_q%4%5.png")
-                .arg(frameDir)
-                .arg(width)
-                .arg(height)
-                .arg(exactMode)
-                .arg(backToFront ? QStringLiteral("_back_to_front") : QString());
+        QString const name = QStringLiteral("%1/frame_%2x%3_q%4%5.png")
+                                 .arg(frameDir)
+                                 .arg(width)
+                                 .arg(height)
+                                 .arg(exactMode)
+                                 .arg(backToFront ? QStringLiteral("_back_to_front") : QString());
         if (!frame.save(name))
             state.SkipWithError("cannot write the frame file");
     }

@@ -23,8 +23,8 @@ QTemporaryDir& scratch() {
 // output. Only a fatal message (a failed Q_ASSERT, say) is shown before Qt aborts.
 void discardMessage(QtMsgType type, QMessageLogContext const& context, QString const& text) {
     if (type == QtFatalMsg)
-        std::fprintf(stderr, "Qt fatal: %s (%s:%d)\n", qPrintable(text),
-                     context.file != nullptr ? context.file : "?", context.line);
+        std::fprintf(stderr, "Qt fatal: %s (%s:%d)\n", qPrintable(text), context.file != nullptr ? context.file : "?",
+                     context.line);
 }
 
 }  // namespace
@@ -35,8 +35,7 @@ void initialise() {
     if (QCoreApplication::instance() != nullptr)
         return;
     if (!scratch().isValid()) {
-        std::fprintf(stderr, "fuzz: cannot create a temporary folder: %s\n",
-                     qPrintable(scratch().errorString()));
+        std::fprintf(stderr, "fuzz: cannot create a temporary folder: %s\n", qPrintable(scratch().errorString()));
         std::abort();
     }
     QString const home = scratch().filePath(QStringLiteral("home"));

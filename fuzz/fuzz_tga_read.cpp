@@ -24,11 +24,11 @@ namespace {
 
 // A read-only device that delivers its bytes like a pipe.
 class PipeDevice : public QIODevice {
-public:
+  public:
     explicit PipeDevice(QByteArray const& data) : data_(data) { open(ReadOnly); }
     bool isSequential() const override { return true; }
 
-protected:
+  protected:
     qint64 readData(char* out, qint64 maximum) override {
         qint64 const n = std::min(maximum, data_.size() - offset_);
         std::copy_n(data_.constData() + offset_, n, out);
@@ -37,7 +37,7 @@ protected:
     }
     qint64 writeData(char const*, qint64) override { return -1; }
 
-private:
+  private:
     QByteArray const& data_;
     qint64 offset_ = 0;
 };

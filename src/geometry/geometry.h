@@ -46,21 +46,17 @@ struct C2Vector {
 // written, so `v = v * m` is safe. Each component is
 // ((x m0c + y m1c) + z m2c) + w m3c.
 inline C4Vector operator*(C4Vector const& v, C4Matrix const& m) {
-    auto column = [&v, &m](int c) { return ((v.x * m.m[c] + v.y * m.m[4 + c]) + v.z * m.m[8 + c]) + v.w * m.m[12 + c]; };
+    auto column = [&v, &m](int c) {
+        return ((v.x * m.m[c] + v.y * m.m[4 + c]) + v.z * m.m[8 + c]) + v.w * m.m[12 + c];
+    };
     return {column(0), column(1), column(2), column(3)};
 }
 
 // Component-wise operations over all four components, w included.
-inline C4Vector operator+(C4Vector const& a, C4Vector const& b) {
-    return {a.x + b.x, a.y + b.y, a.z + b.z, a.w + b.w};
-}
-inline C4Vector operator-(C4Vector const& a, C4Vector const& b) {
-    return {a.x - b.x, a.y - b.y, a.z - b.z, a.w - b.w};
-}
+inline C4Vector operator+(C4Vector const& a, C4Vector const& b) { return {a.x + b.x, a.y + b.y, a.z + b.z, a.w + b.w}; }
+inline C4Vector operator-(C4Vector const& a, C4Vector const& b) { return {a.x - b.x, a.y - b.y, a.z - b.z, a.w - b.w}; }
 
-inline double dot4(C4Vector const& a, C4Vector const& b) {
-    return a.x * b.x + a.y * b.y + a.z * b.z + a.w * b.w;
-}
+inline double dot4(C4Vector const& a, C4Vector const& b) { return a.x * b.x + a.y * b.y + a.z * b.z + a.w * b.w; }
 
 // Cross product of the first three components; the caller chooses w.
 inline C4Vector cross3(C4Vector const& a, C4Vector const& b, double w) {

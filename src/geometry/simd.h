@@ -104,22 +104,22 @@ Lanes<T, N> laneWise(F f) {
     return r;
 }
 
-#define AVRENDER_LANE_OPERATOR(op)                                                                         \
-    template <class T, int N>                                                                              \
-    Lanes<T, N> operator op(Lanes<T, N> const& a, Lanes<T, N> const& b) {                                  \
-        return laneWise<T, N>([&](int k) { return static_cast<T>(a.lane[k] op b.lane[k]); });             \
-    }                                                                                                      \
-    template <class T, int N>                                                                              \
-    Lanes<T, N> operator op(Lanes<T, N> const& a, T b) {                                                   \
-        return laneWise<T, N>([&](int k) { return static_cast<T>(a.lane[k] op b); });                     \
-    }                                                                                                      \
-    template <class T, int N>                                                                              \
-    Lanes<T, N> operator op(T a, Lanes<T, N> const& b) {                                                   \
-        return laneWise<T, N>([&](int k) { return static_cast<T>(a op b.lane[k]); });                     \
-    }                                                                                                      \
-    template <class T, int N, class U>                                                                     \
-    Lanes<T, N>& operator op##=(Lanes<T, N>& a, U const& b) {                                              \
-        return a = a op b;                                                                                 \
+#define AVRENDER_LANE_OPERATOR(op)                                                            \
+    template <class T, int N>                                                                 \
+    Lanes<T, N> operator op(Lanes<T, N> const& a, Lanes<T, N> const& b) {                     \
+        return laneWise<T, N>([&](int k) { return static_cast<T>(a.lane[k] op b.lane[k]); }); \
+    }                                                                                         \
+    template <class T, int N>                                                                 \
+    Lanes<T, N> operator op(Lanes<T, N> const& a, T b) {                                      \
+        return laneWise<T, N>([&](int k) { return static_cast<T>(a.lane[k] op b); });         \
+    }                                                                                         \
+    template <class T, int N>                                                                 \
+    Lanes<T, N> operator op(T a, Lanes<T, N> const& b) {                                      \
+        return laneWise<T, N>([&](int k) { return static_cast<T>(a op b.lane[k]); });         \
+    }                                                                                         \
+    template <class T, int N, class U>                                                        \
+    Lanes<T, N>& operator op##=(Lanes<T, N>& a, U const& b) {                                 \
+        return a = a op b;                                                                    \
     }
 AVRENDER_LANE_OPERATOR(+)
 AVRENDER_LANE_OPERATOR(-)
@@ -137,21 +137,21 @@ Lanes<T, N> operator~(Lanes<T, N> const& a) {
     return laneWise<T, N>([&](int k) { return static_cast<T>(~a.lane[k]); });
 }
 
-#define AVRENDER_LANE_COMPARISON(op)                                                                       \
-    template <class T, int N>                                                                              \
-    Lanes<typename MaskElement<T>::type, N> operator op(Lanes<T, N> const& a, Lanes<T, N> const& b) {      \
-        using M = typename MaskElement<T>::type;                                                           \
-        return laneWise<M, N>([&](int k) { return static_cast<M>(a.lane[k] op b.lane[k] ? -1 : 0); });    \
-    }                                                                                                      \
-    template <class T, int N>                                                                              \
-    Lanes<typename MaskElement<T>::type, N> operator op(Lanes<T, N> const& a, T b) {                       \
-        using M = typename MaskElement<T>::type;                                                           \
-        return laneWise<M, N>([&](int k) { return static_cast<M>(a.lane[k] op b ? -1 : 0); });            \
-    }                                                                                                      \
-    template <class T, int N>                                                                              \
-    Lanes<typename MaskElement<T>::type, N> operator op(T a, Lanes<T, N> const& b) {                       \
-        using M = typename MaskElement<T>::type;                                                           \
-        return laneWise<M, N>([&](int k) { return static_cast<M>(a op b.lane[k] ? -1 : 0); });            \
+#define AVRENDER_LANE_COMPARISON(op)                                                                   \
+    template <class T, int N>                                                                          \
+    Lanes<typename MaskElement<T>::type, N> operator op(Lanes<T, N> const& a, Lanes<T, N> const& b) {  \
+        using M = typename MaskElement<T>::type;                                                       \
+        return laneWise<M, N>([&](int k) { return static_cast<M>(a.lane[k] op b.lane[k] ? -1 : 0); }); \
+    }                                                                                                  \
+    template <class T, int N>                                                                          \
+    Lanes<typename MaskElement<T>::type, N> operator op(Lanes<T, N> const& a, T b) {                   \
+        using M = typename MaskElement<T>::type;                                                       \
+        return laneWise<M, N>([&](int k) { return static_cast<M>(a.lane[k] op b ? -1 : 0); });         \
+    }                                                                                                  \
+    template <class T, int N>                                                                          \
+    Lanes<typename MaskElement<T>::type, N> operator op(T a, Lanes<T, N> const& b) {                   \
+        using M = typename MaskElement<T>::type;                                                       \
+        return laneWise<M, N>([&](int k) { return static_cast<M>(a op b.lane[k] ? -1 : 0); });         \
     }
 AVRENDER_LANE_COMPARISON(==)
 AVRENDER_LANE_COMPARISON(<)
@@ -206,11 +206,10 @@ template <int word>
     Bytes16 const zero{};
     UShort8 halves;
     if constexpr (word < 2)
-        halves = reinterpret<UShort8>(
-            shuffle<0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23>(bytes, zero));
+        halves = reinterpret<UShort8>(shuffle<0, 16, 1, 17, 2, 18, 3, 19, 4, 20, 5, 21, 6, 22, 7, 23>(bytes, zero));
     else
-        halves = reinterpret<UShort8>(
-            shuffle<8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31>(bytes, zero));
+        halves =
+            reinterpret<UShort8>(shuffle<8, 24, 9, 25, 10, 26, 11, 27, 12, 28, 13, 29, 14, 30, 15, 31>(bytes, zero));
     if constexpr (word % 2 == 0)
         return reinterpret<Int4>(shuffle<0, 8, 1, 9, 2, 10, 3, 11>(halves, UShort8{}));
     else

@@ -28,14 +28,12 @@ void countRange(QRgb const* line, int width, int& lowest, int& highest) {
 
 }  // namespace
 
-ElevationImage::ElevationImage(QString const& fileName, double spacingX, double spacingY,
-                               char const* format)
+ElevationImage::ElevationImage(QString const& fileName, double spacingX, double spacingY, char const* format)
     : QImage(fileName, format), pixelsPerUnitX(1.0 / spacingX), pixelsPerUnitY(1.0 / spacingY) {
     refreshPixelCache();
 }
 
-ElevationImage::ElevationImage(QString const& fileName, char const* format)
-    : QImage(fileName, format) {
+ElevationImage::ElevationImage(QString const& fileName, char const* format) : QImage(fileName, format) {
     refreshPixelCache();
 }
 
@@ -50,14 +48,12 @@ ElevationImage::ElevationImage(unsigned char const* data, int width, int height,
     refreshPixelCache();
 }
 
-ElevationImage::ElevationImage(unsigned char* data, int width, int height, int bytesPerLine,
-                               QImage::Format format)
+ElevationImage::ElevationImage(unsigned char* data, int width, int height, int bytesPerLine, QImage::Format format)
     : QImage(data, width, height, bytesPerLine, format) {
     refreshPixelCache();
 }
 
-ElevationImage::ElevationImage(unsigned char const* data, int width, int height,
-                               QImage::Format format)
+ElevationImage::ElevationImage(unsigned char const* data, int width, int height, QImage::Format format)
     : QImage(data, width, height, format) {
     refreshPixelCache();
 }
@@ -67,14 +63,11 @@ ElevationImage::ElevationImage(unsigned char* data, int width, int height, QImag
     refreshPixelCache();
 }
 
-ElevationImage::ElevationImage(int width, int height, QImage::Format format)
-    : QImage(width, height, format) {
+ElevationImage::ElevationImage(int width, int height, QImage::Format format) : QImage(width, height, format) {
     refreshPixelCache();
 }
 
-ElevationImage::ElevationImage(QSize const& size, QImage::Format format) : QImage(size, format) {
-    refreshPixelCache();
-}
+ElevationImage::ElevationImage(QSize const& size, QImage::Format format) : QImage(size, format) { refreshPixelCache(); }
 
 ElevationImage::ElevationImage() { refreshPixelCache(); }
 
@@ -121,8 +114,7 @@ void ElevationImage::refreshPixelCache() {
     // QImage::pixel returns the stored word as it is).
     if (!isNull() && format() != QImage::Format_RGB32 && format() != QImage::Format_ARGB32 &&
         format() != QImage::Format_ARGB32_Premultiplied) {
-        QImage::operator=(convertToFormat(hasAlphaChannel() ? QImage::Format_ARGB32
-                                                            : QImage::Format_RGB32));
+        QImage::operator=(convertToFormat(hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32));
     }
     if (isNull()) {
         pixels_ = nullptr;
@@ -184,4 +176,3 @@ void ElevationImage::clear(unsigned int const& value) {
     }
     refreshPixelCache();
 }
-

@@ -23,21 +23,18 @@
 
 #include <QImage>
 
-#include <limits>
 #include <QString>
+#include <limits>
 
 class ElevationImage : public QImage {
-public:
+  public:
     // File name, pixel spacing along X and Y in world units, format (null: detect).
-    ElevationImage(QString const& fileName, double spacingX, double spacingY,
-                   char const* format = nullptr);
+    ElevationImage(QString const& fileName, double spacingX, double spacingY, char const* format = nullptr);
     explicit ElevationImage(QString const& fileName, char const* format = nullptr);
     // The file name is taken in the local 8-bit encoding.
     explicit ElevationImage(char const* fileName, char const* format = nullptr);
-    ElevationImage(unsigned char const* data, int width, int height, int bytesPerLine,
-                   QImage::Format format);
-    ElevationImage(unsigned char* data, int width, int height, int bytesPerLine,
-                   QImage::Format format);
+    ElevationImage(unsigned char const* data, int width, int height, int bytesPerLine, QImage::Format format);
+    ElevationImage(unsigned char* data, int width, int height, int bytesPerLine, QImage::Format format);
     ElevationImage(unsigned char const* data, int width, int height, QImage::Format format);
     ElevationImage(unsigned char* data, int width, int height, QImage::Format format);
     ElevationImage(int width, int height, QImage::Format format);
@@ -91,7 +88,7 @@ public:
     double pixelsPerUnitX = 1.0;
     double pixelsPerUnitY = 1.0;
 
-private:
+  private:
     // True when both mapping factors are finite and positive.
     bool hasUsableMapping() const;
     // Pixel (column, row) from the top-left; the caller checks the range.
@@ -113,8 +110,7 @@ private:
 // here so that the scan can inline it.
 inline bool ElevationImage::hasUsableMapping() const {
     constexpr double infinity = std::numeric_limits<double>::infinity();
-    return pixelsPerUnitX > 0.0 && pixelsPerUnitX < infinity && pixelsPerUnitY > 0.0 &&
-           pixelsPerUnitY < infinity;
+    return pixelsPerUnitX > 0.0 && pixelsPerUnitX < infinity && pixelsPerUnitY > 0.0 && pixelsPerUnitY < infinity;
 }
 
 inline double ElevationImage::elevation(double x, double y) const {
@@ -125,8 +121,7 @@ inline double ElevationImage::elevation(double x, double y) const {
     double const r = static_cast<double>(height_ - 1) - y * pixelsPerUnitY;
     // Strict upper bounds: the last column and the bottom row have no
     // neighbour to interpolate towards. NaN fails every comparison.
-    if (!(0.0 <= c && c < static_cast<double>(width_ - 1) && 0.0 <= r &&
-          r < static_cast<double>(height_ - 1)))
+    if (!(0.0 <= c && c < static_cast<double>(width_ - 1) && 0.0 <= r && r < static_cast<double>(height_ - 1)))
         return 0.0;
 
     int const i = static_cast<int>(c);
@@ -141,6 +136,6 @@ inline double ElevationImage::elevation(double x, double y) const {
     double const lowerLeft = heightCount(stored(i, j + 1));
     double const lowerRight = heightCount(stored(i + 1, j + 1));
 
-    return zScale_ * ((1.0 - fy) * ((1.0 - fx) * upperLeft + fx * upperRight) +
-                      fy * ((1.0 - fx) * lowerLeft + fx * lowerRight));
+    return zScale_ *
+           ((1.0 - fy) * ((1.0 - fx) * upperLeft + fx * upperRight) + fy * ((1.0 - fx) * lowerLeft + fx * lowerRight));
 }

@@ -12,8 +12,7 @@ double blue(unsigned int color) { return static_cast<double>(color & 0xFFu); }
 
 }  // namespace
 
-TextureImage::TextureImage(QString const& fileName, char const* format)
-    : QImage(fileName, format) {
+TextureImage::TextureImage(QString const& fileName, char const* format) : QImage(fileName, format) {
     refreshPixelCache();
     SetWeight();
 }
@@ -24,15 +23,13 @@ TextureImage::TextureImage(char const* fileName, char const* format)
     SetWeight();
 }
 
-TextureImage::TextureImage(unsigned char const* data, int width, int height, int bytesPerLine,
-                           QImage::Format format)
+TextureImage::TextureImage(unsigned char const* data, int width, int height, int bytesPerLine, QImage::Format format)
     : QImage(data, width, height, bytesPerLine, format) {
     refreshPixelCache();
     SetWeight();
 }
 
-TextureImage::TextureImage(unsigned char* data, int width, int height, int bytesPerLine,
-                           QImage::Format format)
+TextureImage::TextureImage(unsigned char* data, int width, int height, int bytesPerLine, QImage::Format format)
     : QImage(data, width, height, bytesPerLine, format) {
     refreshPixelCache();
     SetWeight();
@@ -50,8 +47,7 @@ TextureImage::TextureImage(unsigned char* data, int width, int height, QImage::F
     SetWeight();
 }
 
-TextureImage::TextureImage(int width, int height, QImage::Format format)
-    : QImage(width, height, format) {
+TextureImage::TextureImage(int width, int height, QImage::Format format) : QImage(width, height, format) {
     refreshPixelCache();
     SetWeight();
 }
@@ -141,12 +137,9 @@ void TextureImage::GetColor(C2Vector const& p, unsigned int* out) const {
         double const wb = fx * (1.0 - fy);
         double const wd = (1.0 - fx) * fy;
         double const we = fx * fy;
-        *out = opaque(wa * red(upperLeft) + wb * red(upperRight) + wd * red(lowerLeft) +
-                          we * red(lowerRight),
-                      wa * green(upperLeft) + wb * green(upperRight) + wd * green(lowerLeft) +
-                          we * green(lowerRight),
-                      wa * blue(upperLeft) + wb * blue(upperRight) + wd * blue(lowerLeft) +
-                          we * blue(lowerRight));
+        *out = opaque(wa * red(upperLeft) + wb * red(upperRight) + wd * red(lowerLeft) + we * red(lowerRight),
+                      wa * green(upperLeft) + wb * green(upperRight) + wd * green(lowerLeft) + we * green(lowerRight),
+                      wa * blue(upperLeft) + wb * blue(upperRight) + wd * blue(lowerLeft) + we * blue(lowerRight));
         return;
     }
 
@@ -158,16 +151,14 @@ void TextureImage::GetColor(C2Vector const& p, unsigned int* out) const {
         double const fx = c - std::floor(c);
         unsigned int const left = texel(i, height_ - 1);
         unsigned int const right = texel(i + 1, height_ - 1);
-        *out = opaque((1.0 - fx) * red(left) + fx * red(right),
-                      (1.0 - fx) * green(left) + fx * green(right),
+        *out = opaque((1.0 - fx) * red(left) + fx * red(right), (1.0 - fx) * green(left) + fx * green(right),
                       (1.0 - fx) * blue(left) + fx * blue(right));
     } else if (c == lastColumn && 0.0 <= r && r < lastRow) {
         int const j = static_cast<int>(r);
         double const fy = r - std::floor(r);
         unsigned int const upper = texel(width_ - 1, j);
         unsigned int const lower = texel(width_ - 1, j + 1);
-        *out = opaque((1.0 - fy) * red(upper) + fy * red(lower),
-                      (1.0 - fy) * green(upper) + fy * green(lower),
+        *out = opaque((1.0 - fy) * red(upper) + fy * red(lower), (1.0 - fy) * green(upper) + fy * green(lower),
                       (1.0 - fy) * blue(upper) + fy * blue(lower));
     } else {
         *out = 0xFF000000u;

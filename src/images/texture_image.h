@@ -33,14 +33,12 @@
 #include <QString>
 
 class TextureImage : public QImage {
-public:
+  public:
     explicit TextureImage(QString const& fileName, char const* format = nullptr);
     // The file name is taken in the local 8-bit encoding.
     explicit TextureImage(char const* fileName, char const* format = nullptr);
-    TextureImage(unsigned char const* data, int width, int height, int bytesPerLine,
-                 QImage::Format format);
-    TextureImage(unsigned char* data, int width, int height, int bytesPerLine,
-                 QImage::Format format);
+    TextureImage(unsigned char const* data, int width, int height, int bytesPerLine, QImage::Format format);
+    TextureImage(unsigned char* data, int width, int height, int bytesPerLine, QImage::Format format);
     TextureImage(unsigned char const* data, int width, int height, QImage::Format format);
     TextureImage(unsigned char* data, int width, int height, QImage::Format format);
     TextureImage(int width, int height, QImage::Format format);
@@ -60,9 +58,7 @@ public:
 
     // Texel at column x, row (H - 1) - y; backgroundColor outside.
     void GetColor(int x, int y, unsigned int* out) const {
-        *out = (0 <= x && x < width_ && 0 <= y && y < height_)
-                   ? texel(x, (height_ - 1) - y)
-                   : backgroundColor;
+        *out = (0 <= x && x < width_ && 0 <= y && y < height_) ? texel(x, (height_ - 1) - y) : backgroundColor;
     }
 
     // Nearest texel: column trunc(u), row (H - 1) - trunc(v), truncation
@@ -71,8 +67,7 @@ public:
     void GetColorAt(double u, double v, unsigned int* out) const {
         // trunc(u) lies in [0, W) exactly when -1 < u < W; the test is made on
         // the double so that no out-of-range value is ever converted.
-        if (u > -1.0 && u < static_cast<double>(width_) && v > -1.0 &&
-            v < static_cast<double>(height_)) {
+        if (u > -1.0 && u < static_cast<double>(width_) && v > -1.0 && v < static_cast<double>(height_)) {
             *out = texel(static_cast<int>(u), (height_ - 1) - static_cast<int>(v));
         } else {
             *out = backgroundColor;
@@ -109,7 +104,7 @@ public:
     // Number of 4x4 blocks the Gaussian filter has read from the image.
     unsigned long long blockReads = 0;
 
-private:
+  private:
     template <int t>
     [[gnu::always_inline]] static void unpackTexel(simd::UInt4 row, double* quad);
     [[gnu::always_inline]] static void unpackBlock(unsigned int const* block, double (*quads)[4]);
@@ -117,18 +112,14 @@ private:
                                                     double const* B, double* sums);
     // A filtered channel value (never negative) as a byte: above 255 it is
     // 255, otherwise truncated.
-    static unsigned int channelByte(double value) {
-        return value > 255.0 ? 255u : static_cast<unsigned int>(value);
-    }
+    static unsigned int channelByte(double value) { return value > 255.0 ? 255u : static_cast<unsigned int>(value); }
     static unsigned int opaque(double r, double g, double b) {
         return 0xFF000000u | channelByte(r) << 16 | channelByte(g) << 8 | channelByte(b);
     }
 
     // Texel (column, row) from the top-left as QImage::pixel returns it; the
     // caller checks the range.
-    unsigned int texel(int column, int row) const {
-        return pixels_[row * stride_ + column] | alphaMask_;
-    }
+    unsigned int texel(int column, int row) const { return pixels_[row * stride_ + column] | alphaMask_; }
 
     // The cached block's texels as (blue, green, red, 1) quads, row by row:
     // the filter's four sums (weights, red, green, blue) advance together.
@@ -150,8 +141,7 @@ inline void TextureImage::GetColor(C4Vector const& p, unsigned int* out) {
     double const ry = static_cast<double>(height_ - 1) - p.y;
     double const bx = cx - 1.0;
     double const by = ry - 1.0;
-    if (!(0.0 <= bx && bx < static_cast<double>(width_ - 3) && 0.0 <= by &&
-          by < static_cast<double>(height_ - 3))) {
+    if (!(0.0 <= bx && bx < static_cast<double>(width_ - 3) && 0.0 <= by && by < static_cast<double>(height_ - 3))) {
         *out = backgroundColor;
         return;
     }

@@ -82,8 +82,9 @@ double metresPerValue(ElevationReadOptions const& options, GDALRasterBandH band,
                        .arg(*factor);
         return *factor;
     }
-    log << QStringLiteral("Warning: unknown height unit \"%1\"; the values are taken as metres "
-                          "(use --vertical-unit to say how many metres one value is).\n")
+    log << QStringLiteral(
+               "Warning: unknown height unit \"%1\"; the values are taken as metres "
+               "(use --vertical-unit to say how many metres one value is).\n")
                .arg(unit);
     return 1.0;
 }
@@ -116,8 +117,9 @@ void measureCells(ElevationModel& model, ElevationReadOptions const& options, OG
         MetresPerDegree const perDegree = metresPerDegree(model.centreLatitude, semiMajor, inverseFlattening);
         model.cellMetresX = gt[1] * degreesPerUnit * perDegree.longitude;
         model.cellMetresY = -gt[5] * degreesPerUnit * perDegree.latitude;
-        log << QStringLiteral("Geographic model: at its centre latitude %1 degrees a cell is %2 m (east-west) x "
-                              "%3 m (north-south).\n")
+        log << QStringLiteral(
+                   "Geographic model: at its centre latitude %1 degrees a cell is %2 m (east-west) x "
+                   "%3 m (north-south).\n")
                    .arg(model.centreLatitude, 0, 'f', 4)
                    .arg(model.cellMetresX, 0, 'f', 3)
                    .arg(model.cellMetresY, 0, 'f', 3);
@@ -154,16 +156,16 @@ ElevationModel readElevationModel(ElevationReadOptions const& options, QTextStre
     if (!dataset) {
         if (!QFileInfo::exists(options.fileName))
             throw inputError(QStringLiteral("Cannot read %1: no such file").arg(quoted(options.fileName)));
-        throw inputError(QStringLiteral("Cannot read %1 as a raster: %2")
-                             .arg(quoted(options.fileName),
-                                  gdal::lastError(QStringLiteral("no GDAL driver recognises the file"))));
+        throw inputError(
+            QStringLiteral("Cannot read %1 as a raster: %2")
+                .arg(quoted(options.fileName), gdal::lastError(QStringLiteral("no GDAL driver recognises the file"))));
     }
     int const bands = GDALGetRasterCount(dataset.get());
     if (bands < 1) {
         // Containers (netCDF, HDF) list their rasters as subdatasets.
         QString hint;
-        if (char const* const first = CSLFetchNameValue(GDALGetMetadata(dataset.get(), "SUBDATASETS"),
-                                                        "SUBDATASET_1_NAME"))
+        if (char const* const first =
+                CSLFetchNameValue(GDALGetMetadata(dataset.get(), "SUBDATASETS"), "SUBDATASET_1_NAME"))
             hint = QStringLiteral("; it holds subdatasets, import one of them, e.g. %1").arg(QString::fromUtf8(first));
         throw inputError(QStringLiteral("%1 contains no raster band%2").arg(quoted(options.fileName), hint));
     }

@@ -45,7 +45,7 @@ struct ElevationModel {
     double cellMetresX = 1.0;
     double cellMetresY = 1.0;
 
-    qsizetype filledCells = 0;  // cells without data that were filled in
+    qsizetype filledCells = 0;                        // cells without data that were filled in
     double minimum = 0.0, maximum = 0.0, mean = 0.0;  // metres
 
     double at(int column, int row) const { return metres[static_cast<std::size_t>(row) * width + column]; }

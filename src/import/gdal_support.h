@@ -32,13 +32,13 @@ DatasetPtr openRaster(QString const& fileName);
 
 // A NULL-terminated argument vector for the GDAL utility and creation functions.
 class ArgumentList {
-public:
+  public:
     ArgumentList() = default;
     ArgumentList(std::initializer_list<QByteArray> items);
     ArgumentList& operator<<(QByteArray const& item);
     char** data();
 
-private:
+  private:
     std::vector<QByteArray> items_;
     std::vector<char*> pointers_;
 };
@@ -50,8 +50,7 @@ void clearError();
 // A MEM dataset whose bands live in the caller's buffer: `bands` bands of
 // `type`, interleaved by pixel (band k starts k samples after the first),
 // rows `bytesPerLine` apart. The buffer must outlive the dataset.
-DatasetPtr wrapBuffer(void* data, int width, int height, qsizetype bytesPerLine, int bands,
-                      GDALDataType type);
+DatasetPtr wrapBuffer(void* data, int width, int height, qsizetype bytesPerLine, int bands, GDALDataType type);
 
 // An empty MEM dataset that owns its bands.
 DatasetPtr createMemory(int width, int height, int bands, GDALDataType type);

@@ -36,9 +36,8 @@ void checkCountRange(double lowest, double highest, double unitMetres) {
 QImage encodeHeightMap(ElevationModel const& model, double unitMetres) {
     QImage image(model.width, model.height, QImage::Format_RGB888);
     if (image.isNull())
-        throw outputError(QStringLiteral("Not enough memory for a height map of %1 x %2 pixels")
-                              .arg(model.width)
-                              .arg(model.height));
+        throw outputError(
+            QStringLiteral("Not enough memory for a height map of %1 x %2 pixels").arg(model.width).arg(model.height));
     for (int row = 0; row < model.height; ++row) {
         uchar* out = image.scanLine(row);
         for (int column = 0; column < model.width; ++column) {

@@ -9,14 +9,14 @@
 enum class ExitCode { Success = 0, BadArguments = 1, InputError = 2, OutputError = 3 };
 
 class ImportError : public std::runtime_error {
-public:
+  public:
     ImportError(ExitCode code, QString const& message)
         : std::runtime_error(message.toStdString()), code_(code), message_(message) {}
 
     ExitCode code() const { return code_; }
     QString const& message() const { return message_; }
 
-private:
+  private:
     ExitCode code_;
     QString message_;
 };

@@ -102,8 +102,8 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
     scenery.frameHeight = options.frameHeight;
     result.flight = planFlight(scenery);
 
-    result.outputFolder = options.outputFolder.isEmpty() ? defaultOutputFolder(options.elevationFile)
-                                                         : options.outputFolder;
+    result.outputFolder =
+        options.outputFolder.isEmpty() ? defaultOutputFolder(options.elevationFile) : options.outputFolder;
     QDir const folder(result.outputFolder);
     makeFolder(result.outputFolder);
     makeFolder(folder.filePath(QStringLiteral("frames")));

@@ -100,11 +100,24 @@ gdal::DatasetPtr threeByteBands(GDALDatasetH source, QString const& fileName) {
     GDALRasterBandH const first = GDALGetRasterBand(source, 1);
     gdal::ArgumentList arguments{"-of", "VRT"};
     if (bands < 3 && GDALGetRasterColorTable(first) != nullptr)
-        arguments << "-b" << "1" << "-expand" << "rgb";
+        arguments << "-b"
+                  << "1"
+                  << "-expand"
+                  << "rgb";
     else if (bands < 3)
-        arguments << "-b" << "1" << "-b" << "1" << "-b" << "1";
+        arguments << "-b"
+                  << "1"
+                  << "-b"
+                  << "1"
+                  << "-b"
+                  << "1";
     else
-        arguments << "-b" << "1" << "-b" << "2" << "-b" << "3";
+        arguments << "-b"
+                  << "1"
+                  << "-b"
+                  << "2"
+                  << "-b"
+                  << "3";
     if (GDALGetRasterDataType(first) != GDT_Byte) {
         // One range for all bands keeps the colours' balance.
         double low = HUGE_VAL, high = -HUGE_VAL;
@@ -119,8 +132,10 @@ gdal::DatasetPtr threeByteBands(GDALDatasetH source, QString const& fileName) {
             low = 0, high = 255;
         if (!(high > low))
             high = low + 1;
-        arguments << "-ot" << "Byte" << "-scale" << QByteArray::number(low, 'g', 17)
-                  << QByteArray::number(high, 'g', 17) << "0" << "255";
+        arguments << "-ot"
+                  << "Byte"
+                  << "-scale" << QByteArray::number(low, 'g', 17) << QByteArray::number(high, 'g', 17) << "0"
+                  << "255";
     }
     GDALTranslateOptions* const options = GDALTranslateOptionsNew(arguments.data(), nullptr);
     int usageError = 0;
@@ -135,9 +150,8 @@ gdal::DatasetPtr threeByteBands(GDALDatasetH source, QString const& fileName) {
 QImage newTexture(TextureLayout const& layout) {
     QImage image(static_cast<int>(layout.width), static_cast<int>(layout.height), QImage::Format_RGB888);
     if (image.isNull())
-        throw outputError(QStringLiteral("Not enough memory for a texture of %1 x %2 texels")
-                              .arg(layout.width)
-                              .arg(layout.height));
+        throw outputError(
+            QStringLiteral("Not enough memory for a texture of %1 x %2 texels").arg(layout.width).arg(layout.height));
     image.fill(QColor(uncoveredGrey, uncoveredGrey, uncoveredGrey));
     return image;
 }
@@ -145,7 +159,8 @@ QImage newTexture(TextureLayout const& layout) {
 // Warps `source` into `target` (both georeferenced already) with bilinear resampling.
 void warp(GDALDatasetH source, GDALDatasetH target, gdal::ArgumentList extra, QString const& what) {
     gdal::ArgumentList arguments = extra;
-    arguments << "-r" << "bilinear";
+    arguments << "-r"
+              << "bilinear";
     GDALWarpAppOptions* const options = GDALWarpAppOptionsNew(arguments.data(), nullptr);
     int usageError = 0;
     gdal::clearError();
@@ -200,8 +215,8 @@ void checkTextureMemory(TextureLayout const& layout, qint64 limit) {
 
 std::array<double, 6> textureGeoTransform(std::array<double, 6> const& cells, double cellsX, double cellsY,
                                           double texelsX, double texelsY) {
-    return {cells[0] + cells[1] / 2, cells[1] * cellsX / texelsX, 0.0,
-            cells[3] - cells[5] / 2, 0.0, cells[5] * cellsY / texelsY};
+    return {cells[0] + cells[1] / 2,    cells[1] * cellsX / texelsX, 0.0, cells[3] - cells[5] / 2, 0.0,
+            cells[5] * cellsY / texelsY};
 }
 
 DrapeImage openDrapeImage(QString const& fileName, ElevationModel const& model, QTextStream& log) {
@@ -232,8 +247,8 @@ DrapeImage openDrapeImage(QString const& fileName, ElevationModel const& model, 
     } else {
         // The part of the terrain that has heights: from the first cell centre to the last.
         auto const& g = model.geoTransform;
-        Box const terrain = boxOf({g[0] + g[1] / 2, g[1], 0.0, g[3] + g[5] / 2, 0.0, g[5]}, model.width - 1,
-                                  model.height - 1);
+        Box const terrain =
+            boxOf({g[0] + g[1] / 2, g[1], 0.0, g[3] + g[5] / 2, 0.0, g[5]}, model.width - 1, model.height - 1);
         Box picture{};
         if (!imageBoxInModelCoordinates(image, model, picture))
             throw inputError(QStringLiteral("Cannot transform the texture image %1 into the elevation model's "
@@ -311,24 +326,23 @@ QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, d
         return result;
     };
 
-    gdal::DatasetPtr const shade =
-        process("hillshade", nullptr,
-                {"-of", "MEM", "-az", QByteArray::number(reliefLightAzimuth), "-alt",
-                 QByteArray::number(reliefLightAltitude, 'g', 10), "-z", QByteArray::number(exaggeration, 'g', 10),
-                 "-compute_edges"});
+    gdal::DatasetPtr const shade = process("hillshade", nullptr,
+                                           {"-of", "MEM", "-az", QByteArray::number(reliefLightAzimuth), "-alt",
+                                            QByteArray::number(reliefLightAltitude, 'g', 10), "-z",
+                                            QByteArray::number(exaggeration, 'g', 10), "-compute_edges"});
 
     // A hypsometric tint from the lowest to the highest cell.
     struct Stop {
         double at;
         int r, g, b;
     };
-    static constexpr Stop stops[] = {{0.00, 92, 138, 72},  {0.22, 128, 158, 84}, {0.45, 186, 172, 108},
-                                     {0.70, 168, 136, 96}, {1.00, 214, 206, 192}};
+    static constexpr Stop stops[] = {
+        {0.00, 92, 138, 72}, {0.22, 128, 158, 84}, {0.45, 186, 172, 108}, {0.70, 168, 136, 96}, {1.00, 214, 206, 192}};
     double const span = std::max(model.maximum - model.minimum, 1e-3);
     QByteArray table;
     for (Stop const& stop : stops)
-        table += QByteArray::number(model.minimum + stop.at * span, 'f', 6) + ' ' + QByteArray::number(stop.r) +
-                 ' ' + QByteArray::number(stop.g) + ' ' + QByteArray::number(stop.b) + '\n';
+        table += QByteArray::number(model.minimum + stop.at * span, 'f', 6) + ' ' + QByteArray::number(stop.r) + ' ' +
+                 QByteArray::number(stop.g) + ' ' + QByteArray::number(stop.b) + '\n';
     static std::atomic<int> serial{0};
     QByteArray const tableName = "/vsimem/avimport-colours-" + QByteArray::number(++serial) + ".txt";
     VSILFILE* const file = VSIFOpenL(tableName.constData(), "wb");
@@ -349,8 +363,8 @@ QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, d
     std::vector<uchar> rgb(light.size() * 3);
     if (GDALRasterIO(GDALGetRasterBand(shade.get(), 1), GF_Read, 0, 0, width, height, light.data(), width, height,
                      GDT_Byte, 0, 0) != CE_None ||
-        GDALDatasetRasterIO(colour.get(), GF_Read, 0, 0, width, height, rgb.data(), width, height, GDT_Byte, 3,
-                            nullptr, 3, width * 3, 1) != CE_None)
+        GDALDatasetRasterIO(colour.get(), GF_Read, 0, 0, width, height, rgb.data(), width, height, GDT_Byte, 3, nullptr,
+                            3, width * 3, 1) != CE_None)
         throw outputError(QStringLiteral("Cannot read GDAL's relief rasters: %1").arg(gdal::lastError()));
 
     // Shading multiplied in: level ground keeps its tint, slopes facing the

@@ -138,9 +138,7 @@ QByteArray shortOptions(QTextStream& log) {
         else if (entry.has_arg == 2)
             result.append("::");
         else if (entry.has_arg != 0)
-            log << QObject::tr("Error: long_options[%1].has_arg has an illegal value: %2")
-                       .arg(row)
-                       .arg(entry.has_arg);
+            log << QObject::tr("Error: long_options[%1].has_arg has an illegal value: %2").arg(row).arg(entry.has_arg);
     }
     return result;
 }
@@ -153,7 +151,8 @@ void raiseImageAllocationLimit() {
     long const pageSize = sysconf(_SC_PAGE_SIZE);
     long long const halfMemoryMiB =
         pages > 0 && pageSize > 0 ? static_cast<long long>(pages) * pageSize / 2 / (1024 * 1024) : 4096;
-    QImageReader::setAllocationLimit(static_cast<int>(std::clamp(halfMemoryMiB, 256LL, static_cast<long long>(INT_MAX))));
+    QImageReader::setAllocationLimit(
+        static_cast<int>(std::clamp(halfMemoryMiB, 256LL, static_cast<long long>(INT_MAX))));
 }
 
 }  // namespace
@@ -197,7 +196,8 @@ int main(int argc, char** argv) {
             case FramesOption:
                 if ((run.frames = parseFrameRange(optarg)))
                     break;
-                log << QStringLiteral("Error: Invalid frame range: %1 (expected A-B).\n").arg(QString::fromLatin1(optarg));
+                log << QStringLiteral("Error: Invalid frame range: %1 (expected A-B).\n")
+                           .arg(QString::fromLatin1(optarg));
                 Usage(log);
                 return InvalidOption;
             case SkipExistingOption:
@@ -260,7 +260,8 @@ int main(int argc, char** argv) {
         delegate.parameters->lastFrame = run.frames->second;
     }
     if (!delegate.renderFinal()) {
-        log << QStringLiteral("Error: Cannot render file \"%1\": %2.\n").arg(inputFileName, delegate.renderErrorString());
+        log << QStringLiteral("Error: Cannot render file \"%1\": %2.\n")
+                   .arg(inputFileName, delegate.renderErrorString());
         return CannotRender;
     }
     return Success;

@@ -4,13 +4,12 @@
 #include <cstddef>
 #include <vector>
 
-void NURBS::basis(int c, double t, int npts, const int* x, double* out) {
+void NURBS::basis(int c, double t, int npts, int const* x, double* out) {
     if (npts < 1)
         return;
     // rbspsurf sizes the work buffer for both of its directions; a call of
     // its own (or with a larger net) gets a scratch buffer instead.
-    std::size_t const needed =
-        static_cast<std::size_t>(npts) + static_cast<std::size_t>(c > 0 ? c : 0) - 1;
+    std::size_t const needed = static_cast<std::size_t>(npts) + static_cast<std::size_t>(c > 0 ? c : 0) - 1;
     if (temp_.size() >= needed) {
         basisInto(c, t, npts, x, out, temp_.data());
     } else {
@@ -19,7 +18,7 @@ void NURBS::basis(int c, double t, int npts, const int* x, double* out) {
     }
 }
 
-void NURBS::basisInto(int c, double t, int npts, const int* x, double* out, double* temp) {
+void NURBS::basisInto(int c, double t, int npts, int const* x, double* out, double* temp) {
     // Order 0 or less has no basis functions; report all of them as zero.
     if (c < 1) {
         for (int i = 0; i < npts; ++i)

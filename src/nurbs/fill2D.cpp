@@ -4,7 +4,7 @@
 #include <cassert>
 #include <cstddef>
 
-void NURBS::fill2D(int n, const double* p) {
+void NURBS::fill2D(int n, double const* p) {
     std::size_t const count = n > 0 ? static_cast<std::size_t>(n) : 0;
     net_.assign(count * 4, 0.0);
     assert(count == 0 || p != nullptr);

@@ -4,9 +4,8 @@
 #include <cassert>
 #include <cstddef>
 
-void NURBS::fill3D(int n, int m, const double* p) {
-    std::size_t const count =
-        (n > 0 && m > 0) ? static_cast<std::size_t>(n) * static_cast<std::size_t>(m) : 0;
+void NURBS::fill3D(int n, int m, double const* p) {
+    std::size_t const count = (n > 0 && m > 0) ? static_cast<std::size_t>(n) * static_cast<std::size_t>(m) : 0;
     net_.assign(count * 4, 0.0);
     assert(count == 0 || p != nullptr);
     for (std::size_t k = 0; k < count; ++k) {

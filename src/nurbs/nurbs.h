@@ -20,7 +20,7 @@
 #include <vector>
 
 class NURBS {
-public:
+  public:
     NURBS();
     ~NURBS();
 
@@ -29,11 +29,11 @@ public:
 
     // Replaces the net by n * m points read as consecutive (x, y, z) triples
     // from p, each with weight 1. n * m <= 0 leaves an empty net.
-    void fill3D(int n, int m, const double* p);
+    void fill3D(int n, int m, double const* p);
 
     // Replaces the net by n points read as consecutive (a, b) pairs from p,
     // stored as (a, 0, b, 1). n <= 0 leaves an empty net.
-    void fill2D(int n, const double* p);
+    void fill2D(int n, double const* p);
 
     // Element i + j of the net array (unchecked beyond a debug assertion).
     double getNetPoints(int i, int j) const;
@@ -52,21 +52,20 @@ public:
 
     // Writes the npts basis values of order c at parameter t over the knot
     // vector x (npts + c entries) into out.
-    void basis(int c, double t, int npts, const int* x, double* out);
+    void basis(int c, double t, int npts, int const* x, double* out);
 
     // The rational denominator: sum of h * N * M over the net, restricted to
     // non-zero basis values.
-    static double sumrbas(const double* net, const double* N, const double* M, int npts,
-                          int mpts);
+    static double sumrbas(double const* net, double const* N, double const* M, int npts, int mpts);
 
     // Interactive loader of a net-point file named on standard input;
     // messages go to standard error. Terminates the process with status -1
     // when the file cannot be opened or has no header line.
     void rdpnp(int& k1, int& k2, int& npts, int& mpts, int& p1, int& p2);
 
-private:
+  private:
     // Cox-de Boor recursion into the given work buffer (npts + c - 1 entries).
-    static void basisInto(int c, double t, int npts, const int* x, double* out, double* temp);
+    static void basisInto(int c, double t, int npts, int const* x, double* out, double* temp);
 
     std::vector<double> net_;     // empty until the first fill
     std::vector<double> result_;  // empty until the first successful rbspsurf

@@ -12,8 +12,7 @@ void NURBS::rbspsurf(int k1, int k2, int npts, int mpts, int p1, int p2) {
     // make the evaluation read or write outside its arrays. They yield an
     // empty result instead, so that getResultingSurface answers 0.0.
     bool const describable = k1 >= 1 && k2 >= 1 && npts >= 1 && mpts >= 1 && p1 >= 1 && p2 >= 1;
-    std::size_t const netPoints =
-        describable ? static_cast<std::size_t>(npts) * static_cast<std::size_t>(mpts) : 0;
+    std::size_t const netPoints = describable ? static_cast<std::size_t>(npts) * static_cast<std::size_t>(mpts) : 0;
     if (!describable || net_.size() / 4 < netPoints) {
         result_.clear();
         result_.shrink_to_fit();

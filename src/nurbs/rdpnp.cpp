@@ -80,15 +80,14 @@ void NURBS::rdpnp(int& k1, int& k2, int& npts, int& mpts, int& p1, int& p2) {
         say("Missing number of parametric lines; exit");
         return;
     }
-    say("Order " + std::to_string(k1) + "x" + std::to_string(k2) + ", net points " +
-        std::to_string(npts) + "x" + std::to_string(mpts) + ",\n");
+    say("Order " + std::to_string(k1) + "x" + std::to_string(k2) + ", net points " + std::to_string(npts) + "x" +
+        std::to_string(mpts) + ",\n");
     say("Number of parametric lines " + std::to_string(p1) + "x" + std::to_string(p2) + ".\n");
     say("Read net points\n");
 
     // Net points, each with weight 1; a short file leaves the rest zero.
     std::size_t const count =
-        (npts > 0 && mpts > 0) ? static_cast<std::size_t>(npts) * static_cast<std::size_t>(mpts)
-                               : 0;
+        (npts > 0 && mpts > 0) ? static_cast<std::size_t>(npts) * static_cast<std::size_t>(mpts) : 0;
     net_.assign(count * 4, 0.0);
     for (std::size_t k = 0; k < count; ++k) {
         double x = 0.0;

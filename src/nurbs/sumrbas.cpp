@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-double NURBS::sumrbas(const double* net, const double* N, const double* M, int npts, int mpts) {
+double NURBS::sumrbas(double const* net, double const* N, double const* M, int npts, int mpts) {
     double sum = 0.0;
     if (npts < 1)
         return sum;

@@ -50,14 +50,16 @@ unsigned int grey(unsigned int level) {
     return (wrappingSum(simd::truncate(channel * shade * clearShare), fogLevel) & 0xFFu) << shift;
 }
 
-[[gnu::always_inline]] inline unsigned int litColour(unsigned int texel, double shade, double clearShare, int fogLevel) {
+[[gnu::always_inline]] inline unsigned int litColour(unsigned int texel, double shade, double clearShare,
+                                                     int fogLevel) {
     return 0xFF000000u | litChannel(texel, 16, shade, clearShare, fogLevel) |
            litChannel(texel, 8, shade, clearShare, fogLevel) | litChannel(texel, 0, shade, clearShare, fogLevel);
 }
 
 // The shade of a pixel normal under the light L (pointing from the light to
 // the scene): -(n . L) / |n|, with a zero-length normal unlit.
-[[gnu::always_inline]] inline double shadeOf(double nx, double ny, double nz, double nw, double lx, double ly, double lz, double lw) {
+[[gnu::always_inline]] inline double shadeOf(double nx, double ny, double nz, double nw, double lx, double ly,
+                                             double lz, double lw) {
     double const length = std::sqrt(nx * nx + ny * ny + nz * nz);
     double const s = -(nx * lx + ny * ly + nz * lz + nw * lw) / length;
     return length == 0 ? 0.0 : s;
@@ -88,9 +90,8 @@ ScreenTrigon::ScreenTrigon(TextureImage* target_, TextureImage* texture_, int cl
     clipRight = std::min(clipRight, target->width() - 1);
     clipBottom = std::min(clipBottom, target->height() - 1);
     std::size_t const columns = static_cast<std::size_t>(std::max(clipRight - clipLeft + 1, 0));
-    for (std::vector<double>* v :
-         {&span_.normalX, &span_.normalY, &span_.normalZ, &span_.shade, &span_.hitX, &span_.hitY, &span_.denominator,
-          &span_.leftX, &span_.leftY, &span_.leftDenominator})
+    for (std::vector<double>* v : {&span_.normalX, &span_.normalY, &span_.normalZ, &span_.shade, &span_.hitX,
+                                   &span_.hitY, &span_.denominator, &span_.leftX, &span_.leftY, &span_.leftDenominator})
         v->resize(columns);
 }
 
@@ -205,8 +206,8 @@ void ScreenTrigon::prepareTerms(Triangle& triangle) {
         for (int k = 0; k < 3; ++k) {
             terms.a[k] = (n0[k] * (y1 - y2) + n1[k] * (y2 - y0) + n2[k] * (y0 - y1)) / area;
             terms.b[k] = (n0[k] * (x2 - x1) + n1[k] * (x0 - x2) + n2[k] * (x1 - x0)) / area;
-            terms.c[k] = (n0[k] * (x1 * y2 - x2 * y1) + n1[k] * (x2 * y0 - x0 * y2) + n2[k] * (x0 * y1 - x1 * y0)) /
-                         area;
+            terms.c[k] =
+                (n0[k] * (x1 * y2 - x2 * y1) + n1[k] * (x2 * y0 - x0 * y2) + n2[k] * (x0 * y1 - x1 * y0)) / area;
         }
     } else {
         C4Vector const& a = normals[0];
@@ -307,8 +308,8 @@ void ScreenTrigon::drawPixels(TriangleTerms const& terms, int row, int first, in
     simd::run<colourSpan>(this, &terms, row, first, from, to, covered);
 }
 
-inline void ScreenTrigon::colourSpan(ScreenTrigon* self, TriangleTerms const* terms, int row, int first, int from, int to,
-                              unsigned char const* covered) {
+inline void ScreenTrigon::colourSpan(ScreenTrigon* self, TriangleTerms const* terms, int row, int first, int from,
+                                     int to, unsigned char const* covered) {
     C4Vector normal = terms->averageNormal;
     if (terms->affineNormal) {
         double const column = first, r = row;
@@ -326,7 +327,8 @@ inline void ScreenTrigon::colourSpan(ScreenTrigon* self, TriangleTerms const* te
 
 // One pixel of the nearest-texel lookup, all steps in one go: for the many
 // spans of one or two pixels that small triangles give.
-inline unsigned int ScreenTrigon::nearestPixel(TriangleTerms const& terms, int column, int row, C4Vector const& normal) const {
+inline unsigned int ScreenTrigon::nearestPixel(TriangleTerms const& terms, int column, int row,
+                                               C4Vector const& normal) const {
     C4Vector const& l = lightDirection;
     double const shade = shadeOf(normal.x, normal.y, normal.z, normal.w, l.x, l.y, l.z, l.w);
     if (shade < 0)
@@ -350,7 +352,7 @@ inline void ScreenTrigon::advanceNormal(TriangleTerms const& terms, C4Vector& no
 
 template <ScreenTrigon::Lookup lookup>
 inline void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int first, int from, int to, C4Vector normal,
-                            unsigned char const* covered) {
+                                   unsigned char const* covered) {
     // Arrays are indexed from the span's first pixel: its normal is advanced
     // pixel by pixel from there, also over pixels that are not coloured.
     int const skip = from - first;

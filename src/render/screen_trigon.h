@@ -12,7 +12,7 @@
 class Transformation;
 
 class ScreenTrigon {
-public:
+  public:
     // Writes into `target` only inside the rectangle starting at
     // (clipLeft, clipTop) with the given width and height.
     ScreenTrigon(TextureImage* target, TextureImage* texture, int clipLeft, int clipTop, int width, int height,
@@ -73,16 +73,16 @@ public:
     bool hiddenByTakenTiles(C4Vector const* screen) const { return hiddenByTakenTiles(boxOf(screen)); }
     bool hiddenByTakenTiles(CornerBox const& box) const;
 
-private:
+  private:
     enum class Lookup { Untextured, Nearest, Filtered };
 
     // Per-triangle terms shared by all its rows.
     struct TriangleTerms {
-        bool affineNormal;   // false: every pixel uses averageNormal
+        bool affineNormal;  // false: every pixel uses averageNormal
         double a[3], b[3], c[3];
         C4Vector averageNormal;
-        int fogLevel;        // the fog grey
-        double clearShare;   // 1 - fog amount
+        int fogLevel;       // the fog grey
+        double clearShare;  // 1 - fog amount
     };
 
     // The triangle being drawn: its corners sorted by row, and its shading
@@ -103,8 +103,7 @@ private:
     static void sortByRow(C4Vector* screen, C4Vector* world, C4Vector* normals);
     [[gnu::always_inline]] static void advanceNormal(TriangleTerms const& terms, C4Vector& normal);
     void prepareTerms(Triangle& triangle);
-    void drawHalf(Triangle& triangle, double start, int first, int last, int step, double leftSlope,
-                  double rightSlope);
+    void drawHalf(Triangle& triangle, double start, int first, int last, int step, double leftSlope, double rightSlope);
     void drawRow(Triangle& triangle, int row, double left, double right);
     void drawFreePixels(Triangle& triangle, int row, int first, int last);
     void drawFreeRun(Triangle& triangle, int row, int first, int from, int to, unsigned char* covered);

@@ -40,8 +40,8 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
     clearFrame(useBackground, background);
     int const top = bandFirst_ < 0 ? 0 : bandFirst_;
     int const bottom = bandLast_ < 0 ? renderHeight - 1 : bandLast_;
-    rasteriser = std::make_unique<ScreenTrigon>(frameImage, texture, 0, top, renderWidth, bottom + 1,
-                                                lightDirection, camera, exactMode);
+    rasteriser = std::make_unique<ScreenTrigon>(frameImage, texture, 0, top, renderWidth, bottom + 1, lightDirection,
+                                                camera, exactMode);
     // Front to back needs a coverage byte per pixel; a frame too large for
     // one more allocation is drawn in painter's order, with the same pixels.
     frontToBack_ = drawingOrder == DrawingOrder::FrontToBack;
@@ -69,8 +69,7 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
 
     // A grid whose cells have no positive finite size has nothing to draw,
     // and walking it would never end.
-    bool const drawable =
-        std::isfinite(cellSizeX) && std::isfinite(cellSizeY) && cellSizeX > 0 && cellSizeY > 0;
+    bool const drawable = std::isfinite(cellSizeX) && std::isfinite(cellSizeY) && cellSizeX > 0 && cellSizeY > 0;
     walks_.clear();
     if (drawable && frontToBack_)
         setUpCellCulling();
@@ -296,8 +295,8 @@ void TerrainScanner::setUpCellCulling() {
                          sign * (m(2, column) - limit * m(2, 3)), sign * (m(3, column) - limit * m(3, 3))};
     };
     double const margin = 8.0;
-    frameSides_[0] = side(0, 1.0, rasteriser->clipLeft - margin);     // X < left W
-    frameSides_[1] = side(0, -1.0, rasteriser->clipRight + margin);   // X > right W
+    frameSides_[0] = side(0, 1.0, rasteriser->clipLeft - margin);    // X < left W
+    frameSides_[1] = side(0, -1.0, rasteriser->clipRight + margin);  // X > right W
     // Rows run downwards: row -Y/W above the top is Y > -top W, below the bottom Y < -bottom W.
     frameSides_[2] = side(1, -1.0, -(rasteriser->clipTop - margin));
     frameSides_[3] = side(1, 1.0, -(rasteriser->clipBottom + margin));
@@ -310,8 +309,8 @@ void TerrainScanner::setUpCellCulling() {
     cellHeightHigh_ = high + slack;
     cullCells_ = std::isfinite(cellHeightLow_) && std::isfinite(cellHeightHigh_);
     for (FrameSide const& f : frameSides_)
-        cullCells_ = cullCells_ && std::isfinite(f.x) && std::isfinite(f.y) && std::isfinite(f.z) &&
-                     std::isfinite(f.constant);
+        cullCells_ =
+            cullCells_ && std::isfinite(f.x) && std::isfinite(f.y) && std::isfinite(f.z) && std::isfinite(f.constant);
 }
 
 // The terms of the frame-side tests for the row of cells at cellY, whose
@@ -371,10 +370,14 @@ bool TerrainScanner::quadrantEmpty(int quadrant) const {
     double const* YL = quadrantYLow;
     double const* YH = quadrantYHigh;
     switch (quadrant) {
-        case 0: return XL[0] == XL[1] || YH[0] == YH[3];
-        case 1: return XH[0] == XH[1] || YH[1] == YH[2];
-        case 2: return XH[3] == XH[2] || YL[2] == YL[1];
-        default: return XL[3] == XL[2] || YL[3] == YL[0];
+        case 0:
+            return XL[0] == XL[1] || YH[0] == YH[3];
+        case 1:
+            return XH[0] == XH[1] || YH[1] == YH[2];
+        case 2:
+            return XH[3] == XH[2] || YL[2] == YL[1];
+        default:
+            return XL[3] == XL[2] || YL[3] == YL[0];
     }
 }
 

@@ -27,7 +27,7 @@
 #include <vector>
 
 class TerrainScanner {
-public:
+  public:
     TerrainScanner();
     ~TerrainScanner();
 
@@ -113,7 +113,7 @@ public:
     // to front.
     std::vector<C2Vector>* visitLog = nullptr;
 
-private:
+  private:
     enum class Step { Full, Plus, Minus };
     enum class Order { AThenB, BThenA };
 

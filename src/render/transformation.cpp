@@ -15,11 +15,26 @@ void principalPoint(int quarter, int width, int height, double& px, double& py) 
     double const w = width;
     double const h = height;
     switch (quarter) {
-        case 1: px = w; py = -h; break;
-        case 2: px = 0.0; py = -h; break;
-        case 3: px = w; py = 0.0; break;
-        case 4: px = 0.0; py = 0.0; break;
-        default: px = w * 0.5; py = h * -0.5; break;
+        case 1:
+            px = w;
+            py = -h;
+            break;
+        case 2:
+            px = 0.0;
+            py = -h;
+            break;
+        case 3:
+            px = w;
+            py = 0.0;
+            break;
+        case 4:
+            px = 0.0;
+            py = 0.0;
+            break;
+        default:
+            px = w * 0.5;
+            py = h * -0.5;
+            break;
     }
 }
 
@@ -36,16 +51,15 @@ Transformation::Transformation(QWidget* parent, C4Vector light, int width, int h
 
 Transformation::~Transformation() = default;
 
-void Transformation::SetView(C4Vector position, double headingAngle, double tiltAngle, double focal,
-                             double bankAngle) {
+void Transformation::SetView(C4Vector position, double headingAngle, double tiltAngle, double focal, double bankAngle) {
     // The small offsets keep the observer off grid lines and the view
     // vector's horizontal part from vanishing.
     observer = C4Vector(position.x + 1e-5, position.y + 1e-5, position.z + 1e-5, position.w);
     if (quarter != 0)
         focal = 2 * focal;
-    viewVector = C4Vector(focal * std::sin(headingAngle) * std::cos(tiltAngle) + 1e-5,
-                          focal * std::cos(headingAngle) * std::cos(tiltAngle) + 1e-5,
-                          focal * std::sin(tiltAngle) + 1e-5, 0.0);
+    viewVector =
+        C4Vector(focal * std::sin(headingAngle) * std::cos(tiltAngle) + 1e-5,
+                 focal * std::cos(headingAngle) * std::cos(tiltAngle) + 1e-5, focal * std::sin(tiltAngle) + 1e-5, 0.0);
     heading = headingAngle;
     tilt = tiltAngle;
     focalLength = focal;
@@ -177,4 +191,3 @@ void Transformation::FarbeImDreieck1(int column, int row, unsigned int* colour) 
     bool const p0p1Parallel = HitAt(column, row, p0.x, p0.y) == 0 || HitAt(column - 0.25, row - 0.25, p1.x, p1.y) == 0;
     FilteredTexel(p0, p1, p0p1Parallel, column, row, colour);
 }
-

@@ -14,7 +14,7 @@ class QWidget;
 class ScreenTrigon;
 
 class Transformation {
-public:
+  public:
     // Light direction and the frame size in pixels. Reads "Settings/Quarter".
     Transformation(QWidget* parent, C4Vector light, int width, int height);
     ~Transformation();
@@ -92,9 +92,9 @@ public:
     // that the compiler turns into packed arithmetic (four rays at a time
     // in the rasteriser's AVX2 span loop, each exactly as HitAt casts it).
     // Vector gain: see "AVX2 span loop" in bench/README.md.
-    [[gnu::always_inline]] void HitSpan(int row, int first, int count, double* __restrict hitX,
-                                        double* __restrict hitY, double* __restrict denominators,
-                                        double columnOffset = 0.0, double rowOffset = 0.0) const {
+    [[gnu::always_inline]] void HitSpan(int row, int first, int count, double* __restrict hitX, double* __restrict hitY,
+                                        double* __restrict denominators, double columnOffset = 0.0,
+                                        double rowOffset = 0.0) const {
         // The fractional position is formed exactly as for a single ray; an
         // offset of 0 changes no value.
         double const q = static_cast<double>(row) + rowOffset;
@@ -137,7 +137,7 @@ public:
     C4Matrix viewMatrix;
     int quarter = 0;
 
-private:
+  private:
     // The ray direction through screen position (p, q) into rayDirection.
     void castRay(double p, double q) {
         pixelOffset.x = p - principalX;

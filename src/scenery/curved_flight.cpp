@@ -50,7 +50,8 @@ bool SceneryDelegate::curvedFlight(TextureImage* texture) {
         return false;
     }
     if (p.frameCount > maximumCurvedFrames) {
-        setRenderError(tr("A curved flight of %1 frames is too long (at most %2)").arg(p.frameCount).arg(maximumCurvedFrames));
+        setRenderError(
+            tr("A curved flight of %1 frames is too long (at most %2)").arg(p.frameCount).arg(maximumCurvedFrames));
         return false;
     }
 
@@ -74,9 +75,9 @@ bool SceneryDelegate::curvedFlight(TextureImage* texture) {
         auto smooth = [&](double start, double end) { return GetSmoothedValue(t, start, end, p.inertia); };
         FrameView view;
         view.number = i + p.frameNumberOffset;
-        view.observer = C4Vector(positionCurve.getResultingSurface(3 * i, 0),
-                                 positionCurve.getResultingSurface(3 * i, 1),
-                                 positionCurve.getResultingSurface(3 * i, 2), 1.0);
+        view.observer =
+            C4Vector(positionCurve.getResultingSurface(3 * i, 0), positionCurve.getResultingSurface(3 * i, 1),
+                     positionCurve.getResultingSurface(3 * i, 2), 1.0);
         view.heading = headingCurve.getResultingSurface(3 * i, 2);
         view.tilt = tiltCurve.getResultingSurface(3 * i, 2);
         // Looking further down than straight down mirrors back up.

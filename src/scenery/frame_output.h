@@ -26,7 +26,7 @@ struct EncodedFrameFile {
 };
 
 class FrameOutput {
-public:
+  public:
     static constexpr int maximumNameBytes = 1023;
 
     // True when `pattern` is safe to use as the frame-number format.
@@ -61,7 +61,7 @@ public:
     // Files that could not be written so far.
     int failures() const { return failures_; }
 
-private:
+  private:
     QString pattern_;
     QStringList suffixes_;
     ProgressDisplay& console_;

@@ -26,14 +26,14 @@ namespace {
 // (the constructors read the settings store); used by one thread at a time.
 // It draws into the frame buffer it is given, or into one of its own.
 class RenderContext {
-public:
+  public:
     RenderContext(SceneryDelegate const& delegate, TextureImage const& sharedTexture, TextureImage* sharedFrame)
         : camera(nullptr, delegate.lightDirection, delegate.renderWidth, delegate.renderHeight),
           elevation(*delegate.elevation),
           texture(sharedTexture) {
         if (!sharedFrame)
-            ownFrame_ = std::make_unique<TextureImage>(delegate.renderWidth, delegate.renderHeight,
-                                                       QImage::Format_RGB32);
+            ownFrame_ =
+                std::make_unique<TextureImage>(delegate.renderWidth, delegate.renderHeight, QImage::Format_RGB32);
         frame = sharedFrame ? sharedFrame : ownFrame_.get();
         texture.setBackgroundColor(sharedTexture.backgroundColor);
         camera.SetzeTexturDatei(&texture);
@@ -56,7 +56,7 @@ public:
     TextureImage* frame;
     TerrainScanner scanner;
 
-private:
+  private:
     std::unique_ptr<TextureImage> ownFrame_;
 };
 
@@ -87,7 +87,7 @@ std::vector<std::unique_ptr<RenderContext>> makeContexts(SceneryDelegate const& 
 // `limit` frames wait at a time (a thread with a later frame waits when that
 // many do), but the next frame in order is always taken.
 class InOrderWriter {
-public:
+  public:
     struct Frame {
         FrameJob job;
         QImage output;
@@ -116,7 +116,7 @@ public:
         changed_.notify_all();
     }
 
-private:
+  private:
     std::mutex mutex_;
     std::condition_variable changed_;
     std::map<long long, Frame> waiting_;
@@ -165,8 +165,7 @@ void SceneryDelegate::renderSequentially(long long first, long long last, FrameP
 // appear in frame order. A frame waiting to be written keeps its encoded
 // files; only with a video does it keep its image too (then the thread's next
 // frame is drawn into a fresh copy of the frame buffer).
-void SceneryDelegate::renderInParallel(long long first, long long last, FramePlan const& plan,
-                                       TextureImage* texture) {
+void SceneryDelegate::renderInParallel(long long first, long long last, FramePlan const& plan, TextureImage* texture) {
     SceneryData const& p = *parameters;
     std::vector<std::unique_ptr<RenderContext>> const contexts = makeContexts(*this, *texture, options.jobs);
     std::atomic<long long> nextIndex{first};

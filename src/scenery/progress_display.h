@@ -12,7 +12,7 @@
 class QTextStream;
 
 class ProgressDisplay {
-public:
+  public:
     ProgressDisplay(QTextStream& log, bool enabled, long long totalFrames);
     ~ProgressDisplay();
 
@@ -26,7 +26,7 @@ public:
     // The text of the progress line for the given state (without control characters).
     static QString line(long long done, long long total, double elapsedSeconds);
 
-private:
+  private:
     void clearLine();
     void drawLine();
 

@@ -67,8 +67,8 @@ bool SceneryDelegate::renderFinal() {
     if (decodableSideBySide(p.textureFileName, p.elevationFileName)) {
         elevationLoader = std::thread([this, &p, &elevationFailure] {
             try {
-                elevation = std::make_unique<ElevationImage>(p.elevationFileName, p.elevationScaleX,
-                                                             p.elevationScaleY, nullptr);
+                elevation = std::make_unique<ElevationImage>(p.elevationFileName, p.elevationScaleX, p.elevationScaleY,
+                                                             nullptr);
                 // Its height range too, while the texture is still being decoded.
                 double low = 0.0, high = 0.0;
                 if (!elevation->isNull())
@@ -93,9 +93,10 @@ bool SceneryDelegate::renderFinal() {
     camera->SetzeTexturDatei(&texture);
 
     if (!elevation)
-        elevation = p.elevationFileName.isEmpty() ? std::make_unique<ElevationImage>()
-                                                  : std::make_unique<ElevationImage>(
-                                                        p.elevationFileName, p.elevationScaleX, p.elevationScaleY, nullptr);
+        elevation =
+            p.elevationFileName.isEmpty()
+                ? std::make_unique<ElevationImage>()
+                : std::make_unique<ElevationImage>(p.elevationFileName, p.elevationScaleX, p.elevationScaleY, nullptr);
     if (elevation->isNull()) {
         releaseRenderObjects();
         setRenderError(tr("Could not open elevation file \"%1\"").arg(p.elevationFileName));

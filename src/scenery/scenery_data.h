@@ -7,7 +7,7 @@
 class SceneryData : public QObject {
     Q_OBJECT
 
-public:
+  public:
     SceneryData();
     SceneryData(SceneryData const& other);
     ~SceneryData() override;
@@ -68,9 +68,9 @@ public:
     int firstFrame;         // StartbildNr
     int lastFrame;          // EndbildNr, inclusive
 
-    double lightX;  // LichtX
-    double lightY;  // LichtY
-    double lightZ;  // LichtZ
+    double lightX;   // LichtX
+    double lightY;   // LichtY
+    double lightZ;   // LichtZ
     double inertia;  // Traegheit
 
     bool useBackgroundColor;      // HintergrundVerwenden

@@ -58,9 +58,8 @@ bool SceneryDelegate::open(QString const& fileName) {
     while (!line.isEmpty()) {
         ++lineNumber;
         if (line.size() > maximumLineLength) {
-            readerMessage = tr("Line %1 is longer than %2 characters: not a scenery file")
-                                .arg(lineNumber)
-                                .arg(maximumLineLength);
+            readerMessage =
+                tr("Line %1 is longer than %2 characters: not a scenery file").arg(lineNumber).arg(maximumLineLength);
             allUnderstood = false;
             break;
         }
@@ -115,37 +114,63 @@ int SceneryDelegate::processScalarLine(QString const& line) {
     SceneryData& p = *parameters;
     int r;
 
-    if ((r = readValueFromKey(line, QStringLiteral("BeobXA"), p.observerXStart))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("BeobYA"), p.observerYStart))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("BeobZA"), p.observerZStart))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("RichtungA"), p.headingStart))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("NeigungA"), p.tiltStart))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("BrennA"), p.focalLengthStart))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("VerkantenA"), p.bankStart))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("BeobXE"), p.observerXEnd))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("BeobYE"), p.observerYEnd))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("BeobZE"), p.observerZEnd))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("RichtungE"), p.headingEnd))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("NeigungE"), p.tiltEnd))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("BrennE"), p.focalLengthEnd))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("VerkantenE"), p.bankEnd))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("Bildanzahl"), p.frameCount))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("Offset"), p.frameNumberOffset))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("StartbildNr"), p.firstFrame))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("EndbildNr"), p.lastFrame))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("LichtX"), p.lightX))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("LichtY"), p.lightY))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("LichtZ"), p.lightZ))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("NebelA"), p.fogStart))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("NebelE"), p.fogEnd))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("Traegheit"), p.inertia))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("AusgabeTGA"), p.writeTga))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("BeobXA"), p.observerXStart)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("BeobYA"), p.observerYStart)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("BeobZA"), p.observerZStart)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("RichtungA"), p.headingStart)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("NeigungA"), p.tiltStart)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("BrennA"), p.focalLengthStart)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("VerkantenA"), p.bankStart)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("BeobXE"), p.observerXEnd)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("BeobYE"), p.observerYEnd)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("BeobZE"), p.observerZEnd)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("RichtungE"), p.headingEnd)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("NeigungE"), p.tiltEnd)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("BrennE"), p.focalLengthEnd)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("VerkantenE"), p.bankEnd)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("Bildanzahl"), p.frameCount)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("Offset"), p.frameNumberOffset)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("StartbildNr"), p.firstFrame)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("EndbildNr"), p.lastFrame)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("LichtX"), p.lightX)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("LichtY"), p.lightY)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("LichtZ"), p.lightZ)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("NebelA"), p.fogStart)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("NebelE"), p.fogEnd)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("Traegheit"), p.inertia)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("AusgabeTGA"), p.writeTga)))
+        return r;
 
     bool flag = false;
     if ((r = readValueFromKey(line, QStringLiteral("AusgabeYUV"), flag))) {
         if (r == ValueRead && flag) {
-            writeLog(tr("Obsolete Output Image Format:\nThe YUV output image format selected in this "
-                        "input file is no longer accepted.\nThe PNG format is selected instead.\n"));
+            writeLog(
+                tr("Obsolete Output Image Format:\nThe YUV output image format selected in this "
+                   "input file is no longer accepted.\nThe PNG format is selected instead.\n"));
             p.writePng = true;
         }
         return r;
@@ -156,25 +181,44 @@ int SceneryDelegate::processScalarLine(QString const& line) {
         return r;
     }
 
-    if ((r = readValueFromKey(line, QStringLiteral("AusgabeJPG"), p.writeJpg))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("AusgabePPM"), p.writePpm))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("AusDateiname"), p.outputFileName))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("TDateiVerwenden"), p.useTextureFile))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("TDateiname"), p.textureFileName))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("HDateiname"), p.elevationFileName))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("HDateiSkalaX"), p.elevationScaleX))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("HDateiSkalaY"), p.elevationScaleY))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("HDateiSkalaZA"), p.zScaleStart))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("HDateiSkalaZE"), p.zScaleEnd))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("MDateiVerwenden"), p.useMaskFile))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("MaskenDateiName"), p.maskFileName))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("AusBreite"), p.outputWidth))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("AusHoehe"), p.outputHeight))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("AusAuflX"), p.gridResolutionXSetting))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("AusAuflY"), p.gridResolutionYSetting))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("HintergrundVerwenden"), p.useBackgroundColor))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("GenauRechnen"), p.renderQuality))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("Hintergrund"), p.backgroundArgb))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("AusgabeJPG"), p.writeJpg)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("AusgabePPM"), p.writePpm)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("AusDateiname"), p.outputFileName)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("TDateiVerwenden"), p.useTextureFile)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("TDateiname"), p.textureFileName)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("HDateiname"), p.elevationFileName)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("HDateiSkalaX"), p.elevationScaleX)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("HDateiSkalaY"), p.elevationScaleY)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("HDateiSkalaZA"), p.zScaleStart)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("HDateiSkalaZE"), p.zScaleEnd)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("MDateiVerwenden"), p.useMaskFile)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("MaskenDateiName"), p.maskFileName)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("AusBreite"), p.outputWidth)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("AusHoehe"), p.outputHeight)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("AusAuflX"), p.gridResolutionXSetting)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("AusAuflY"), p.gridResolutionYSetting)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("HintergrundVerwenden"), p.useBackgroundColor)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("GenauRechnen"), p.renderQuality)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("Hintergrund"), p.backgroundArgb)))
+        return r;
 
     if ((r = readValueFromKey(line, QStringLiteral("Rundflug"), flag))) {
         if (r == ValueRead)
@@ -182,10 +226,14 @@ int SceneryDelegate::processScalarLine(QString const& line) {
         return r;
     }
 
-    if ((r = readValueFromKey(line, QStringLiteral("HoeheUeberBoden"), p.heightAboveGround))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("VerkantenFaktor"), p.bankFactor))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("Voraussicht"), p.lookAhead))) return r;
-    if ((r = readValueFromKey(line, QStringLiteral("Recorder"), p.recorder))) return r;
+    if ((r = readValueFromKey(line, QStringLiteral("HoeheUeberBoden"), p.heightAboveGround)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("VerkantenFaktor"), p.bankFactor)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("Voraussicht"), p.lookAhead)))
+        return r;
+    if ((r = readValueFromKey(line, QStringLiteral("Recorder"), p.recorder)))
+        return r;
     return NoMatch;
 }
 
@@ -227,8 +275,7 @@ int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, u
         return Malformed;
     }
     // The file gives the colour with red in the lowest byte.
-    colour = static_cast<unsigned int>(0xFF000000ul | ((v & 0xFFul) << 16) | (v & 0xFF00ul) |
-                                       ((v & 0xFF0000ul) >> 16));
+    colour = static_cast<unsigned int>(0xFF000000ul | ((v & 0xFFul) << 16) | (v & 0xFF00ul) | ((v & 0xFF0000ul) >> 16));
     return ValueRead;
 }
 
@@ -263,8 +310,7 @@ int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, i
     return ValueRead;
 }
 
-int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, int& first, int& second,
-                                      int& third) {
+int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, int& first, int& second, int& third) {
     QString text;
     int const match = matchKey(line, key, text);
     if (match != ValueRead)
@@ -362,10 +408,18 @@ int SceneryDelegate::processWaypointLine(QString const& line) {
             entry.x = x;
             entry.y = y;
             break;
-        case Z: entry.z = z; break;
-        case I: entry.i = value; break;
-        case A: entry.a = value; break;
-        case P: entry.p = value; break;
+        case Z:
+            entry.z = z;
+            break;
+        case I:
+            entry.i = value;
+            break;
+        case A:
+            entry.a = value;
+            break;
+        case P:
+            entry.p = value;
+            break;
     }
     return ValueRead;
 }

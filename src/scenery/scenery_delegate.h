@@ -55,7 +55,7 @@ struct FrameJob {
 class SceneryDelegate : public QFile {
     Q_OBJECT
 
-public:
+  public:
     // Results of readValueFromKey.
     enum KeyResult { NoMatch = 0, ValueRead = 1, Malformed = 2 };
 
@@ -136,7 +136,7 @@ public:
     // When set, receives the view of every rendered frame in order.
     QList<FrameView>* frameLog = nullptr;
 
-private:
+  private:
     // Finds where the value text of `key` starts in `line`: the result of the
     // match, and on ValueRead the value text.
     int matchKey(QString const& line, QString const& key, QString& valueText);

@@ -6,14 +6,14 @@
 #include <QFileInfo>
 #include <QTemporaryFile>
 
-#include <cerrno>
-#include <cstdio>
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
 
 #include <vector>
 
@@ -51,22 +51,53 @@ bool VideoEncoder::isSupportedName(QString const& fileName) {
 
 QStringList VideoEncoder::ffmpegArguments(QString const& fileName, QString const& output, int width, int height,
                                           int framesPerSecond) {
-    QStringList arguments{"-hide_banner", "-loglevel", "error", "-nostdin", "-y",
-                          "-f", "rawvideo", "-pix_fmt", "rgb24",
-                          "-s", QStringLiteral("%1x%2").arg(width).arg(height),
-                          "-r", QString::number(framesPerSecond), "-i", "-"};
+    QStringList arguments{"-hide_banner",
+                          "-loglevel",
+                          "error",
+                          "-nostdin",
+                          "-y",
+                          "-f",
+                          "rawvideo",
+                          "-pix_fmt",
+                          "rgb24",
+                          "-s",
+                          QStringLiteral("%1x%2").arg(width).arg(height),
+                          "-r",
+                          QString::number(framesPerSecond),
+                          "-i",
+                          "-"};
     // 4:2:0 chroma needs even sizes: odd frames get one black row or column.
     QString const even = QStringLiteral("pad=ceil(iw/2)*2:ceil(ih/2)*2");
     QString const suffix = suffixOf(fileName);
     if (suffix == QLatin1String("mp4"))
-        arguments << "-vf" << even << "-c:v" << "libx264" << "-pix_fmt" << "yuv420p" << "-crf" << "18"
-                  << "-movflags" << "+faststart" << "-f" << "mp4";
+        arguments << "-vf" << even << "-c:v"
+                  << "libx264"
+                  << "-pix_fmt"
+                  << "yuv420p"
+                  << "-crf"
+                  << "18"
+                  << "-movflags"
+                  << "+faststart"
+                  << "-f"
+                  << "mp4";
     else if (suffix == QLatin1String("webm"))
-        arguments << "-vf" << even << "-c:v" << "libvpx-vp9" << "-pix_fmt" << "yuv420p" << "-crf" << "30"
-                  << "-b:v" << "0" << "-row-mt" << "1" << "-f" << "webm";
+        arguments << "-vf" << even << "-c:v"
+                  << "libvpx-vp9"
+                  << "-pix_fmt"
+                  << "yuv420p"
+                  << "-crf"
+                  << "30"
+                  << "-b:v"
+                  << "0"
+                  << "-row-mt"
+                  << "1"
+                  << "-f"
+                  << "webm";
     else  // gif: one palette for the whole animation, computed from every frame
-        arguments << "-vf" << "split[a][b];[a]palettegen=stats_mode=full[p];[b][p]paletteuse=dither=sierra2_4a"
-                  << "-f" << "gif";
+        arguments << "-vf"
+                  << "split[a][b];[a]palettegen=stats_mode=full[p];[b][p]paletteuse=dither=sierra2_4a"
+                  << "-f"
+                  << "gif";
     arguments << output;
     return arguments;
 }
@@ -179,7 +210,8 @@ bool VideoEncoder::finish(QString& error) {
             QFile::remove(logName_);
             return false;
         }
-        QFile::setPermissions(fileName_, QFile::permissions(fileName_) | QFileDevice::ReadGroup | QFileDevice::ReadOther);
+        QFile::setPermissions(fileName_,
+                              QFile::permissions(fileName_) | QFileDevice::ReadGroup | QFileDevice::ReadOther);
     }
     QFile::remove(logName_);
     return succeeded;

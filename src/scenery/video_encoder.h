@@ -13,7 +13,7 @@
 #include <sys/types.h>
 
 class VideoEncoder {
-public:
+  public:
     VideoEncoder() = default;
     VideoEncoder(VideoEncoder const&) = delete;
     VideoEncoder& operator=(VideoEncoder const&) = delete;
@@ -40,7 +40,7 @@ public:
 
     bool running() const { return process_ > 0; }
 
-private:
+  private:
     void abort();
     QString ffmpegMessage() const;
 

@@ -51,9 +51,7 @@ struct Header {
     int descriptor = 0;
 };
 
-int readUInt16(HeaderBytes const& bytes, int offset) {
-    return bytes[offset] | (bytes[offset + 1] << 8);
-}
+int readUInt16(HeaderBytes const& bytes, int offset) { return bytes[offset] | (bytes[offset + 1] << 8); }
 
 void writeUInt16(HeaderBytes& bytes, int offset, int value) {
     bytes[offset] = static_cast<uchar>(value & 0xFF);
@@ -178,8 +176,7 @@ bool QTgaHandler::read(QImage* image) {
         return false;
     }
 
-    QImage::Format const format =
-        header.bitsPerPixel == 32 ? QImage::Format_ARGB32 : QImage::Format_RGB32;
+    QImage::Format const format = header.bitsPerPixel == 32 ? QImage::Format_ARGB32 : QImage::Format_RGB32;
     QImage result;
     if (!QImageIOHandler::allocateImage(QSize(header.width, header.height), format, &result)) {
         return false;
@@ -241,10 +238,9 @@ bool QTgaHandler::write(QImage const& image) {
     }
 
     // One conversion up front so that every row is read as plain 32-bit ARGB values.
-    QImage const source =
-        image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32
-            ? image
-            : image.convertToFormat(QImage::Format_ARGB32);
+    QImage const source = image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32
+                              ? image
+                              : image.convertToFormat(QImage::Format_ARGB32);
     int const width = readUInt16(bytes, kWidth);
     int const height = readUInt16(bytes, kHeight);
     qint64 const rowLength = qint64(width) * 3;
@@ -295,6 +291,4 @@ void QTgaHandler::setOption(ImageOption option, QVariant const& value) {
     }
 }
 
-bool QTgaHandler::supportsOption(ImageOption option) const {
-    return option == Size || option == CompressionRatio;
-}
+bool QTgaHandler::supportsOption(ImageOption option) const { return option == Size || option == CompressionRatio; }

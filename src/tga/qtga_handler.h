@@ -12,7 +12,7 @@
 class QIODevice;
 
 class QTgaHandler : public QImageIOHandler {
-public:
+  public:
     QTgaHandler() = default;
     ~QTgaHandler() override = default;
 
@@ -28,7 +28,7 @@ public:
 
     static bool canRead(QIODevice* device);
 
-private:
+  private:
     // Stored and reported through the image options; it does not affect the output.
     int compressionRatio_ = 0;
 };

@@ -2,8 +2,7 @@
 
 #include "qtga_handler.h"
 
-QImageIOPlugin::Capabilities QTgaPlugin::capabilities(QIODevice* device,
-                                                      QByteArray const& format) const {
+QImageIOPlugin::Capabilities QTgaPlugin::capabilities(QIODevice* device, QByteArray const& format) const {
     if (format == "tga") {
         return CanRead | CanWrite;
     }

@@ -7,8 +7,7 @@ class QTgaPlugin : public QImageIOPlugin {
     Q_OBJECT
     Q_PLUGIN_METADATA(IID QImageIOHandlerFactoryInterface_iid FILE "tga.json")
 
-public:
+  public:
     Capabilities capabilities(QIODevice* device, QByteArray const& format) const override;
-    QImageIOHandler* create(QIODevice* device,
-                            QByteArray const& format = QByteArray()) const override;
+    QImageIOHandler* create(QIODevice* device, QByteArray const& format = QByteArray()) const override;
 };

@@ -87,9 +87,9 @@ TEST(ElevationImageDecoding, NearestPixelScalesCountByZScale) {
         QRgb raw;
         double expected;
     };
-    for (Case const& c : {Case{0x00000000u, 0.0}, Case{0x00FFFFFFu, -1.0 * 0.5},
-                          Case{0x00800000u, -8388608.0 * 0.5}, Case{0x007FFFFFu, 8388607.0 * 0.5},
-                          Case{0xFF800000u, -8388608.0 * 0.5}, Case{0x017FFFFFu, 8388607.0 * 0.5}}) {
+    for (Case const& c : {Case{0x00000000u, 0.0}, Case{0x00FFFFFFu, -1.0 * 0.5}, Case{0x00800000u, -8388608.0 * 0.5},
+                          Case{0x007FFFFFu, 8388607.0 * 0.5}, Case{0xFF800000u, -8388608.0 * 0.5},
+                          Case{0x017FFFFFu, 8388607.0 * 0.5}}) {
         ElevationImage image = makeUniform(2, 2, c.raw);
         image.setZScale(0.5);
         EXPECT_EQ(image.elevation(0, 0), c.expected) << std::hex << c.raw;
@@ -179,9 +179,8 @@ TEST(ElevationImageInterpolation, FollowsTheBilinearFormula) {
             auto count = [&](int col, int row) {
                 return static_cast<double>(ElevationImage::heightCount(image.pixel(col, row)));
             };
-            double const expected =
-                1.7 * ((1 - fy) * ((1 - fx) * count(i, j) + fx * count(i + 1, j)) +
-                       fy * ((1 - fx) * count(i, j + 1) + fx * count(i + 1, j + 1)));
+            double const expected = 1.7 * ((1 - fy) * ((1 - fx) * count(i, j) + fx * count(i + 1, j)) +
+                                           fy * ((1 - fx) * count(i, j + 1) + fx * count(i + 1, j + 1)));
             EXPECT_EQ(image.elevation(x, y), expected) << x << ", " << y;
         }
     }
@@ -413,7 +412,6 @@ TEST(ElevationImageConstructors, SizesAndDefaults) {
     QRgb padded[8] = {encode(1), encode(2), 0, 0, encode(3), encode(4), 0, 0};
     ElevationImage withStride(reinterpret_cast<uchar*>(padded), 2, 2, 16, QImage::Format_ARGB32);
     EXPECT_EQ(withStride.elevation(0.5, 0.5), 2.5);
-    ElevationImage withStrideConst(reinterpret_cast<uchar const*>(padded), 2, 2, 16,
-                                   QImage::Format_ARGB32);
+    ElevationImage withStrideConst(reinterpret_cast<uchar const*>(padded), 2, 2, 16, QImage::Format_ARGB32);
     EXPECT_EQ(withStrideConst.elevation(0, 0), 3.0);
 }

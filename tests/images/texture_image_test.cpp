@@ -49,8 +49,7 @@ unsigned int referenceGaussian(QImage const& image, double const* weights, doubl
     double s = 1e-8, sr = 0, sg = 0, sb = 0;
     for (int m = 0; m < 4; ++m) {
         for (int k = 0; k < 4; ++k) {
-            double const weight =
-                weights[static_cast<int>(10 * (dx[k] * dx[k]) + 10 * (dy[m] * dy[m]))];
+            double const weight = weights[static_cast<int>(10 * (dx[k] * dx[k]) + 10 * (dy[m] * dy[m]))];
             QRgb const texel = image.pixel(i0 + k, j0 + m);
             s += weight;
             sr += qRed(texel) * weight;
@@ -85,7 +84,7 @@ unsigned int bilinear(TextureImage const& image, double u, double v) {
 
 // Keeps the antialiasing setting out of the other tests.
 class TextureImageWeights : public ::testing::Test {
-protected:
+  protected:
     void TearDown() override { testsupport::setSetting(QStringLiteral("Antialiasing"), QString()); }
 };
 
@@ -161,8 +160,7 @@ TEST(TextureImageFormat, OtherFormatsBecomeArgb32) {
     premultiplied.fill(qPremultiply(0x80402010u));
     // Textures hold unpremultiplied colours.
     QRgb const expected = qUnpremultiply(premultiplied.pixel(1, 1));
-    TextureImage texture(premultiplied.constBits(), 4, 4,
-                         static_cast<int>(premultiplied.bytesPerLine()),
+    TextureImage texture(premultiplied.constBits(), 4, 4, static_cast<int>(premultiplied.bytesPerLine()),
                          QImage::Format_ARGB32_Premultiplied);
     EXPECT_EQ(texture.format(), QImage::Format_ARGB32);
     EXPECT_EQ(nearest(texture, 1.0, 1.0), expected);
@@ -240,10 +238,9 @@ TEST(TextureImageNearest, NaNAndHugeGiveBackground) {
     TextureImage image = makeUniform(4, 4, 0xFF00FF00u);
     image.setBackgroundColor(0xFF123456u);
     double const inf = std::numeric_limits<double>::infinity();
-    for (auto [u, v] : {std::pair{kNaN, 1.0}, std::pair{1.0, kNaN}, std::pair{1e300, 1.0},
-                        std::pair{1.0, 1e300}, std::pair{-1e300, 1.0}, std::pair{1.0, -1e300},
-                        std::pair{inf, 1.0}, std::pair{1.0, -inf}, std::pair{3e9, 1.0},
-                        std::pair{1.0, -3e9}}) {
+    for (auto [u, v] : {std::pair{kNaN, 1.0}, std::pair{1.0, kNaN}, std::pair{1e300, 1.0}, std::pair{1.0, 1e300},
+                        std::pair{-1e300, 1.0}, std::pair{1.0, -1e300}, std::pair{inf, 1.0}, std::pair{1.0, -inf},
+                        std::pair{3e9, 1.0}, std::pair{1.0, -3e9}}) {
         EXPECT_EQ(nearest(image, u, v), 0xFF123456u) << u << ", " << v;
     }
 }
@@ -255,9 +252,8 @@ TEST(TextureImageArray, AverageTruncatesAndCountsOutsideAsBackground) {
         return colours[c];
     });
     image.setBackgroundColor(0xFFFF000Au);
-    C4Vector const five[5] = {C4Vector(0.5, 0.0, 0.0, 1.0), C4Vector(1.5, 0.0, 0.0, 1.0),
-                              C4Vector(2.5, 0.0, 0.0, 1.0), C4Vector(-3.0, 0.0, 0.0, 1.0),
-                              C4Vector(kNaN, 0.0, 0.0, 1.0)};
+    C4Vector const five[5] = {C4Vector(0.5, 0.0, 0.0, 1.0), C4Vector(1.5, 0.0, 0.0, 1.0), C4Vector(2.5, 0.0, 0.0, 1.0),
+                              C4Vector(-3.0, 0.0, 0.0, 1.0), C4Vector(kNaN, 0.0, 0.0, 1.0)};
     unsigned int out = 0;
     image.GetColorArray(five, &out);
     // Green 3 / 5 = 0, blue 20 / 5 = 4, alpha always 255.
@@ -329,18 +325,14 @@ TEST(TextureImageGaussian, SecondLookupInSameBlockReadsNothing) {
 TEST(TextureImageGaussian, MatchesDirectComputation) {
     std::mt19937 random(12345);
     int const w = 13, h = 11;
-    TextureImage image = makeTexture(w, h, [&random](int, int) {
-        return static_cast<QRgb>(random());
-    });
+    TextureImage image = makeTexture(w, h, [&random](int, int) { return static_cast<QRgb>(random()); });
     image.setBackgroundColor(0xFF00FF00u);
-    std::uniform_real_distribution<double> uDist(-1.0, w + 1.0), vDist(-1.0, h + 1.0),
-        jitter(-0.3, 0.3);
+    std::uniform_real_distribution<double> uDist(-1.0, w + 1.0), vDist(-1.0, h + 1.0), jitter(-0.3, 0.3);
     for (int n = 0; n < 2000; ++n) {
         double u = uDist(random), v = vDist(random);
         // Runs of nearby points exercise the block cache.
         for (int step = 0; step < 4; ++step) {
-            EXPECT_EQ(gaussian(image, u, v),
-                      referenceGaussian(image, image.weights, u, v, image.backgroundColor))
+            EXPECT_EQ(gaussian(image, u, v), referenceGaussian(image, image.weights, u, v, image.backgroundColor))
                 << "u = " << u << ", v = " << v;
             u += jitter(random);
             v += jitter(random);
@@ -350,9 +342,7 @@ TEST(TextureImageGaussian, MatchesDirectComputation) {
 
 TEST(TextureImageGaussian, CopiesSampleInParallel) {
     std::mt19937 random(777);
-    TextureImage const shared = makeTexture(32, 32, [&random](int, int) {
-        return static_cast<QRgb>(random());
-    });
+    TextureImage const shared = makeTexture(32, 32, [&random](int, int) { return static_cast<QRgb>(random()); });
     std::vector<std::vector<unsigned int>> expected(4), actual(4);
     std::vector<std::pair<double, double>> points;
     std::uniform_real_distribution<double> dist(0.0, 32.0);
@@ -420,9 +410,8 @@ TEST(TextureImageBilinear, HalfTexelAboveTopRowSamplesTopRow) {
 TEST(TextureImageBilinear, OutsideIsBlack) {
     TextureImage image = makeUniform(4, 3, 0xFFFFFFFFu);
     image.setBackgroundColor(0xFF123456u);
-    for (auto [u, v] : {std::pair{-kStep, 1.0}, std::pair{1.0, -1.0}, std::pair{4.0, 1.0},
-                        std::pair{kNaN, 1.0}, std::pair{1.0, kNaN}, std::pair{1e300, 0.0},
-                        std::pair{3.0, -1e300}}) {
+    for (auto [u, v] : {std::pair{-kStep, 1.0}, std::pair{1.0, -1.0}, std::pair{4.0, 1.0}, std::pair{kNaN, 1.0},
+                        std::pair{1.0, kNaN}, std::pair{1e300, 0.0}, std::pair{3.0, -1e300}}) {
         EXPECT_EQ(bilinear(image, u, v), 0xFF000000u) << u << ", " << v;
     }
 }
@@ -443,9 +432,11 @@ TEST(TextureImageGaussian, SamplesAtEveryAlignment) {
     std::vector<std::pair<double, double>> points(300);
     for (auto& [u, v] : points)
         u = coordinate(random), v = coordinate(random);
-    testsupport::atEveryAlignment<TextureImage>([&shared] { return shared; }, [&](TextureImage& copy, std::size_t offset) {
-        for (auto [u, v] : points)
-            ASSERT_EQ(gaussian(copy, u, v), referenceGaussian(shared, shared.weights, u, v, 0xFFFFFFFFu))
-                << "object at offset " << offset << ", point " << u << ", " << v;
-    });
+    testsupport::atEveryAlignment<TextureImage>(
+        [&shared] { return shared; },
+        [&](TextureImage& copy, std::size_t offset) {
+            for (auto [u, v] : points)
+                ASSERT_EQ(gaussian(copy, u, v), referenceGaussian(shared, shared.weights, u, v, 0xFFFFFFFFu))
+                    << "object at offset " << offset << ", point " << u << ", " << v;
+        });
 }

@@ -60,8 +60,9 @@ TEST_F(ImportErrors, RasterWithoutABand) {
 
 TEST_F(ImportErrors, ImageOutsideTheModel) {
     ImportOptions options = modelOptions();
-    fixtures::writeRgbImage(path("far.tif"), 10, 10, [](int, int) { return qRgb(1, 2, 3); },
-                            GeoTransform{600000, 30, 0, 4000000, 0, -30}, 32617);
+    fixtures::writeRgbImage(
+        path("far.tif"), 10, 10, [](int, int) { return qRgb(1, 2, 3); }, GeoTransform{600000, 30, 0, 4000000, 0, -30},
+        32617);
     options.textureImage = path("far.tif");
     expectFailure(options, 2, {QStringLiteral("does not overlap"), QStringLiteral("far.tif")});
     EXPECT_FALSE(QFileInfo::exists(path("out"))) << "nothing is written after a refusal";
@@ -140,10 +141,10 @@ TEST(CommandLine, ImportsIntoAFolderNamedAfterTheInput) {
     fixtures::writeRaster(
         dir->filePath(QStringLiteral("valley.tif")), 12, 8, [](int column, int row) { return column * row; },
         GeoTransform{500000, 30, 0, 4000000, 0, -30}, 32617);
-    fixtures::Run const run = fixtures::runAVImport(
-        {QStringLiteral("valley.tif"), QStringLiteral("-n"), QStringLiteral("2"), QStringLiteral("--frame-size"),
-         QStringLiteral("320x240")},
-        dir->path());
+    fixtures::Run const run =
+        fixtures::runAVImport({QStringLiteral("valley.tif"), QStringLiteral("-n"), QStringLiteral("2"),
+                               QStringLiteral("--frame-size"), QStringLiteral("320x240")},
+                              dir->path());
     EXPECT_EQ(run.exitCode, 0) << run.standardError.constData();
     EXPECT_TRUE(run.standardOutput.isEmpty());
     for (char const* name : {"valley/heightmap.png", "valley/texture.png", "valley/scenery.avs"})
@@ -165,9 +166,9 @@ TEST(CommandLine, InputAndOutputErrorsHaveTheirCodes) {
         dir->filePath(QStringLiteral("big.tif")), 1000, 1000, [](int, int) { return 1.0; },
         GeoTransform{500000, 30, 0, 4000000, 0, -30}, 32617);
     // 1 024 000 texels square: more than any machine's memory.
-    fixtures::Run const huge = fixtures::runAVImport(
-        {dir->filePath(QStringLiteral("big.tif")), QStringLiteral("-n"), QStringLiteral("1024"), QStringLiteral("-o"),
-         dir->filePath(QStringLiteral("big"))});
+    fixtures::Run const huge =
+        fixtures::runAVImport({dir->filePath(QStringLiteral("big.tif")), QStringLiteral("-n"), QStringLiteral("1024"),
+                               QStringLiteral("-o"), dir->filePath(QStringLiteral("big"))});
     EXPECT_EQ(huge.exitCode, 3);
     EXPECT_TRUE(huge.standardError.contains("3.81 TiB")) << huge.standardError.constData();
 }

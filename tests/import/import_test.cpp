@@ -316,8 +316,7 @@ TEST_F(ImportTest, OrthophotoIsPlacedByCoordinates) {
     // 5 m pixels reaching 100 m beyond the model on every side; red grows
     // eastwards and green southwards, linearly in the pixel index.
     fixtures::writeRgbImage(
-        path("ortho.tif"), 280, 220,
-        [](int column, int row) { return qRgb(column * 255 / 279, row * 255 / 219, 77); },
+        path("ortho.tif"), 280, 220, [](int column, int row) { return qRgb(column * 255 / 279, row * 255 / 219, 77); },
         GeoTransform{499900, 5, 0, 4000100, 0, -5}, 32617);
     ImportOptions options;
     options.elevationFile = path("utm.tif");
@@ -346,8 +345,9 @@ TEST_F(ImportTest, OrthophotoIsPlacedByCoordinates) {
 TEST_F(ImportTest, OrthophotoInAnotherCoordinateSystemIsReprojected) {
     fixtures::writeRaster(path("utm.tif"), 40, 30, utmHeight, utmPlacement, 32617);
     // Longitude/latitude pixels around 81 W, 36.1 N, where the model lies.
-    fixtures::writeRgbImage(path("wgs.tif"), 200, 150, [](int, int) { return qRgb(10, 200, 30); },
-                            GeoTransform{-81.1, 0.001, 0, 36.2, 0, -0.001}, 4326);
+    fixtures::writeRgbImage(
+        path("wgs.tif"), 200, 150, [](int, int) { return qRgb(10, 200, 30); },
+        GeoTransform{-81.1, 0.001, 0, 36.2, 0, -0.001}, 4326);
     ImportOptions options;
     options.elevationFile = path("utm.tif");
     options.outputFolder = path("out");
@@ -365,8 +365,9 @@ TEST_F(ImportTest, OrthophotoInAnotherCoordinateSystemIsReprojected) {
 TEST_F(ImportTest, PartlyCoveringImageLeavesGreyAndWarns) {
     fixtures::writeRaster(path("utm.tif"), 40, 30, utmHeight, utmPlacement, 32617);
     // Covers only the western half of the model.
-    fixtures::writeRgbImage(path("half.tif"), 60, 90, [](int, int) { return qRgb(200, 0, 0); },
-                            GeoTransform{499900, 10, 0, 4000100, 0, -10}, 32617);
+    fixtures::writeRgbImage(
+        path("half.tif"), 60, 90, [](int, int) { return qRgb(200, 0, 0); },
+        GeoTransform{499900, 10, 0, 4000100, 0, -10}, 32617);
     ImportOptions options;
     options.elevationFile = path("utm.tif");
     options.outputFolder = path("out");
@@ -422,9 +423,9 @@ TEST_F(ImportTest, ImportRenderVideoEndToEnd) {
     EXPECT_EQ(QDir(path("valley/frames")).entryList(QDir::Files).size(), 48);
 
     QProcess probe;
-    probe.start("ffprobe", {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
-                            "stream=codec_name,width,height,nb_read_frames", "-of", "default=nw=1",
-                            path("valley/valley.mp4")});
+    probe.start("ffprobe",
+                {"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                 "stream=codec_name,width,height,nb_read_frames", "-of", "default=nw=1", path("valley/valley.mp4")});
     ASSERT_TRUE(probe.waitForFinished(60000));
     QString const info = QString::fromUtf8(probe.readAllStandardOutput());
     EXPECT_TRUE(info.contains("codec_name=h264")) << info.toStdString();

@@ -60,8 +60,8 @@ void writeRaster(QString const& path, int width, int height, HeightFunction cons
 void writeRgbImage(QString const& path, int width, int height, std::function<QRgb(int, int)> const& colour,
                    GeoTransform const& gt, int epsg) {
     GDALAllRegister();
-    GDALDatasetH const file = GDALCreate(GDALGetDriverByName("GTiff"), path.toUtf8().constData(), width, height, 3,
-                                         GDT_Byte, nullptr);
+    GDALDatasetH const file =
+        GDALCreate(GDALGetDriverByName("GTiff"), path.toUtf8().constData(), width, height, 3, GDT_Byte, nullptr);
     ASSERT_NE(file, nullptr);
     std::vector<unsigned char> bytes(static_cast<std::size_t>(width) * height * 3);
     for (int row = 0; row < height; ++row)

@@ -234,8 +234,9 @@ TEST(BadInputCatalogue, SceneryFiles) {
         {"only NUL bytes", sceneryBytes(QByteArray(4096, '\0')), 3,
          cannotOpen + "Line 1 contains a NUL byte: not a scenery file.\n"},
         // The reason is the file system layer's own ("file to open is a directory").
-        {"a folder as the scenery file", [](SceneFiles const& files) { ASSERT_TRUE(QDir().mkpath(files.path("s.avs"))); },
-         3, cannotOpen + anyText + ".\n"},
+        {"a folder as the scenery file",
+         [](SceneFiles const& files) { ASSERT_TRUE(QDir().mkpath(files.path("s.avs"))); }, 3,
+         cannotOpen + anyText + ".\n"},
         {"Punkt-1", sceneryWith("Punkt-1=1,2\n"), 3, cannotOpen + "Negative point number: Punkt-1=1,2.\n"},
         {"Punkt-1_a", sceneryWith("Punkt-1_a=0.5\n"), 3, cannotOpen + "Negative point number: Punkt-1_a=0.5.\n"},
         {"Punkt99999999", sceneryWith("Punkt99999999=1,2\n"), 3,
@@ -276,8 +277,13 @@ TEST(BadInputCatalogue, SceneryValues) {
         {"AusHoehe=40000", sceneryWith(oneFrame + "AusHoehe=40000\n"), 4,
          cannotRender + "Invalid value of AusHoehe: 40000 (must be between 1 and 16384).\n"},
         // The largest frame side renders.
-        {"AusBreite=16384", sceneryWith(oneFrame + "AusBreite=16384\nAusHoehe=16\n"), 0, "", {"f0.png"},
-         QSize(16384, 16), "drawn"},
+        {"AusBreite=16384",
+         sceneryWith(oneFrame + "AusBreite=16384\nAusHoehe=16\n"),
+         0,
+         "",
+         {"f0.png"},
+         QSize(16384, 16),
+         "drawn"},
     });
 }
 
@@ -339,9 +345,8 @@ TEST(BadInputCatalogue, NonFiniteNumbers) {
     QByteArray const frames = "AusgabePNG=1\nAusDateiname=f%d\nBildanzahl=3\nStartbildNr=0\nEndbildNr=2\n";
     std::vector<Row> rows;
     for (NonFiniteCase const& c : cases) {
-        for (auto const& [value, outcome] :
-             {std::pair{QByteArray("nan"), c.nan}, std::pair{QByteArray("inf"), c.inf},
-              std::pair{QByteArray("-inf"), c.minusInf}}) {
+        for (auto const& [value, outcome] : {std::pair{QByteArray("nan"), c.nan}, std::pair{QByteArray("inf"), c.inf},
+                                             std::pair{QByteArray("-inf"), c.minusInf}}) {
             QByteArray const line = QByteArray(c.key) + "=" + value + "\n";
             Row row{line.trimmed().toStdString(), sceneryWith(frames + line), 0, ""};
             if (outcome.startsWith("Invalid")) {
@@ -402,8 +407,8 @@ TEST(BadInputCatalogue, Images) {
                "\".\n";
     };
     auto cutTgaElevation = [](char const* name) {
-        return "QTgaHandler::read(): Cannot read from file" + cannotRender + "Could not open elevation file \"" +
-               name + "\".\n";
+        return "QTgaHandler::read(): Cannot read from file" + cannotRender + "Could not open elevation file \"" + name +
+               "\".\n";
     };
     // A 100 x 100 24-bit TGA with only half of its pixel rows.
     auto cutTga = [](SceneFiles const&) { return tgaHeader(100, 100, 24) + QByteArray(100 * 50 * 3, '\x55'); };
@@ -419,8 +424,7 @@ TEST(BadInputCatalogue, Images) {
         {"empty TGA texture", image("TDateiname", "empty.tga", nothing), 4, texture("empty.tga")},
         {"texture PNG cut in half", image("TDateiname", "half.png", halfOfPng), 4, texture("half.png")},
         {"height map PNG cut in half", image("HDateiname", "half.png", halfOfPng), 4, elevation("half.png")},
-        {"texture TGA with its pixel data cut", image("TDateiname", "cut.tga", cutTga), 4,
-         cutTgaTexture("cut.tga")},
+        {"texture TGA with its pixel data cut", image("TDateiname", "cut.tga", cutTga), 4, cutTgaTexture("cut.tga")},
         {"height map TGA with its pixel data cut", image("HDateiname", "cut.tga", cutTga), 4,
          cutTgaElevation("cut.tga")},
         {"TGA claiming 65535 x 65535 pixels with 10 bytes of data", image("TDateiname", "huge.tga", hugeTga), 4,

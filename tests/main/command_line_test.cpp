@@ -68,9 +68,9 @@ TEST(CommandLine, EveryFormOfInputOptionSetsTheFile) {
     auto const dir = testsupport::makeTempDir();
     testsupport::writeFile(dir->filePath("a.avs"), "Foo=1\n");
     testsupport::writeFile(dir->filePath("b.avs"), "Bar=2\n");
-    for (QStringList const& arguments : {QStringList{"--input-file=a.avs"}, QStringList{"--input-file", "a.avs"},
-                                         QStringList{"-ia.avs"}, QStringList{"--inp", "a.avs"},
-                                         QStringList{"-i", "b.avs", "-i", "a.avs"}}) {
+    for (QStringList const& arguments :
+         {QStringList{"--input-file=a.avs"}, QStringList{"--input-file", "a.avs"}, QStringList{"-ia.avs"},
+          QStringList{"--inp", "a.avs"}, QStringList{"-i", "b.avs", "-i", "a.avs"}}) {
         auto const result = runProgram(arguments, dir->path());
         EXPECT_EQ(result.exitCode, 3) << arguments.join(' ').toStdString();
         EXPECT_EQ(result.standardError, "Error: Cannot open file \"a.avs\": No such key: Foo=1.\n");

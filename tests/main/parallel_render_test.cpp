@@ -75,8 +75,9 @@ TEST(ParallelRender, SplitRangesAndResumeGiveTheWholeRender) {
     auto const result = resumed.run({"--skip-existing", "-v", "-j", "1"});
     EXPECT_EQ(resumed.output(), whole.output());
     EXPECT_EQ(QFileInfo(marker).lastModified(), before);
-    EXPECT_EQ(result.standardError, "out/f002.tga\nout/f002.png\nout/f004.tga\nout/f004.png\nout/f005.tga\n"
-                                    "out/f005.png\nout/f006.tga\nout/f006.png\n");
+    EXPECT_EQ(result.standardError,
+              "out/f002.tga\nout/f002.png\nout/f004.tga\nout/f004.png\nout/f005.tga\n"
+              "out/f005.png\nout/f006.tga\nout/f006.png\n");
 }
 
 TEST(ParallelRender, ConstantNameKeepsTheLastFrame) {
@@ -92,7 +93,8 @@ TEST(ParallelRender, ConstantNameKeepsTheLastFrame) {
 TEST(Progress, ShownOnRequestNeverWhenQuiet) {
     Render shown;
     auto const withProgress = shown.run({"--progress", "-j", "2"});
-    EXPECT_TRUE(withProgress.standardError.contains("\rFrame 7 of 7 (100%)")) << withProgress.standardError.toStdString();
+    EXPECT_TRUE(withProgress.standardError.contains("\rFrame 7 of 7 (100%)"))
+        << withProgress.standardError.toStdString();
     EXPECT_TRUE(withProgress.standardError.endsWith("\r\033[K"));  // cleared at the end
     Render quiet;
     EXPECT_TRUE(quiet.run({"--progress", "--quiet"}).standardError.isEmpty());

@@ -128,8 +128,9 @@ TEST(PeakMemory, LargeTextureIsHeldOnce) {
         ASSERT_TRUE(texture.save(files.path("big.png"), "PNG", 80));
     }
     auto const errors = testsupport::makeTempDir();
-    QByteArray const frame = "AusgabePNG=1\nAusDateiname=m%d\nBildanzahl=1\nAusBreite=" +
-                             QByteArray::number(frameWidth) + "\nAusHoehe=" + QByteArray::number(frameHeight) + "\n";
+    QByteArray const frame =
+        "AusgabePNG=1\nAusDateiname=m%d\nBildanzahl=1\nAusBreite=" + QByteArray::number(frameWidth) +
+        "\nAusHoehe=" + QByteArray::number(frameHeight) + "\n";
 
     // The same run over the small base texture shows the program's own overhead.
     files.scenery(frame, "small.avs");
@@ -147,10 +148,10 @@ TEST(PeakMemory, LargeTextureIsHeldOnce) {
     EXPECT_EQ(QImage(files.path("m0.png")).size(), QSize(frameWidth, frameHeight));
 
     long long const MiB = 1024 * 1024;
-    long long const textureBytes = 4LL * side * side;    // decoded as 32-bit texels
-    long long const heightMapBytes = 4LL * 20 * 20;      // the base height map
+    long long const textureBytes = 4LL * side * side;                 // decoded as 32-bit texels
+    long long const heightMapBytes = 4LL * 20 * 20;                   // the base height map
     long long const frameBytes = 2 * 4LL * frameWidth * frameHeight;  // frame buffer and the image written
-    long long const overheadBytes = 160 * MiB;           // Qt, libraries, decoder buffers
+    long long const overheadBytes = 160 * MiB;                        // Qt, libraries, decoder buffers
     long long const boundKiB = (textureBytes + heightMapBytes + frameBytes + overheadBytes) / 1024;
 
     RecordProperty("peak_rss_kib_small_texture", static_cast<int>(small.peakRssKiB));

@@ -29,9 +29,10 @@ struct ProgramRun {
 TEST(RenderRun, FramesInEveryFormatInOrderWithOffsetAndVerboseNames) {
     ProgramRun run;
     QDir(run.files.dir->path()).mkdir("out");
-    run.render("AusgabeTGA=1\nAusgabePNG=1\nAusgabeJPG=1\nAusgabePPM=1\nAusDateiname=out/f%04d\n"
-               "Bildanzahl=4\nStartbildNr=1\nEndbildNr=2\nOffset=5\n",
-               {"-v"});
+    run.render(
+        "AusgabeTGA=1\nAusgabePNG=1\nAusgabeJPG=1\nAusgabePPM=1\nAusDateiname=out/f%04d\n"
+        "Bildanzahl=4\nStartbildNr=1\nEndbildNr=2\nOffset=5\n",
+        {"-v"});
     EXPECT_EQ(run.result.exitCode, 0);
     EXPECT_EQ(run.result.standardError,
               "out/f0006.tga\nout/f0006.png\nout/f0006.jpg\nout/f0006.ppm\n"
@@ -52,9 +53,9 @@ TEST(RenderRun, DoubleSizeQualityIsReducedToTheRequestedSize) {
     run.render("AusgabePNG=1\nAusDateiname=q%d\nGenauRechnen=2\n");
     EXPECT_EQ(run.result.exitCode, 0);
     QImageReader reader(run.files.path("q0.png"));
-    EXPECT_EQ(reader.size(), QSize(64, 48)) << run.filesIn(".").join(' ').toStdString() << " "
-                                            << reader.errorString().toStdString() << " "
-                                            << run.result.standardError.toStdString();
+    EXPECT_EQ(reader.size(), QSize(64, 48))
+        << run.filesIn(".").join(' ').toStdString() << " " << reader.errorString().toStdString() << " "
+        << run.result.standardError.toStdString();
 }
 
 TEST(RenderRun, NoFormatSelectedWritesAndPrintsNothing) {
@@ -118,7 +119,7 @@ TEST(RenderRun, RenderedFrameShowsTheTerrain) {
     for (int y = 0; y < frame.height(); ++y)
         for (int x = 0; x < frame.width(); ++x)
             background += frame.pixel(x, y) == 0xFF00FF00u;
-    EXPECT_GT(background, 0);                              // sky above the horizon
+    EXPECT_GT(background, 0);                                   // sky above the horizon
     EXPECT_LT(background, frame.width() * frame.height() / 2);  // mostly terrain
 }
 

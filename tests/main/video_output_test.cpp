@@ -47,8 +47,8 @@ TEST(VideoOutput, EveryContainerHoldsAllFramesInPlayableFormat) {
         // Frame files are still written for the selected formats, and no
         // temporary file is left behind.
         QStringList const left = QDir(files.dir->path()).entryList(QDir::Files | QDir::Hidden);
-        EXPECT_EQ(left, (QStringList{"f0.png", "f1.png", "f2.png", "f3.png", "f4.png", c.name, "h.png", "s.avs",
-                                     "t.png"}));
+        EXPECT_EQ(left,
+                  (QStringList{"f0.png", "f1.png", "f2.png", "f3.png", "f4.png", c.name, "h.png", "s.avs", "t.png"}));
     }
 }
 
@@ -56,8 +56,9 @@ TEST(VideoOutput, FramesReachTheVideoInFrameOrder) {
     // A turning flight rendered on three threads: every decoded video frame
     // must be nearest to the frame file of the same number.
     SceneFiles files;
-    files.scenery("AusgabePNG=1\nAusDateiname=f%d\nBildanzahl=6\nStartbildNr=0\nEndbildNr=5\nRichtungA=0\n"
-                  "RichtungE=300\nTraegheit=0\n");
+    files.scenery(
+        "AusgabePNG=1\nAusDateiname=f%d\nBildanzahl=6\nStartbildNr=0\nEndbildNr=5\nRichtungA=0\n"
+        "RichtungE=300\nTraegheit=0\n");
     auto const result = runProgram({"-i", "s.avs", "-j", "3", "--video", "v.mp4"}, files.dir->path());
     ASSERT_EQ(result.exitCode, 0) << result.standardError.toStdString();
     QProcess ffmpeg;

@@ -48,9 +48,7 @@ TEST(NurbsKnot, SingleSegmentForFourPointsOrderFour) {
     EXPECT_EQ(knotVector(4, 4), (std::vector<int>{0, 0, 0, 0, 1, 1, 1, 1}));
 }
 
-TEST(NurbsKnot, AllZeroForOnePointOrderFour) {
-    EXPECT_EQ(knotVector(1, 4), (std::vector<int>{0, 0, 0, 0, 0}));
-}
+TEST(NurbsKnot, AllZeroForOnePointOrderFour) { EXPECT_EQ(knotVector(1, 4), (std::vector<int>{0, 0, 0, 0, 0})); }
 
 // --- basis functions --------------------------------------------------------
 
@@ -67,8 +65,7 @@ TEST(NurbsBasis, SumToOneAcrossRandomParameters) {
                 std::vector<double> out(static_cast<std::size_t>(npts), -1.0);
                 nurbs.basis(c, t, npts, x.data(), out.data());
                 double const sum = std::accumulate(out.begin(), out.end(), 0.0);
-                EXPECT_NEAR(sum, 1.0, 1e-12)
-                    << "order " << c << ", npts " << npts << ", t = " << t;
+                EXPECT_NEAR(sum, 1.0, 1e-12) << "order " << c << ", npts " << npts << ", t = " << t;
                 for (double value : out) {
                     EXPECT_GE(value, 0.0) << "order " << c << ", npts " << npts << ", t = " << t;
                 }
@@ -109,8 +106,7 @@ TEST(NurbsSumrbas, WeightsNonZeroProducts) {
     double const net[16] = {0, 0, 0, 1, 0, 0, 0, 2, 0, 0, 0, 3, 0, 0, 0, 4};
     double const N[2] = {0.25, 0.75};
     double const M[2] = {0.5, 0.5};
-    double const expected =
-        0.5 * (1 * 0.25) + 0.5 * (2 * 0.25) + 0.5 * (3 * 0.75) + 0.5 * (4 * 0.75);
+    double const expected = 0.5 * (1 * 0.25) + 0.5 * (2 * 0.25) + 0.5 * (3 * 0.75) + 0.5 * (4 * 0.75);
     EXPECT_EQ(NURBS::sumrbas(net, N, M, 2, 2), expected);
     double const Mfirst[2] = {1.0, 0.0};
     EXPECT_EQ(NURBS::sumrbas(net, N, Mfirst, 2, 2), 1 * 0.25 + 3 * 0.75);
@@ -217,8 +213,7 @@ TEST(NurbsCurve, SecondDirectionOfOneColumnIsIgnored) {
                 point[d] += net[static_cast<std::size_t>(i * 3 + d)] * f;
         }
         for (int d = 0; d < 3; ++d) {
-            EXPECT_EQ(curve.getResultingSurface(3 * r, d), point[d])
-                << "point " << r << " axis " << d;
+            EXPECT_EQ(curve.getResultingSurface(3 * r, d), point[d]) << "point " << r << " axis " << d;
         }
         u = u + su;
     }
@@ -302,17 +297,16 @@ TEST(NurbsRobustness, MeaninglessArgumentsGiveEmptyResult) {
         int k1, k2, npts, mpts, p1, p2;
     };
     Case const cases[] = {
-        {4, 4, 4, 1, 0, 1}, {4, 4, 4, 1, 3, 0},  {4, 4, 4, 1, -2, 1}, {0, 4, 4, 1, 3, 1},
-        {4, 0, 4, 1, 3, 1}, {4, 4, 0, 1, 3, 1},  {4, 4, 4, 0, 3, 1},  {4, 4, -1, 1, 3, 1},
-        {4, 4, 5, 1, 3, 1}, {4, 4, 4, 2, 3, 1},
+        {4, 4, 4, 1, 0, 1}, {4, 4, 4, 1, 3, 0}, {4, 4, 4, 1, -2, 1}, {0, 4, 4, 1, 3, 1}, {4, 0, 4, 1, 3, 1},
+        {4, 4, 0, 1, 3, 1}, {4, 4, 4, 0, 3, 1}, {4, 4, -1, 1, 3, 1}, {4, 4, 5, 1, 3, 1}, {4, 4, 4, 2, 3, 1},
     };
     for (Case const& k : cases) {
         NURBS curve;
         evaluateLine(curve, {1, 2, 3, 4}, 3);
         ASSERT_EQ(resultX(curve, 0), 1.0);
         curve.rbspsurf(k.k1, k.k2, k.npts, k.mpts, k.p1, k.p2);
-        EXPECT_EQ(resultX(curve, 0), 0.0) << k.k1 << " " << k.k2 << " " << k.npts << " "
-                                          << k.mpts << " " << k.p1 << " " << k.p2;
+        EXPECT_EQ(resultX(curve, 0), 0.0)
+            << k.k1 << " " << k.k2 << " " << k.npts << " " << k.mpts << " " << k.p1 << " " << k.p2;
     }
     NURBS empty;
     empty.rbspsurf(4, 4, 4, 1, 3, 1);
@@ -360,10 +354,8 @@ QString prepareLoaderInput(QString const& dir, QByteArray const& contents) {
 
 TEST(NurbsRdpnpDeathTest, ReadsNetFile) {
     auto dir = testsupport::makeTempDir();
-    QString const nameFile = prepareLoaderInput(
-        dir->path(), "test net\n4 4\n2 1\n3 1\n1.5 2 3\n4 5 6.25\n");
-    EXPECT_EXIT(runLoader(nameFile, {4, 4, 2, 1, 3, 1}, {1.5, 2, 3, 1, 4, 5, 6.25, 1}),
-                testing::ExitedWithCode(0),
+    QString const nameFile = prepareLoaderInput(dir->path(), "test net\n4 4\n2 1\n3 1\n1.5 2 3\n4 5 6.25\n");
+    EXPECT_EXIT(runLoader(nameFile, {4, 4, 2, 1, 3, 1}, {1.5, 2, 3, 1, 4, 5, 6.25, 1}), testing::ExitedWithCode(0),
                 "Enter data file name: Reading from file .*net\\.txt\ntest net\n"
                 "Order 4x4, net points 2x1,\nNumber of parametric lines 3x1\\.\n"
                 "Read net points\n1\\.5 2 3\n4 5 6\\.25\nNet points read - return to main\n");
@@ -378,10 +370,9 @@ TEST(NurbsRdpnpDeathTest, MissingPairStopsReading) {
 
 TEST(NurbsRdpnpDeathTest, MissingPointReportsItsIndex) {
     auto dir = testsupport::makeTempDir();
-    QString const nameFile =
-        prepareLoaderInput(dir->path(), "header\n4 4\n3 1\n2 1\n1 2 3\n4 5\n");
-    EXPECT_EXIT(runLoader(nameFile, {4, 4, 3, 1, 2, 1}, {1, 2, 3, 1, 0, 0, 0, 0}),
-                testing::ExitedWithCode(0), "1 2 3\nMissing point data at i = 4$");
+    QString const nameFile = prepareLoaderInput(dir->path(), "header\n4 4\n3 1\n2 1\n1 2 3\n4 5\n");
+    EXPECT_EXIT(runLoader(nameFile, {4, 4, 3, 1, 2, 1}, {1, 2, 3, 1, 0, 0, 0, 0}), testing::ExitedWithCode(0),
+                "1 2 3\nMissing point data at i = 4$");
 }
 
 TEST(NurbsRdpnpDeathTest, MissingFileTerminates) {

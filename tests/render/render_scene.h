@@ -17,10 +17,10 @@ struct RenderScene {
     std::function<double(int, int)> height = [](int, int) { return 0.0; };
     // Texel colour at texel (u, v), v counting from the bottom row.
     std::function<unsigned int(int, int)> texel = [](int, int) { return 0xFFFFFFFFu; };
-    int mapSize = 33;           // height-map pixels per side
-    double spacing = 4.0;       // world units between height-map pixels
-    int textureSize = 132;      // texels per side
-    int grid = 16;              // cells per side
+    int mapSize = 33;       // height-map pixels per side
+    double spacing = 4.0;   // world units between height-map pixels
+    int textureSize = 132;  // texels per side
+    int grid = 16;          // cells per side
     int width = 160, height_ = 120;
     C4Vector light{0.0, 0.0, -1.0, 0.0};
     // Infinite fog distance: fog amount 0, colours exactly as lit.

@@ -16,7 +16,8 @@ constexpr unsigned int sentinel = 0xFF123456u;
 // and a uniform texture.
 struct Bench {
     explicit Bench(unsigned int texelColour, C4Vector light = C4Vector(0, 0, -1, 0))
-        : texture(128, 128, QImage::Format_ARGB32), frame(100, 100, QImage::Format_RGB32),
+        : texture(128, 128, QImage::Format_ARGB32),
+          frame(100, 100, QImage::Format_RGB32),
           camera(nullptr, light, 100, 100) {
         texture.fill(texelColour);
         texture.refreshPixelCache();

@@ -263,8 +263,8 @@ TEST(Scan, ClearGreyFollowsTheLight) {
 }
 
 TEST(Scan, EveryCellOnceObserverCellLast) {
-    for (C4Vector const& observer : {C4Vector(66, 70, 20, 1), C4Vector(3, 70, 20, 1), C4Vector(66, 2, 20, 1),
-                                    C4Vector(2, 3, 20, 1)}) {
+    for (C4Vector const& observer :
+         {C4Vector(66, 70, 20, 1), C4Vector(3, 70, 20, 1), C4Vector(66, 2, 20, 1), C4Vector(2, 3, 20, 1)}) {
         RenderScene scene;
         scene.build();
         std::vector<C2Vector> visits;
@@ -322,9 +322,10 @@ TEST(Scan, FrontToBackGivesThePaintersFrame) {
             C4Vector observer;
             double heading, tilt, bank;
         };
-        View const views[] = {{C4Vector(20, 25, 30, 1), 0.6, -0.35, 0.0},  {C4Vector(110, 30, 26, 1), -0.9, -0.3, 0.2},
-                              {C4Vector(100, 115, 40, 1), 3.5, -0.5, -0.3}, {C4Vector(30, 110, 22, 1), 2.4, -0.2, 0.0},
-                              {C4Vector(66, 66, 60, 1), 1.0, -1.2, 0.5},   {C4Vector(-20, -30, 45, 1), 0.8, -0.4, 0.0}};
+        View const views[] = {
+            {C4Vector(20, 25, 30, 1), 0.6, -0.35, 0.0},   {C4Vector(110, 30, 26, 1), -0.9, -0.3, 0.2},
+            {C4Vector(100, 115, 40, 1), 3.5, -0.5, -0.3}, {C4Vector(30, 110, 22, 1), 2.4, -0.2, 0.0},
+            {C4Vector(66, 66, 60, 1), 1.0, -1.2, 0.5},    {C4Vector(-20, -30, 45, 1), 0.8, -0.4, 0.0}};
         for (View const& view : views) {
             scene.scanner.drawingOrder = TerrainScanner::DrawingOrder::BackToFront;
             QImage const painted = scene.render(view.observer, view.heading, view.tilt, 90, view.bank);
@@ -345,9 +346,12 @@ TEST(Scan, FrontToBackKeepsATowerWhoseFootIsOutOfView) {
     // around it are below the frame, only its walls show. Cells are passed
     // over only when no height the map holds could bring them into view.
     RenderScene scene;
-    scene.height = [](int column, int row) { return column >= 5 && column <= 7 && row >= 14 && row <= 16 ? 120.0 : 0.0; };
+    scene.height = [](int column, int row) {
+        return column >= 5 && column <= 7 && row >= 14 && row <= 16 ? 120.0 : 0.0;
+    };
     scene.texel = [](int u, int v) {
-        return u >= 16 && u <= 32 && v >= 52 && v <= 68 ? 0xFFFF0000u : 0xFF000000u | unsigned(u * 5 + v * 3) % 0x10000u;
+        return u >= 16 && u <= 32 && v >= 52 && v <= 68 ? 0xFFFF0000u
+                                                        : 0xFF000000u | unsigned(u * 5 + v * 3) % 0x10000u;
     };
     scene.grid = 33;
     scene.light = C4Vector(1.0, 0.0, -0.3, 0.0);  // from behind the observer, lighting the walls
@@ -390,8 +394,11 @@ TEST(Scan, SameFrameWhereverTheObjectsLie) {
     };
     testsupport::atEveryAlignment<Context>(
         [&] {
-            return Context{*scene.texture, *scene.elevation, Transformation(nullptr, scene.light, scene.width, scene.height_),
-                           TextureImage(scene.width, scene.height_, QImage::Format_RGB32), {}};
+            return Context{*scene.texture,
+                           *scene.elevation,
+                           Transformation(nullptr, scene.light, scene.width, scene.height_),
+                           TextureImage(scene.width, scene.height_, QImage::Format_RGB32),
+                           {}};
         },
         [&](Context& context, std::size_t offset) {
             context.texture.setBackgroundColor(scene.texture->backgroundColor);

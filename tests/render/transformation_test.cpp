@@ -13,8 +13,7 @@ struct QuarterSetting {
 TEST(TransformationView, HeadingZeroMatrixAndProjection) {
     Transformation camera(nullptr, C4Vector(0, 0, -1, 0), 200, 100);
     camera.SetView(C4Vector(0, 0, 0, 1), 0, 0, 100, 0);
-    double const expected[4][4] = {
-        {100, 0, 0, 0}, {100, -50, 0, 1}, {0, 100, 0, 0}, {-0.002, -0.0005, 0, -0.00001}};
+    double const expected[4][4] = {{100, 0, 0, 0}, {100, -50, 0, 1}, {0, 100, 0, 0}, {-0.002, -0.0005, 0, -0.00001}};
     for (int r = 0; r < 4; ++r)
         for (int c = 0; c < 4; ++c)
             EXPECT_NEAR(camera.viewMatrix(r, c), expected[r][c], 1e-15) << r << "," << c;

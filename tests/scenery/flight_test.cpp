@@ -18,8 +18,7 @@ TEST(GetSmoothedValue, MatchesTheTableForEachInertia) {
         double s[5];
     };
     double const t[5] = {0.1, 0.25, 0.5, 0.75, 0.9};
-    for (Row const& row : {Row{0, {0.1, 0.25, 0.5, 0.75, 0.9}},
-                           Row{0.1, {0.063641, 0.231035, 0.5, 0.768965, 0.936359}},
+    for (Row const& row : {Row{0, {0.1, 0.25, 0.5, 0.75, 0.9}}, Row{0.1, {0.063641, 0.231035, 0.5, 0.768965, 0.936359}},
                            Row{1, {0.024186, 0.140544, 0.5, 0.859456, 0.975814}},
                            Row{10, {0.020402, 0.126562, 0.5, 0.873438, 0.979598}}})
         for (int k = 0; k < 5; ++k)
@@ -61,13 +60,14 @@ TEST(StraightFlight, InertiaOnePositionsAndNumbers) {
 
 TEST(StraightFlight, RangeOffsetAndAngleConversion) {
     Flight flight;
-    ASSERT_TRUE(flight.run("Bildanzahl=5\nStartbildNr=2\nEndbildNr=3\nOffset=10\nTraegheit=0\nRichtungA=0\n"
-                           "RichtungE=180\nNeigungA=-90\nNeigungE=-90\nVerkantenA=90\nVerkantenE=90\n"
-                           "HDateiSkalaZA=1\nHDateiSkalaZE=3\nNebelA=500\nNebelE=0\n"));
+    ASSERT_TRUE(
+        flight.run("Bildanzahl=5\nStartbildNr=2\nEndbildNr=3\nOffset=10\nTraegheit=0\nRichtungA=0\n"
+                   "RichtungE=180\nNeigungA=-90\nNeigungE=-90\nVerkantenA=90\nVerkantenE=90\n"
+                   "HDateiSkalaZA=1\nHDateiSkalaZE=3\nNebelA=500\nNebelE=0\n"));
     ASSERT_EQ(flight.frames.size(), 2);
     EXPECT_EQ(flight.frames[0].number, 12);
     EXPECT_EQ(flight.frames[1].number, 13);
-    EXPECT_DOUBLE_EQ(flight.frames[0].heading, pi / 2);      // t = 0.5 of 0 ... 180 degrees
+    EXPECT_DOUBLE_EQ(flight.frames[0].heading, pi / 2);           // t = 0.5 of 0 ... 180 degrees
     EXPECT_DOUBLE_EQ(flight.frames[0].tilt, -89.999 / 180 * pi);  // never straight down
     EXPECT_DOUBLE_EQ(flight.frames[0].bank, pi / 2);
     EXPECT_DOUBLE_EQ(flight.frames[0].zScale, 2.0);
@@ -127,10 +127,9 @@ TEST(CurvedFlight, RefusalsWriteTheirMessageAndLeaveTheErrorEmpty) {
         QByteArray extra;
         QString message;
     };
-    for (Case const& c :
-         {Case{3, 2, "Bildanzahl=5\n", "number of control points is 3, has to be greater than 3.\n"},
-          Case{4, 6, "Bildanzahl=5\n", "number of waypoints is 0, has to be greater than 6.\n"},
-          Case{4, 7, "Bildanzahl=1\n", "total number of frames is 1, has to be greater than 1.\n"}}) {
+    for (Case const& c : {Case{3, 2, "Bildanzahl=5\n", "number of control points is 3, has to be greater than 3.\n"},
+                          Case{4, 6, "Bildanzahl=5\n", "number of waypoints is 0, has to be greater than 6.\n"},
+                          Case{4, 7, "Bildanzahl=1\n", "total number of frames is 1, has to be greater than 1.\n"}}) {
         Flight flight;
         EXPECT_FALSE(flight.run(curve(c.controlPoints, c.waypoints, c.extra)));
         EXPECT_EQ(flight.logText, QStringLiteral("SceneryDelegate::CurvedFlight(): ") + c.message);
@@ -142,7 +141,8 @@ TEST(CurvedFlight, RefusalsWriteTheirMessageAndLeaveTheErrorEmpty) {
 TEST(CurvedFlight, FrameRangeBeyondTheCurvesAndOverlongFlightsAreRefused) {
     Flight beyond;
     EXPECT_FALSE(beyond.run(curve(4, 7, "Bildanzahl=3\nStartbildNr=0\nEndbildNr=4\n")));
-    EXPECT_EQ(beyond.delegate.renderErrorString(), QStringLiteral("Frames 0 to 4 lie outside the curved flight's frames 0 to 3"));
+    EXPECT_EQ(beyond.delegate.renderErrorString(),
+              QStringLiteral("Frames 0 to 4 lie outside the curved flight's frames 0 to 3"));
     EXPECT_TRUE(beyond.frames.isEmpty());
     Flight overlong;
     EXPECT_FALSE(overlong.run(curve(4, 7, "Bildanzahl=1000001\nStartbildNr=0\nEndbildNr=0\n")));
@@ -156,15 +156,15 @@ TEST(RenderDriver, RefusesUnusableParametersNamingTheKey) {
         QByteArray line;
         QString message;
     };
-    for (Case const& c : {Case{"AusAuflX=0\n", "Invalid value of AusAuflX: 0 (must be at least 1)"},
-                          Case{"AusAuflY=-3\n", "Invalid value of AusAuflY: -3 (must be at least 1)"},
-                          Case{"AusAuflX=65537\n", "Invalid value of AusAuflX: 65537 (must be at most 65536)"},
-                          Case{"AusAuflY=2000000000\n", "Invalid value of AusAuflY: 2000000000 (must be at most 65536)"},
-                          Case{"HDateiSkalaX=0\n", "Invalid value of HDateiSkalaX: 0 (must be a positive number)"},
-                          Case{"HDateiSkalaY=nan\n", "Invalid value of HDateiSkalaY: nan (must be a positive number)"},
-                          Case{"AusBreite=0\n", "Invalid value of AusBreite: 0 (must be between 1 and 16384)"},
-                          Case{"AusHoehe=9000\nGenauRechnen=2\n",
-                               "Invalid value of AusHoehe: 9000 (must be between 1 and 8192)"}}) {
+    for (Case const& c :
+         {Case{"AusAuflX=0\n", "Invalid value of AusAuflX: 0 (must be at least 1)"},
+          Case{"AusAuflY=-3\n", "Invalid value of AusAuflY: -3 (must be at least 1)"},
+          Case{"AusAuflX=65537\n", "Invalid value of AusAuflX: 65537 (must be at most 65536)"},
+          Case{"AusAuflY=2000000000\n", "Invalid value of AusAuflY: 2000000000 (must be at most 65536)"},
+          Case{"HDateiSkalaX=0\n", "Invalid value of HDateiSkalaX: 0 (must be a positive number)"},
+          Case{"HDateiSkalaY=nan\n", "Invalid value of HDateiSkalaY: nan (must be a positive number)"},
+          Case{"AusBreite=0\n", "Invalid value of AusBreite: 0 (must be between 1 and 16384)"},
+          Case{"AusHoehe=9000\nGenauRechnen=2\n", "Invalid value of AusHoehe: 9000 (must be between 1 and 8192)"}}) {
         Flight flight;
         EXPECT_FALSE(flight.run(c.line));
         EXPECT_EQ(flight.delegate.renderErrorString(), c.message);
@@ -185,8 +185,8 @@ TEST(RenderDriver, LightIsNormalisedUnlessZero) {
 }
 
 TEST(FrameOutputPattern, AcceptsOneIntegerConversionOnly) {
-    for (char const* good : {"frame%04d.png", "f%d", "%%d%i", "%-+ 0#3.3d", "plain.png", "100%%", "h%x", "v%02u",
-                             "%#o", "%X"})
+    for (char const* good :
+         {"frame%04d.png", "f%d", "%%d%i", "%-+ 0#3.3d", "plain.png", "100%%", "h%x", "v%02u", "%#o", "%X"})
         EXPECT_TRUE(FrameOutput::isValidPattern(good)) << good;
     for (char const* bad : {"%s", "%n", "%c", "%d%d", "%x%u", "%*d", "%.5000d", "%1234d", "%ld", "%", "f%", "%5"})
         EXPECT_FALSE(FrameOutput::isValidPattern(bad)) << bad;

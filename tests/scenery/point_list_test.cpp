@@ -24,14 +24,23 @@ struct Reader {
 QByteArray controlPoints(int count) {
     QByteArray lines;
     for (int n = 0; n < count; ++n)
-        lines += QStringLiteral("cPunkt%1=%2,%3,%4\n").arg(n, 2, 10, QLatin1Char('0')).arg(n * 100).arg(-n).arg(7).toLatin1();
+        lines += QStringLiteral("cPunkt%1=%2,%3,%4\n")
+                     .arg(n, 2, 10, QLatin1Char('0'))
+                     .arg(n * 100)
+                     .arg(-n)
+                     .arg(7)
+                     .toLatin1();
     return lines;
 }
 
 QByteArray waypoints(int count) {
     QByteArray lines;
     for (int n = 0; n < count; ++n)
-        lines += QStringLiteral("Punkt%1=%2,%3\n").arg(n, 2, 10, QLatin1Char('0')).arg(10 * n + 10).arg(10 * n + 20).toLatin1();
+        lines += QStringLiteral("Punkt%1=%2,%3\n")
+                     .arg(n, 2, 10, QLatin1Char('0'))
+                     .arg(10 * n + 10)
+                     .arg(10 * n + 20)
+                     .toLatin1();
     return lines;
 }
 
@@ -40,9 +49,9 @@ TEST(PointListNormalisation, KeepsLargestAllowedWaypointCount) {
         int given;
         int kept;
     };
-    for (Case c : {Case{6, 0}, Case{7, 7}, Case{8, 7}, Case{12, 7}, Case{13, 13}, Case{24, 13}, Case{25, 25},
-                   Case{48, 25}, Case{49, 49}, Case{96, 49}, Case{97, 97}, Case{192, 97}, Case{193, 193},
-                   Case{300, 193}}) {
+    for (Case c :
+         {Case{6, 0}, Case{7, 7}, Case{8, 7}, Case{12, 7}, Case{13, 13}, Case{24, 13}, Case{25, 25}, Case{48, 25},
+          Case{49, 49}, Case{96, 49}, Case{97, 97}, Case{192, 97}, Case{193, 193}, Case{300, 193}}) {
         Reader r;
         ASSERT_TRUE(r.read(controlPoints(4) + waypoints(c.given)));
         EXPECT_EQ(r.delegate.waypoints.size(), c.kept) << "given " << c.given;
@@ -68,8 +77,9 @@ TEST(PointListNormalisation, FewerThanFourControlPointsEmptyWaypoints) {
 
 TEST(PointListReading, GapsAreZeroEntriesAndOrderDoesNotMatter) {
     Reader r;
-    ASSERT_TRUE(r.read("Punkt03_a=45.5\nPunkt03_z=9\nPunkt03=5,6\nPunkt03_p=-0.25\nPunkt03_i=2\ncPunkt02=1,-2,3\n"
-                       "Punkt100=1,2\n"));
+    ASSERT_TRUE(
+        r.read("Punkt03_a=45.5\nPunkt03_z=9\nPunkt03=5,6\nPunkt03_p=-0.25\nPunkt03_i=2\ncPunkt02=1,-2,3\n"
+               "Punkt100=1,2\n"));
     // Fewer than four control points: the waypoints are dropped after reading,
     // so look at the list through processLineLoad on a fresh delegate as well.
     EXPECT_TRUE(r.delegate.waypoints.isEmpty());
@@ -113,7 +123,8 @@ TEST(PointWriting, WaypointLines) {
     EXPECT_EQ(text, QStringLiteral("Punkt04=1,2\nPunkt04_z=3\nPunkt04_i=0\nPunkt04_a=45\nPunkt04_p=-10.5\n"));
     text.clear();
     Waypoint(0, 0, 0, 1234567.0, 0.001).write(stream, 100);
-    EXPECT_EQ(text, QStringLiteral("Punkt100=0,0\nPunkt100_z=0\nPunkt100_i=0\nPunkt100_a=1.23457e+06\nPunkt100_p=0.001\n"));
+    EXPECT_EQ(text,
+              QStringLiteral("Punkt100=0,0\nPunkt100_z=0\nPunkt100_i=0\nPunkt100_a=1.23457e+06\nPunkt100_p=0.001\n"));
 }
 
 TEST(PointWriting, ControlPointLineAndReadBack) {

@@ -124,29 +124,28 @@ struct BadLine {
 };
 
 TEST(SceneryReaderMessages, RefusesEachBadLineWithItsMessageAndLeavesRecord) {
-    for (BadLine const& bad : {
-        BadLine{"beobxa=1", "No such key: beobxa=1"},
-        BadLine{"BeobXA", "No key/value pair: BeobXA"},
-        BadLine{"BeobXAB", "No key/value pair: BeobXAB"},
-        BadLine{"BeobXAB=1", "No such key: BeobXAB=1"},
-        BadLine{"Hintergrund=red", "No color value: red"},
-        BadLine{"Hintergrund=", "No color value: "},
-        BadLine{"Hintergrund=1FFFFFFFF", "No color value: 1FFFFFFFF"},
-        BadLine{" [Param]", "No such key:  [Param]"},
-        BadLine{"# comment", "No such key: # comment"},
-        BadLine{"   ", "No such key:    "},
-        BadLine{"Punkt03=5", "No comma in two value parameter: Punkt03=5"},
-        BadLine{"cPunkt03=1,2", "No second comma in three value parameter: cPunkt03=1,2"},
-        BadLine{"cPunkt03=1", "No first comma in three value parameter: cPunkt03=1"},
-        BadLine{"Punkt03_q=1", "No such key: Punkt03_q=1"},
-        BadLine{"Punkt7=1,2", "No such key: Punkt7=1,2"},
-        BadLine{"Punkt007=1,2", "No such key: Punkt007=1,2"},
-        BadLine{"PUNKT07=1,2", "No such key: PUNKT07=1,2"},
-        BadLine{"Punkt-1=1,2", "Negative point number: Punkt-1=1,2"},
-        BadLine{"cPunkt-3=1,2,3", "Negative point number: cPunkt-3=1,2,3"},
-        BadLine{"Punkt99999999=1,2", "Point number too large: Punkt99999999=1,2"},
-        BadLine{"cPunkt99999999=1,2,3", "Point number too large: cPunkt99999999=1,2,3"},
-        BadLine{"Punkt10000_a=1", "Point number too large: Punkt10000_a=1"}}) {
+    for (BadLine const& bad : {BadLine{"beobxa=1", "No such key: beobxa=1"},
+                               BadLine{"BeobXA", "No key/value pair: BeobXA"},
+                               BadLine{"BeobXAB", "No key/value pair: BeobXAB"},
+                               BadLine{"BeobXAB=1", "No such key: BeobXAB=1"},
+                               BadLine{"Hintergrund=red", "No color value: red"},
+                               BadLine{"Hintergrund=", "No color value: "},
+                               BadLine{"Hintergrund=1FFFFFFFF", "No color value: 1FFFFFFFF"},
+                               BadLine{" [Param]", "No such key:  [Param]"},
+                               BadLine{"# comment", "No such key: # comment"},
+                               BadLine{"   ", "No such key:    "},
+                               BadLine{"Punkt03=5", "No comma in two value parameter: Punkt03=5"},
+                               BadLine{"cPunkt03=1,2", "No second comma in three value parameter: cPunkt03=1,2"},
+                               BadLine{"cPunkt03=1", "No first comma in three value parameter: cPunkt03=1"},
+                               BadLine{"Punkt03_q=1", "No such key: Punkt03_q=1"},
+                               BadLine{"Punkt7=1,2", "No such key: Punkt7=1,2"},
+                               BadLine{"Punkt007=1,2", "No such key: Punkt007=1,2"},
+                               BadLine{"PUNKT07=1,2", "No such key: PUNKT07=1,2"},
+                               BadLine{"Punkt-1=1,2", "Negative point number: Punkt-1=1,2"},
+                               BadLine{"cPunkt-3=1,2,3", "Negative point number: cPunkt-3=1,2,3"},
+                               BadLine{"Punkt99999999=1,2", "Point number too large: Punkt99999999=1,2"},
+                               BadLine{"cPunkt99999999=1,2,3", "Point number too large: cPunkt99999999=1,2,3"},
+                               BadLine{"Punkt10000_a=1", "Point number too large: Punkt10000_a=1"}}) {
         Reader r;
         SceneryData const before(r.p());
         EXPECT_FALSE(r.line(QString::fromLatin1(bad.line))) << bad.line;
@@ -204,7 +203,8 @@ TEST(SceneryReaderFile, BadLinesDoNotStopReadingAndLastMessageWins) {
 }
 
 TEST(SceneryReaderFile, PngSelectedByEitherKeyInAnyOrderWithOneNotice) {
-    for (QByteArray const& contents : {QByteArray("AusgabeYUV=1\nAusgabePNG=0\n"), QByteArray("AusgabePNG=0\nAusgabeYUV=1\n")}) {
+    for (QByteArray const& contents :
+         {QByteArray("AusgabeYUV=1\nAusgabePNG=0\n"), QByteArray("AusgabePNG=0\nAusgabeYUV=1\n")}) {
         Reader r;
         ASSERT_TRUE(r.read(contents));
         EXPECT_TRUE(r.p().writePng);

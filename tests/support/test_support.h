@@ -39,8 +39,7 @@ struct ProcessResult {
 };
 
 // Runs the AVRender program with the arguments in the given working folder.
-ProcessResult runProgram(QStringList const& arguments, QString const& workingDir = QString(),
-                         int timeoutMs = 120000);
+ProcessResult runProgram(QStringList const& arguments, QString const& workingDir = QString(), int timeoutMs = 120000);
 
 // Constructs a T with make() at every address within 64 bytes that T's own
 // alignment allows (so at 8 modulo 16 and 16 modulo 32 where alignof(T) is 8)

@@ -21,28 +21,24 @@ namespace {
 
 // Collects qWarning texts while alive instead of printing them.
 class WarningCapture {
-public:
-    WarningCapture() : previous_(qInstallMessageHandler(&WarningCapture::collect)) {
-        messages().clear();
-    }
+  public:
+    WarningCapture() : previous_(qInstallMessageHandler(&WarningCapture::collect)) { messages().clear(); }
     ~WarningCapture() { qInstallMessageHandler(previous_); }
     QStringList taken() const { return messages(); }
 
-private:
+  private:
     static QStringList& messages() {
         static QStringList list;
         return list;
     }
-    static void collect(QtMsgType, QMessageLogContext const&, QString const& text) {
-        messages() << text;
-    }
+    static void collect(QtMsgType, QMessageLogContext const&, QString const& text) { messages() << text; }
     QtMessageHandler previous_;
 };
 
 // Redirects the process's standard error into a temporary file while alive;
 // finish() restores it and returns what was written directly.
 class StderrCapture {
-public:
+  public:
     StderrCapture() : file_(std::tmpfile()) {
         std::fflush(stderr);
         saved_ = dup(2);
@@ -50,33 +46,33 @@ public:
     }
     ~StderrCapture() { finish(); }
     QByteArray finish() {
-        if (file_ == nullptr) return {};
+        if (file_ == nullptr)
+            return {};
         std::fflush(stderr);
         dup2(saved_, 2);
         close(saved_);
         QByteArray text;
         std::rewind(file_);
-        for (int c = std::fgetc(file_); c != EOF; c = std::fgetc(file_)) text.append(char(c));
+        for (int c = std::fgetc(file_); c != EOF; c = std::fgetc(file_))
+            text.append(char(c));
         std::fclose(file_);
         file_ = nullptr;
         return text;
     }
 
-private:
+  private:
     std::FILE* file_;
     int saved_ = -1;
 };
 
 // A read-only device that cannot report its size in advance, like a pipe.
 class SequentialSource : public QIODevice {
-public:
+  public:
     explicit SequentialSource(QByteArray data) : data_(std::move(data)) { open(ReadOnly); }
     bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override {
-        return data_.size() - offset_ + QIODevice::bytesAvailable();
-    }
+    qint64 bytesAvailable() const override { return data_.size() - offset_ + QIODevice::bytesAvailable(); }
 
-protected:
+  protected:
     qint64 readData(char* out, qint64 max) override {
         qint64 const n = qMin(max, data_.size() - offset_);
         std::copy_n(data_.constData() + offset_, n, out);
@@ -85,18 +81,18 @@ protected:
     }
     qint64 writeData(char const*, qint64) override { return -1; }
 
-private:
+  private:
     QByteArray data_;
     qint64 offset_ = 0;
 };
 
 // A write-only device that accepts a fixed number of bytes, like a full disk.
 class LimitedSink : public QIODevice {
-public:
+  public:
     explicit LimitedSink(qint64 capacity) : capacity_(capacity) { open(WriteOnly); }
     bool isSequential() const override { return true; }
 
-protected:
+  protected:
     qint64 readData(char*, qint64) override { return -1; }
     qint64 writeData(char const*, qint64 n) override {
         qint64 const accepted = qMin(n, capacity_);
@@ -104,21 +100,21 @@ protected:
         return accepted;
     }
 
-private:
+  private:
     qint64 capacity_;
 };
 
 QByteArray bytes(std::initializer_list<int> values) {
     QByteArray out;
-    for (int v : values) out.append(char(v));
+    for (int v : values)
+        out.append(char(v));
     return out;
 }
 
-QByteArray tgaFile(int width, int height, int bits, int descriptor, QByteArray const& pixels,
-                   QByteArray const& id = {}, int colourMapType = 0, int imageType = 2) {
-    QByteArray out =
-        bytes({int(id.size()), colourMapType, imageType, 0, 0, 0, 0, 0, 0, 0, 0, 0, width & 0xFF,
-               width >> 8, height & 0xFF, height >> 8, bits, descriptor});
+QByteArray tgaFile(int width, int height, int bits, int descriptor, QByteArray const& pixels, QByteArray const& id = {},
+                   int colourMapType = 0, int imageType = 2) {
+    QByteArray out = bytes({int(id.size()), colourMapType, imageType, 0, 0, 0, 0, 0, 0, 0, 0, 0, width & 0xFF,
+                            width >> 8, height & 0xFF, height >> 8, bits, descriptor});
     return out + id + pixels;
 }
 
@@ -126,7 +122,8 @@ QImage imageOf(int width, int height, QImage::Format format, std::initializer_li
     QImage image(width, height, format);
     auto it = pixels.begin();
     for (int y = 0; y < height; ++y)
-        for (int x = 0; x < width; ++x) image.setPixel(x, y, *it++);
+        for (int x = 0; x < width; ++x)
+            image.setPixel(x, y, *it++);
     return image;
 }
 
@@ -154,12 +151,9 @@ TEST(QTgaHandlerRead, DecodesValidFiles) {
     Case const cases[] = {
         {"top down", tgaFile(2, 2, 24, 0x20, kPixels24), imageOf(2, 2, rgb, {kA, kB, kC, kD})},
         {"bottom up", tgaFile(2, 2, 24, 0x00, kPixels24), imageOf(2, 2, rgb, {kC, kD, kA, kB})},
-        {"mirrored top down", tgaFile(2, 2, 24, 0x30, kPixels24),
-         imageOf(2, 2, rgb, {kB, kA, kD, kC})},
-        {"mirrored bottom up", tgaFile(2, 2, 24, 0x10, kPixels24),
-         imageOf(2, 2, rgb, {kD, kC, kB, kA})},
-        {"identification field", tgaFile(2, 2, 24, 0x20, kPixels24, "xyz"),
-         imageOf(2, 2, rgb, {kA, kB, kC, kD})},
+        {"mirrored top down", tgaFile(2, 2, 24, 0x30, kPixels24), imageOf(2, 2, rgb, {kB, kA, kD, kC})},
+        {"mirrored bottom up", tgaFile(2, 2, 24, 0x10, kPixels24), imageOf(2, 2, rgb, {kD, kC, kB, kA})},
+        {"identification field", tgaFile(2, 2, 24, 0x20, kPixels24, "xyz"), imageOf(2, 2, rgb, {kA, kB, kC, kD})},
         {"32-bit keeps alpha", tgaFile(2, 1, 32, 0x20, bytes({1, 2, 3, 0x80, 4, 5, 6, 0})),
          imageOf(2, 1, QImage::Format_ARGB32, {0x80030201, 0x00060504})},
         // Attribute bit set on the first pixel; channels 1, 10, 17 widen to 8, 82, 140.
@@ -197,10 +191,7 @@ TEST(QTgaHandlerRead, RejectsHostileFilesAndLeavesImageUntouched) {
         {"zero height", tgaFile(5, 0, 24, 0x20, kPixels24), {}, {}},
         // No allocation may be attempted: the allocation limit would add its own warning.
         {"huge without data", tgaFile(65535, 65535, 24, 0x20, kPixels24), {}, noData},
-        {"identification past end",
-         tgaFile(1, 1, 24, 0x20, bytes({1, 2, 3}), QByteArray(1, 'x')).left(20),
-         {},
-         noData},
+        {"identification past end", tgaFile(1, 1, 24, 0x20, bytes({1, 2, 3}), QByteArray(1, 'x')).left(20), {}, noData},
         {"colour map", tgaFile(2, 2, 24, 0x20, kPixels24, {}, 1), {notRgb}, {}},
         {"run length encoded", tgaFile(2, 2, 24, 0x20, kPixels24, {}, 0, 10), {notRgb}, {}},
         {"8-bit depth", tgaFile(2, 2, 8, 0x20, kPixels24), {notRgb}, {}},
@@ -248,9 +239,8 @@ TEST(QTgaHandlerWrite, WritesTwoPixelFileByteForByte) {
     QTgaHandler handler;
     handler.setDevice(&buffer);
     ASSERT_TRUE(handler.write(imageOf(2, 1, QImage::Format_RGB32, {0xFF112233, 0xFF445566})));
-    EXPECT_EQ(
-        buffer.data().toHex(' '),
-        QByteArray("00 00 02 00 00 00 00 00 00 00 00 00 02 00 01 00 18 20 33 22 11 66 55 44"));
+    EXPECT_EQ(buffer.data().toHex(' '),
+              QByteArray("00 00 02 00 00 00 00 00 00 00 00 00 02 00 01 00 18 20 33 22 11 66 55 44"));
 }
 
 TEST(QTgaHandlerWrite, ConvertsOtherFormatsAndDropsAlpha) {
@@ -298,8 +288,7 @@ TEST(QTgaHandlerWrite, ReportsShortWrites) {
         handler.setDevice(&sink);
         WarningCapture warnings;
         EXPECT_FALSE(handler.write(image));
-        EXPECT_EQ(warnings.taken(),
-                  QStringList{"QTgaHandler::write(): Cannot write TGAFILEHEADER"});
+        EXPECT_EQ(warnings.taken(), QStringList{"QTgaHandler::write(): Cannot write TGAFILEHEADER"});
     }
     {
         LimitedSink sink(20);
@@ -326,10 +315,10 @@ TEST(QTgaHandler, WarnsWithoutDevice) {
     EXPECT_FALSE(handler.write(image));
     EXPECT_FALSE(handler.canRead());
     EXPECT_FALSE(QTgaHandler::canRead(nullptr));
-    EXPECT_EQ(warnings.taken(), (QStringList{"QTgaHandler::read() called with no device",
-                                             "QTgaHandler::write() called with no device",
-                                             "QTgaHandler::canRead() called with no device",
-                                             "QTgaHandler::canRead() called with no device"}));
+    EXPECT_EQ(
+        warnings.taken(),
+        (QStringList{"QTgaHandler::read() called with no device", "QTgaHandler::write() called with no device",
+                     "QTgaHandler::canRead() called with no device", "QTgaHandler::canRead() called with no device"}));
 }
 
 TEST(QTgaHandler, CanReadSetsFormatWithoutInspectingData) {
@@ -411,20 +400,16 @@ TEST(QTgaImageSystem, SaveAndLoadByFileNameReachOurHandler) {
     ASSERT_TRUE(imageOf(2, 1, QImage::Format_ARGB32, {0x80112233, 0xFF445566}).save(written));
     QFile file(written);
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
-    EXPECT_EQ(
-        file.readAll().toHex(' '),
-        QByteArray("00 00 02 00 00 00 00 00 00 00 00 00 02 00 01 00 18 20 33 22 11 66 55 44"));
-    expectSamePixels(QImage(written),
-                     imageOf(2, 1, QImage::Format_RGB32, {0xFF112233, 0xFF445566}));
+    EXPECT_EQ(file.readAll().toHex(' '),
+              QByteArray("00 00 02 00 00 00 00 00 00 00 00 00 02 00 01 00 18 20 33 22 11 66 55 44"));
+    expectSamePixels(QImage(written), imageOf(2, 1, QImage::Format_RGB32, {0xFF112233, 0xFF445566}));
 
     // Only this handler offers a compression ratio for TGA and decodes 32-bit alpha as ARGB32.
     QString const withAlpha = dir->filePath(QStringLiteral("alpha.tga"));
-    testsupport::writeFile(withAlpha,
-                           tgaFile(1, 3, 32, 0x20, bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12})));
+    testsupport::writeFile(withAlpha, tgaFile(1, 3, 32, 0x20, bytes({1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12})));
     QImageReader reader(withAlpha);
     EXPECT_TRUE(reader.supportsOption(QImageIOHandler::CompressionRatio));
     EXPECT_EQ(reader.size(), QSize(1, 3));
     EXPECT_TRUE(QImageWriter(written).supportsOption(QImageIOHandler::CompressionRatio));
-    expectSamePixels(QImage(withAlpha),
-                     imageOf(1, 3, QImage::Format_ARGB32, {0x04030201, 0x08070605, 0x0C0B0A09}));
+    expectSamePixels(QImage(withAlpha), imageOf(1, 3, QImage::Format_ARGB32, {0x04030201, 0x08070605, 0x0C0B0A09}));
 }
