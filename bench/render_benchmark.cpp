@@ -25,12 +25,11 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <numbers>
 #include <string>
 #include <vector>
 
 namespace {
-
-constexpr double pi = 3.141592653589793;
 
 // Height map: mapSize x mapSize samples, spacing world units apart.
 constexpr int mapSize = 512;
@@ -144,7 +143,8 @@ void BM_RenderFrame(benchmark::State& state) {
 
     // Near the south-west edge, looking north-north-east across the hills.
     double const focal = 0.9 * width;
-    camera.SetView(C4Vector(700.0, 100.0, 150.0, 1.0), 20.0 * pi / 180.0, -20.0 * pi / 180.0, focal, 0.0);
+    camera.SetView(C4Vector(700.0, 100.0, 150.0, 1.0), 20.0 * std::numbers::pi / 180.0,
+                   -20.0 * std::numbers::pi / 180.0, focal, 0.0);
 
     TerrainScanner scanner;
     scanner.camera = &camera;

@@ -14,14 +14,12 @@
 #include <algorithm>
 #include <cmath>
 #include <new>
+#include <numbers>
 
 namespace {
 
-constexpr double pi = 3.14159265358979323846;
 // Relaxation passes over filled cells after the outward fill.
 constexpr int smoothingPasses = 16;
-
-QString quoted(QString const& name) { return QLatin1Char('"') + name + QLatin1Char('"'); }
 
 template <typename T>
 void flipRows(std::vector<T>& values, int width, int height) {
@@ -101,7 +99,7 @@ void measureCells(ElevationModel& model, ElevationReadOptions const& options, OG
                                         "give it with --pixel-size METRES")
                              .arg(quoted(model.fileName)));
     } else if (srs && OSRIsGeographic(srs)) {
-        double const degreesPerUnit = OSRGetAngularUnits(srs, nullptr) * 180.0 / pi;
+        double const degreesPerUnit = OSRGetAngularUnits(srs, nullptr) * 180.0 / std::numbers::pi;
         double const north = gt[3] * degreesPerUnit;
         double const south = (gt[3] + gt[5] * model.height) * degreesPerUnit;
         if (!(north <= 90.0 + 1e-9 && south >= -90.0 - 1e-9))
@@ -369,12 +367,12 @@ qsizetype fillNodata(std::vector<double>& values, std::vector<unsigned char>& va
 MetresPerDegree metresPerDegree(double latitudeDegrees, double semiMajorAxis, double inverseFlattening) {
     double const flattening = inverseFlattening > 0 ? 1.0 / inverseFlattening : 0.0;
     double const e2 = flattening * (2.0 - flattening);
-    double const phi = latitudeDegrees * pi / 180.0;
+    double const phi = latitudeDegrees * std::numbers::pi / 180.0;
     double const s = std::sin(phi);
     double const w = std::sqrt(1.0 - e2 * s * s);
     double const primeVertical = semiMajorAxis / w;
     double const meridional = semiMajorAxis * (1.0 - e2) / (w * w * w);
-    return {primeVertical * std::cos(phi) * pi / 180.0, meridional * pi / 180.0};
+    return {primeVertical * std::cos(phi) * std::numbers::pi / 180.0, meridional * std::numbers::pi / 180.0};
 }
 
 std::optional<double> metresPerUnitName(QString const& unit) {

@@ -1,9 +1,9 @@
 #include "gdal_support.h"
 
+#include "machine.h"
+
 #include <cpl_conv.h>
 #include <cpl_error.h>
-
-#include <unistd.h>
 
 #include <cstdio>
 #include <mutex>
@@ -74,13 +74,7 @@ DatasetPtr createMemory(int width, int height, int bands, GDALDataType type) {
 
 }  // namespace gdal
 
-qint64 defaultMemoryLimit() {
-    long const pages = sysconf(_SC_PHYS_PAGES);
-    long const pageSize = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || pageSize <= 0)
-        return qint64(4) << 30;
-    return static_cast<qint64>(pages) * pageSize / 2;
-}
+qint64 defaultMemoryLimit() { return halfOfPhysicalMemory(qint64(4) << 30); }
 
 QString formatBytes(double bytes) {
     char const* const units[] = {"bytes", "KiB", "MiB", "GiB", "TiB", "PiB", "EiB"};

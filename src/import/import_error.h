@@ -21,6 +21,9 @@ class ImportError : public std::runtime_error {
     QString message_;
 };
 
+// A file or folder name as messages show it: between double quotes.
+inline QString quoted(QString const& name) { return QLatin1Char('"') + name + QLatin1Char('"'); }
+
 inline ImportError argumentError(QString const& message) { return {ExitCode::BadArguments, message}; }
 inline ImportError inputError(QString const& message) { return {ExitCode::InputError, message}; }
 inline ImportError outputError(QString const& message) { return {ExitCode::OutputError, message}; }

@@ -14,8 +14,6 @@
 
 namespace {
 
-QString quoted(QString const& name) { return QLatin1Char('"') + name + QLatin1Char('"'); }
-
 void saveImage(QImage const& image, QString const& fileName) {
     QImageWriter writer(fileName, "png");
     if (!writer.write(image))

@@ -4,10 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 
 namespace {
-
-constexpr double pi = 3.14159265358979323846;
 
 double roundTo(double value, double step) { return std::round(value / step) * step; }
 
@@ -41,7 +40,7 @@ StraightFlight planFlight(SceneryLayout const& layout) {
     bool const alongX = extentX >= extentY;
     double const length = alongX ? extentX : extentY;
     flight.tilt = -20.0;
-    double const slope = std::tan(-flight.tilt * pi / 180.0);
+    double const slope = std::tan(-flight.tilt * std::numbers::pi / 180.0);
 
     // High enough to clear the highest point, low enough that the terrain
     // fills the frames: where possible the view's centre meets the mean

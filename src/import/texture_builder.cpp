@@ -14,13 +14,11 @@
 #include <atomic>
 #include <climits>
 #include <cmath>
+#include <numbers>
 
 namespace {
 
-constexpr double pi = 3.14159265358979323846;
 constexpr uchar uncoveredGrey = 128;
-
-QString quoted(QString const& name) { return QLatin1Char('"') + name + QLatin1Char('"'); }
 
 struct Box {
     double minX, minY, maxX, maxY;
@@ -369,7 +367,7 @@ QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, d
 
     // Shading multiplied in: level ground keeps its tint, slopes facing the
     // light get brighter, slopes facing away down to half.
-    double const level = std::sin(reliefLightAltitude * pi / 180.0);
+    double const level = std::sin(reliefLightAltitude * std::numbers::pi / 180.0);
     for (std::size_t i = 0; i < light.size(); ++i) {
         double const shading = light[i] > 0 ? (light[i] - 1) / 254.0 : level;
         double const factor = 0.5 + 0.5 * shading / level;

@@ -1,4 +1,5 @@
 // AVRender: reads a scenery file and renders its flight into numbered frame files.
+#include "machine.h"
 #include "scenery_delegate.h"
 #include "video_encoder.h"
 
@@ -147,10 +148,7 @@ QByteArray shortOptions(QTextStream& log) {
 // allocation limit allows; let an image take up to half of the machine's memory,
 // so that a file that is too large still fails cleanly instead of exhausting it.
 void raiseImageAllocationLimit() {
-    long const pages = sysconf(_SC_PHYS_PAGES);
-    long const pageSize = sysconf(_SC_PAGE_SIZE);
-    long long const halfMemoryMiB =
-        pages > 0 && pageSize > 0 ? static_cast<long long>(pages) * pageSize / 2 / (1024 * 1024) : 4096;
+    long long const halfMemoryMiB = halfOfPhysicalMemory(std::int64_t(4) << 30) / (1024 * 1024);
     QImageReader::setAllocationLimit(
         static_cast<int>(std::clamp(halfMemoryMiB, 256LL, static_cast<long long>(INT_MAX))));
 }

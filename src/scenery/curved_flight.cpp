@@ -5,11 +5,10 @@
 
 #include <QTextStream>
 
+#include <numbers>
 #include <vector>
 
 namespace {
-
-constexpr double pi = 3.141592653589793;
 
 // The curves are evaluated for every frame of the flight at once (72 bytes a
 // frame for the three of them); a million frames, eleven hours of video at
@@ -81,8 +80,8 @@ bool SceneryDelegate::curvedFlight(TextureImage* texture) {
         view.heading = headingCurve.getResultingSurface(3 * i, 2);
         view.tilt = tiltCurve.getResultingSurface(3 * i, 2);
         // Looking further down than straight down mirrors back up.
-        if (view.tilt < -pi / 2)
-            view.tilt = -pi - view.tilt;
+        if (view.tilt < -std::numbers::pi / 2)
+            view.tilt = -std::numbers::pi - view.tilt;
         view.focalLength = smooth(p.focalLengthStart, p.focalLengthEnd) * scale;
         // The bank goes to the camera as blended, without a degree conversion.
         view.bank = smooth(p.bankStart, p.bankEnd);

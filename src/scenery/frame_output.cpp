@@ -2,6 +2,7 @@
 
 #include "progress_display.h"
 #include "scenery_data.h"
+#include "scenery_text.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
@@ -26,7 +27,7 @@ bool skipDigits(QByteArray const& text, qsizetype& i) {
     return true;
 }
 
-QString tr(char const* text) { return QCoreApplication::translate("SceneryDelegate", text); }
+using scenery::tr;
 
 }  // namespace
 

@@ -3,12 +3,9 @@
 #include "scenery_delegate.h"
 
 #include <cmath>
+#include <numbers>
 
-namespace {
-
-constexpr double pi = 3.141592653589793;
-
-}  // namespace
+namespace {}  // namespace
 
 double SceneryDelegate::GetSmoothedValue(double t, double start, double end, double inertia) {
     if (inertia == 0)
@@ -41,10 +38,10 @@ bool SceneryDelegate::straightFlight(TextureImage* texture) {
         view.number = static_cast<int>(i + p.frameNumberOffset);
         view.observer = C4Vector(smooth(p.observerXStart, p.observerXEnd), smooth(p.observerYStart, p.observerYEnd),
                                  smooth(p.observerZStart, p.observerZEnd), 1.0);
-        view.heading = smooth(p.headingStart, p.headingEnd) / 180 * pi;
-        view.tilt = smooth(tiltStart, tiltEnd) / 180 * pi;
+        view.heading = smooth(p.headingStart, p.headingEnd) / 180 * std::numbers::pi;
+        view.tilt = smooth(tiltStart, tiltEnd) / 180 * std::numbers::pi;
         view.focalLength = smooth(p.focalLengthStart, p.focalLengthEnd) * scale;
-        view.bank = smooth(p.bankStart, p.bankEnd) / 180 * pi;
+        view.bank = smooth(p.bankStart, p.bankEnd) / 180 * std::numbers::pi;
         view.zScale = smooth(p.zScaleStart, p.zScaleEnd);
         view.fogDistance = p.fogEnd != 0 ? smooth(p.fogStart, p.fogEnd) : p.fogStart;
         return view;

@@ -1,5 +1,7 @@
 #include "video_encoder.h"
 
+#include "scenery_text.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -21,7 +23,7 @@ extern char** environ;
 
 namespace {
 
-QString tr(char const* text) { return QCoreApplication::translate("SceneryDelegate", text); }
+using scenery::tr;
 
 QString suffixOf(QString const& fileName) { return QFileInfo(fileName).suffix().toLower(); }
 

@@ -15,21 +15,20 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <numbers>
 
 using fixtures::GeoTransform;
 
 namespace {
 
-constexpr double pi = 3.14159265358979323846;
-
 // Metres per degree on WGS 84 from the usual cosine series, independent of
 // the ellipsoid formulas of the importer.
 double metresPerDegreeLongitude(double latitude) {
-    double const p = latitude * pi / 180;
+    double const p = latitude * std::numbers::pi / 180;
     return 111412.84 * std::cos(p) - 93.5 * std::cos(3 * p) + 0.118 * std::cos(5 * p);
 }
 double metresPerDegreeLatitude(double latitude) {
-    double const p = latitude * pi / 180;
+    double const p = latitude * std::numbers::pi / 180;
     return 111132.954 - 559.822 * std::cos(2 * p) + 1.175 * std::cos(4 * p) - 0.0023 * std::cos(6 * p);
 }
 

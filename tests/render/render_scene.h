@@ -11,6 +11,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <numbers>
 
 struct RenderScene {
     // Heights in world units at height-map pixel (column, row from the bottom).
@@ -83,5 +84,3 @@ struct RenderScene {
         target.Scan(&terrainTexture, useBackground, background, exactMode);
     }
 };
-
-constexpr double pi = 3.141592653589793;

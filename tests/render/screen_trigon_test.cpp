@@ -23,7 +23,7 @@ struct Bench {
         texture.refreshPixelCache();
         frame.fill(sentinel);
         camera.SetzeTexturDatei(&texture);
-        camera.SetView(C4Vector(50, 50, 100, 1), 0, -pi / 2, 200, 0);
+        camera.SetView(C4Vector(50, 50, 100, 1), 0, -std::numbers::pi / 2, 200, 0);
         trigon = std::make_unique<ScreenTrigon>(&frame, &texture, 0, 0, 100, 100, light, &camera, 0);
     }
 

@@ -234,7 +234,7 @@ int count(QImage const& image, unsigned int colour) {
 TEST(Scan, FlatWhiteGroundUnderOverheadLightIsWhite) {
     RenderScene scene;
     scene.build();
-    QImage const frame = scene.render(C4Vector(66, 66, 30, 1), 0.3, -pi / 2 + 0.01, 60);
+    QImage const frame = scene.render(C4Vector(66, 66, 30, 1), 0.3, -std::numbers::pi / 2 + 0.01, 60);
     EXPECT_EQ(count(frame, 0xFFFFFFFFu), frame.width() * frame.height());
     EXPECT_GT(scene.scanner.cellsDrawn, 0);
 }
@@ -363,7 +363,7 @@ TEST(Scan, FrontToBackKeepsATowerWhoseFootIsOutOfView) {
                 n += qRed(frame.pixel(x, y)) > 0;
         return n;
     };
-    for (double heading : {1.4, pi / 2, 1.75}) {
+    for (double heading : {1.4, std::numbers::pi / 2, 1.75}) {
         scene.scanner.drawingOrder = TerrainScanner::DrawingOrder::BackToFront;
         QImage const painted = scene.render(C4Vector(4, 60, 30, 1), heading, 0.0, 80);
         scene.scanner.drawingOrder = TerrainScanner::DrawingOrder::FrontToBack;

@@ -27,7 +27,7 @@ TEST(TransformationView, HeadingZeroMatrixAndProjection) {
 
 TEST(TransformationView, StraightDownKeepsAHorizontalRightAxis) {
     Transformation camera(nullptr, C4Vector(0, 0, -1, 0), 200, 100);
-    camera.SetView(C4Vector(0, 0, 0, 1), 0, -pi / 2, 100, 0);
+    camera.SetView(C4Vector(0, 0, 0, 1), 0, -std::numbers::pi / 2, 100, 0);
     EXPECT_NEAR(camera.viewVector.x, 1e-5, 1e-12);
     EXPECT_NEAR(camera.viewVector.y, 1e-5, 1e-12);
     EXPECT_NEAR(camera.rightVector.x, std::sqrt(0.5), 1e-6);
@@ -37,7 +37,7 @@ TEST(TransformationView, StraightDownKeepsAHorizontalRightAxis) {
 
 TEST(TransformationView, BankQuarterTurnRotatesTheRays) {
     Transformation camera(nullptr, C4Vector(0, 0, -1, 0), 200, 100);
-    camera.SetView(C4Vector(0, 0, 0, 1), 0.3, -0.2, 100, pi / 2);
+    camera.SetView(C4Vector(0, 0, 0, 1), 0.3, -0.2, 100, std::numbers::pi / 2);
     C4Vector corners[3] = {{0, 0, -1000, 1}, {1, 0, -1000, 1}, {0, 1, -1000, 1}};
     C4Vector hit;
     camera.PunktImDreieck(101, 50, corners, &hit);

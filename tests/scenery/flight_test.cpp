@@ -1,3 +1,4 @@
+#include <numbers>
 // The flights: smoothing curve, per-frame views, curves and refusals.
 #include "frame_output.h"
 #include "scene_files.h"
@@ -9,8 +10,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-constexpr double pi = 3.141592653589793;
 
 TEST(GetSmoothedValue, MatchesTheTableForEachInertia) {
     struct Row {
@@ -67,9 +66,9 @@ TEST(StraightFlight, RangeOffsetAndAngleConversion) {
     ASSERT_EQ(flight.frames.size(), 2);
     EXPECT_EQ(flight.frames[0].number, 12);
     EXPECT_EQ(flight.frames[1].number, 13);
-    EXPECT_DOUBLE_EQ(flight.frames[0].heading, pi / 2);           // t = 0.5 of 0 ... 180 degrees
-    EXPECT_DOUBLE_EQ(flight.frames[0].tilt, -89.999 / 180 * pi);  // never straight down
-    EXPECT_DOUBLE_EQ(flight.frames[0].bank, pi / 2);
+    EXPECT_DOUBLE_EQ(flight.frames[0].heading, std::numbers::pi / 2);           // t = 0.5 of 0 ... 180 degrees
+    EXPECT_DOUBLE_EQ(flight.frames[0].tilt, -89.999 / 180 * std::numbers::pi);  // never straight down
+    EXPECT_DOUBLE_EQ(flight.frames[0].bank, std::numbers::pi / 2);
     EXPECT_DOUBLE_EQ(flight.frames[0].zScale, 2.0);
     EXPECT_EQ(flight.frames[1].fogDistance, 500.0);  // NebelE 0 keeps NebelA
     EXPECT_EQ(flight.frames[0].focalLength, 60.0);
@@ -107,8 +106,8 @@ TEST(CurvedFlight, FourControlPointsGiveEvenSteps) {
         EXPECT_NEAR(flight.frames[k].observer.x, 100.0 * k, 1e-9);
         EXPECT_NEAR(flight.frames[k].observer.z, 100.0, 1e-9);
         EXPECT_NEAR(flight.frames[k].heading, 1.0, 1e-12);
-        EXPECT_NEAR(flight.frames[k].tilt, -pi + 2.0, 1e-12);  // mirrored about -pi/2
-        EXPECT_EQ(flight.frames[k].bank, 0.5);                 // no degree conversion
+        EXPECT_NEAR(flight.frames[k].tilt, -std::numbers::pi + 2.0, 1e-12);  // mirrored about -pi/2
+        EXPECT_EQ(flight.frames[k].bank, 0.5);                               // no degree conversion
     }
 }
 
