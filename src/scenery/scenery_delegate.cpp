@@ -7,7 +7,9 @@
 
 #include <QTextStream>
 
+#include <type_traits>
 #include <utility>
+#include <variant>
 
 namespace {
 
@@ -109,132 +111,115 @@ bool SceneryDelegate::processLineLoad(QString const& line) {
     return result == ValueRead;
 }
 
-// The scalar keys, in the order in which they are tried.
+namespace {
+
+// The scalar keys, in the order in which they are tried, and where each value
+// goes: a field of the record, or one of the flags that need more than a store.
+using ScalarTarget = std::variant<double SceneryValues::*, int SceneryValues::*, unsigned int SceneryValues::*,
+                                  bool SceneryValues::*, QString SceneryValues::*, SceneryFlagKey>;
+struct ScalarKey {
+    char const* key;
+    ScalarTarget target;
+};
+ScalarKey const scalarKeys[] = {
+    {"BeobXA", &SceneryValues::observerXStart},
+    {"BeobYA", &SceneryValues::observerYStart},
+    {"BeobZA", &SceneryValues::observerZStart},
+    {"RichtungA", &SceneryValues::headingStart},
+    {"NeigungA", &SceneryValues::tiltStart},
+    {"BrennA", &SceneryValues::focalLengthStart},
+    {"VerkantenA", &SceneryValues::bankStart},
+    {"BeobXE", &SceneryValues::observerXEnd},
+    {"BeobYE", &SceneryValues::observerYEnd},
+    {"BeobZE", &SceneryValues::observerZEnd},
+    {"RichtungE", &SceneryValues::headingEnd},
+    {"NeigungE", &SceneryValues::tiltEnd},
+    {"BrennE", &SceneryValues::focalLengthEnd},
+    {"VerkantenE", &SceneryValues::bankEnd},
+    {"Bildanzahl", &SceneryValues::frameCount},
+    {"Offset", &SceneryValues::frameNumberOffset},
+    {"StartbildNr", &SceneryValues::firstFrame},
+    {"EndbildNr", &SceneryValues::lastFrame},
+    {"LichtX", &SceneryValues::lightX},
+    {"LichtY", &SceneryValues::lightY},
+    {"LichtZ", &SceneryValues::lightZ},
+    {"NebelA", &SceneryValues::fogStart},
+    {"NebelE", &SceneryValues::fogEnd},
+    {"Traegheit", &SceneryValues::inertia},
+    {"AusgabeTGA", &SceneryValues::writeTga},
+    {"AusgabeYUV", SceneryFlagKey::ObsoleteYuv},
+    {"AusgabePNG", SceneryFlagKey::AlsoPng},
+    {"AusgabeJPG", &SceneryValues::writeJpg},
+    {"AusgabePPM", &SceneryValues::writePpm},
+    {"AusDateiname", &SceneryValues::outputFileName},
+    {"TDateiVerwenden", &SceneryValues::useTextureFile},
+    {"TDateiname", &SceneryValues::textureFileName},
+    {"HDateiname", &SceneryValues::elevationFileName},
+    {"HDateiSkalaX", &SceneryValues::elevationScaleX},
+    {"HDateiSkalaY", &SceneryValues::elevationScaleY},
+    {"HDateiSkalaZA", &SceneryValues::zScaleStart},
+    {"HDateiSkalaZE", &SceneryValues::zScaleEnd},
+    {"MDateiVerwenden", &SceneryValues::useMaskFile},
+    {"MaskenDateiName", &SceneryValues::maskFileName},
+    {"AusBreite", &SceneryValues::outputWidth},
+    {"AusHoehe", &SceneryValues::outputHeight},
+    {"AusAuflX", &SceneryValues::gridResolutionXSetting},
+    {"AusAuflY", &SceneryValues::gridResolutionYSetting},
+    {"HintergrundVerwenden", &SceneryValues::useBackgroundColor},
+    {"GenauRechnen", &SceneryValues::renderQuality},
+    {"Hintergrund", &SceneryValues::backgroundArgb},
+    {"Rundflug", SceneryFlagKey::Round},
+    {"HoeheUeberBoden", &SceneryValues::heightAboveGround},
+    {"VerkantenFaktor", &SceneryValues::bankFactor},
+    {"Voraussicht", &SceneryValues::lookAhead},
+    {"Recorder", &SceneryValues::recorder},
+};
+
+}  // namespace
+
 int SceneryDelegate::processScalarLine(QString const& line) {
-    SceneryData& p = *parameters;
-    int r;
-
-    if ((r = readValueFromKey(line, QStringLiteral("BeobXA"), p.observerXStart)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("BeobYA"), p.observerYStart)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("BeobZA"), p.observerZStart)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("RichtungA"), p.headingStart)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("NeigungA"), p.tiltStart)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("BrennA"), p.focalLengthStart)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("VerkantenA"), p.bankStart)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("BeobXE"), p.observerXEnd)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("BeobYE"), p.observerYEnd)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("BeobZE"), p.observerZEnd)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("RichtungE"), p.headingEnd)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("NeigungE"), p.tiltEnd)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("BrennE"), p.focalLengthEnd)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("VerkantenE"), p.bankEnd)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("Bildanzahl"), p.frameCount)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("Offset"), p.frameNumberOffset)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("StartbildNr"), p.firstFrame)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("EndbildNr"), p.lastFrame)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("LichtX"), p.lightX)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("LichtY"), p.lightY)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("LichtZ"), p.lightZ)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("NebelA"), p.fogStart)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("NebelE"), p.fogEnd)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("Traegheit"), p.inertia)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("AusgabeTGA"), p.writeTga)))
-        return r;
-
-    bool flag = false;
-    if ((r = readValueFromKey(line, QStringLiteral("AusgabeYUV"), flag))) {
-        if (r == ValueRead && flag) {
-            writeLog(
-                tr("Obsolete Output Image Format:\nThe YUV output image format selected in this "
-                   "input file is no longer accepted.\nThe PNG format is selected instead.\n"));
-            p.writePng = true;
-        }
-        return r;
+    for (ScalarKey const& entry : scalarKeys) {
+        QString const key = QString::fromLatin1(entry.key);
+        int const result = std::visit(
+            [&](auto target) {
+                if constexpr (std::is_same_v<decltype(target), SceneryFlagKey>)
+                    return processFlagKey(line, key, target);
+                else
+                    return readValueFromKey(line, key, parameters->*target);
+            },
+            entry.target);
+        if (result != NoMatch)
+            return result;
     }
-    if ((r = readValueFromKey(line, QStringLiteral("AusgabePNG"), flag))) {
-        if (r == ValueRead)
-            p.writePng = p.writePng || flag;
-        return r;
-    }
-
-    if ((r = readValueFromKey(line, QStringLiteral("AusgabeJPG"), p.writeJpg)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("AusgabePPM"), p.writePpm)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("AusDateiname"), p.outputFileName)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("TDateiVerwenden"), p.useTextureFile)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("TDateiname"), p.textureFileName)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("HDateiname"), p.elevationFileName)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("HDateiSkalaX"), p.elevationScaleX)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("HDateiSkalaY"), p.elevationScaleY)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("HDateiSkalaZA"), p.zScaleStart)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("HDateiSkalaZE"), p.zScaleEnd)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("MDateiVerwenden"), p.useMaskFile)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("MaskenDateiName"), p.maskFileName)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("AusBreite"), p.outputWidth)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("AusHoehe"), p.outputHeight)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("AusAuflX"), p.gridResolutionXSetting)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("AusAuflY"), p.gridResolutionYSetting)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("HintergrundVerwenden"), p.useBackgroundColor)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("GenauRechnen"), p.renderQuality)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("Hintergrund"), p.backgroundArgb)))
-        return r;
-
-    if ((r = readValueFromKey(line, QStringLiteral("Rundflug"), flag))) {
-        if (r == ValueRead)
-            p.flyStraight = !flag;
-        return r;
-    }
-
-    if ((r = readValueFromKey(line, QStringLiteral("HoeheUeberBoden"), p.heightAboveGround)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("VerkantenFaktor"), p.bankFactor)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("Voraussicht"), p.lookAhead)))
-        return r;
-    if ((r = readValueFromKey(line, QStringLiteral("Recorder"), p.recorder)))
-        return r;
     return NoMatch;
+}
+
+// The flags whose value is not simply stored: the obsolete YUV output turns
+// into PNG with a note, PNG output is only ever switched on, and the file's
+// "round flight" is the record's negated straight flight.
+int SceneryDelegate::processFlagKey(QString const& line, QString const& key, SceneryFlagKey kind) {
+    bool flag = false;
+    int const result = readValueFromKey(line, key, flag);
+    if (result != ValueRead)
+        return result;
+    SceneryData& p = *parameters;
+    switch (kind) {
+        case SceneryFlagKey::ObsoleteYuv:
+            if (flag) {
+                writeLog(
+                    tr("Obsolete Output Image Format:\nThe YUV output image format selected in this "
+                       "input file is no longer accepted.\nThe PNG format is selected instead.\n"));
+                p.writePng = true;
+            }
+            break;
+        case SceneryFlagKey::AlsoPng:
+            p.writePng = p.writePng || flag;
+            break;
+        case SceneryFlagKey::Round:
+            p.flyStraight = !flag;
+            break;
+    }
+    return result;
 }
 
 // ---------------------------------------------------------------------------

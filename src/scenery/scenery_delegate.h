@@ -52,6 +52,9 @@ struct FrameJob {
     bool render;
 };
 
+// The scenery-file flags whose value is not simply stored in the record.
+enum class SceneryFlagKey { ObsoleteYuv, AlsoPng, Round };
+
 class SceneryDelegate : public QFile {
     Q_OBJECT
 
@@ -141,6 +144,7 @@ class SceneryDelegate : public QFile {
     // match, and on ValueRead the value text.
     int matchKey(QString const& line, QString const& key, QString& valueText);
     int processScalarLine(QString const& line);
+    int processFlagKey(QString const& line, QString const& key, SceneryFlagKey kind);
     int processWaypointLine(QString const& line);
     int processControlPointLine(QString const& line);
     bool checkPointNumber(int number, QString const& line);
