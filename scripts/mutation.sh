@@ -12,6 +12,6 @@ if [[ -n $(git -C "$root" status --porcelain -- src) ]]; then
     echo "src/ has uncommitted changes; mutation testing edits it, so commit or stash them first" >&2
     exit 2
 fi
-[[ -n ${AVRENDER_DEPS_INSTALLED:-} ]] || "$root/scripts/install-deps.sh" python3
+[[ -n ${AVRENDER_DEPS_INSTALLED:-} ]] || "$root/scripts/install-deps.sh" python3 ccache
 "$root/scripts/build.sh" mutation --target geometry_test images_test render_test scenery_test tga_test >/dev/null
 exec python3 "$root/tools/mutate.py" "$root/build/mutation" "$@"

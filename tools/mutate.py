@@ -20,6 +20,7 @@ import json
 import os
 import random
 import re
+import signal
 import subprocess
 import sys
 import time
@@ -163,6 +164,9 @@ def main():
     parser.add_argument("--sample", help="take the lines of an earlier run's saved sample")
     parser.add_argument("--save", help="write the sample to this file")
     args = parser.parse_args()
+    args.build = os.path.abspath(args.build)
+    # A run stopped from outside must still put the mutated file back.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("stopped"))
 
     if args.sample:
         with open(args.sample, encoding="utf-8") as f:
