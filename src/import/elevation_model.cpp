@@ -145,12 +145,9 @@ void measureCells(ElevationModel& model, ElevationReadOptions const& options, OG
                              .arg(model.cellMetresY));
 }
 
-}  // namespace
-
-ElevationModel readElevationModel(ElevationReadOptions const& options, QTextStream& log) {
-    ElevationModel model;
-    model.fileName = options.fileName;
-    gdal::DatasetPtr const dataset = gdal::openRaster(options.fileName);
+// Opens the raster and checks that the requested band exists.
+gdal::DatasetPtr openElevationRaster(ElevationReadOptions const& options, QTextStream& log) {
+    gdal::DatasetPtr dataset = gdal::openRaster(options.fileName);
     if (!dataset) {
         if (!QFileInfo::exists(options.fileName))
             throw inputError(QStringLiteral("Cannot read %1: no such file").arg(quoted(options.fileName)));
@@ -177,9 +174,13 @@ ElevationModel readElevationModel(ElevationReadOptions const& options, QTextStre
                    .arg(quoted(options.fileName))
                    .arg(bands)
                    .arg(options.band);
+    return dataset;
+}
 
-    model.width = GDALGetRasterXSize(dataset.get());
-    model.height = GDALGetRasterYSize(dataset.get());
+// The grid's size, refused when too small for a terrain or too large for the memory limit.
+void takeGridSize(GDALDatasetH dataset, ElevationReadOptions const& options, ElevationModel& model) {
+    model.width = GDALGetRasterXSize(dataset);
+    model.height = GDALGetRasterYSize(dataset);
     if (model.width < 2 || model.height < 2)
         throw inputError(QStringLiteral("%1 has only %2 x %3 cells; a terrain needs at least 2 x 2")
                              .arg(quoted(options.fileName))
@@ -192,23 +193,26 @@ ElevationModel readElevationModel(ElevationReadOptions const& options, QTextStre
                               .arg(model.width)
                               .arg(model.height)
                               .arg(formatBytes(needed), formatBytes(double(options.memoryLimit))));
+}
 
+// The geotransform, when there is one: north-up grids only.
+void takeGeoTransform(GDALDatasetH dataset, QString const& fileName, ElevationModel& model) {
     double gt[6];
-    model.georeferenced = GDALGetGeoTransform(dataset.get(), gt) == CE_None;
-    if (model.georeferenced) {
-        if (gt[2] != 0 || gt[4] != 0)
-            throw inputError(QStringLiteral("%1 is rotated or sheared; warp it to a north-up grid first")
-                                 .arg(quoted(options.fileName)));
-        if (!(std::isfinite(gt[0]) && std::isfinite(gt[1]) && std::isfinite(gt[3]) && std::isfinite(gt[5])) ||
-            gt[1] == 0 || gt[5] == 0)
-            throw inputError(QStringLiteral("%1 has an unusable georeferencing").arg(quoted(options.fileName)));
-        std::copy(gt, gt + 6, model.geoTransform.begin());
-    }
-    OGRSpatialReferenceH const srs = GDALGetSpatialRef(dataset.get());
-    model.srsWkt = wktOf(srs);
+    model.georeferenced = GDALGetGeoTransform(dataset, gt) == CE_None;
+    if (!model.georeferenced)
+        return;
+    if (gt[2] != 0 || gt[4] != 0)
+        throw inputError(
+            QStringLiteral("%1 is rotated or sheared; warp it to a north-up grid first").arg(quoted(fileName)));
+    if (!(std::isfinite(gt[0]) && std::isfinite(gt[1]) && std::isfinite(gt[3]) && std::isfinite(gt[5])) || gt[1] == 0 ||
+        gt[5] == 0)
+        throw inputError(QStringLiteral("%1 has an unusable georeferencing").arg(quoted(fileName)));
+    std::copy(gt, gt + 6, model.geoTransform.begin());
+}
 
-    GDALRasterBandH const band = GDALGetRasterBand(dataset.get(), options.band);
-    std::vector<unsigned char> valid;
+// Reads the band's values into model.metres, marking in `valid` the cells that hold data.
+void readHeights(GDALRasterBandH band, QString const& fileName, ElevationModel& model,
+                 std::vector<unsigned char>& valid) {
     try {
         model.metres.resize(static_cast<std::size_t>(model.width) * model.height);
         valid.resize(model.metres.size());
@@ -216,10 +220,15 @@ ElevationModel readElevationModel(ElevationReadOptions const& options, QTextStre
         throw outputError(QStringLiteral("Not enough memory for the %1 x %2 cells of %3")
                               .arg(model.width)
                               .arg(model.height)
-                              .arg(quoted(options.fileName)));
+                              .arg(quoted(fileName)));
     }
     readBand(band, model, valid);
+}
 
+// Applies the band's scale and offset and the unit's factor; values that do
+// not come out finite count as missing.
+void convertToMetres(GDALRasterBandH band, ElevationReadOptions const& options, ElevationModel& model,
+                     std::vector<unsigned char>& valid, QTextStream& log) {
     int hasScale = 0, hasOffset = 0;
     double scale = GDALGetRasterScale(band, &hasScale);
     double offset = GDALGetRasterOffset(band, &hasOffset);
@@ -235,8 +244,10 @@ ElevationModel readElevationModel(ElevationReadOptions const& options, QTextStre
         else
             valid[i] = 0;
     }
+}
 
-    // Make the grid north-up, west to east.
+// Makes the grid north-up, west to east.
+void makeNorthUp(ElevationModel& model, std::vector<unsigned char>& valid) {
     auto& g = model.geoTransform;
     if (model.georeferenced && g[5] > 0) {
         flipRows(model.metres, model.width, model.height);
@@ -250,15 +261,9 @@ ElevationModel readElevationModel(ElevationReadOptions const& options, QTextStre
         g[0] += g[1] * model.width;
         g[1] = -g[1];
     }
+}
 
-    measureCells(model, options, srs, log);
-
-    model.filledCells = fillNodata(model.metres, valid, model.width, model.height);
-    if (model.filledCells < 0)
-        throw inputError(QStringLiteral("%1 has no valid height: every cell is nodata").arg(quoted(options.fileName)));
-    if (model.filledCells > 0)
-        log << QStringLiteral("Filled %1 cell(s) without data from their neighbours.\n").arg(model.filledCells);
-
+void measureHeights(ElevationModel& model) {
     auto const [low, high] = std::minmax_element(model.metres.begin(), model.metres.end());
     model.minimum = *low;
     model.maximum = *high;
@@ -266,26 +271,44 @@ ElevationModel readElevationModel(ElevationReadOptions const& options, QTextStre
     for (double const value : model.metres)
         sum += value;
     model.mean = sum / double(model.metres.size());
+}
+
+}  // namespace
+
+ElevationModel readElevationModel(ElevationReadOptions const& options, QTextStream& log) {
+    ElevationModel model;
+    model.fileName = options.fileName;
+    gdal::DatasetPtr const dataset = openElevationRaster(options, log);
+    takeGridSize(dataset.get(), options, model);
+    takeGeoTransform(dataset.get(), options.fileName, model);
+    OGRSpatialReferenceH const srs = GDALGetSpatialRef(dataset.get());
+    model.srsWkt = wktOf(srs);
+
+    GDALRasterBandH const band = GDALGetRasterBand(dataset.get(), options.band);
+    std::vector<unsigned char> valid;
+    readHeights(band, options.fileName, model, valid);
+    convertToMetres(band, options, model, valid, log);
+    makeNorthUp(model, valid);
+    measureCells(model, options, srs, log);
+
+    model.filledCells = fillNodata(model.metres, valid, model.width, model.height);
+    if (model.filledCells < 0)
+        throw inputError(QStringLiteral("%1 has no valid height: every cell is nodata").arg(quoted(options.fileName)));
+    if (model.filledCells > 0)
+        log << QStringLiteral("Filled %1 cell(s) without data from their neighbours.\n").arg(model.filledCells);
+    measureHeights(model);
     return model;
 }
 
-qsizetype fillNodata(std::vector<double>& values, std::vector<unsigned char>& valid, int width, int height) {
-    enum : unsigned char { Missing = 0, Known = 1, Queued = 2 };
-    qsizetype const cells = static_cast<qsizetype>(width) * height;
-    std::vector<unsigned char> state(static_cast<std::size_t>(cells));
-    qsizetype known = 0;
-    for (qsizetype i = 0; i < cells; ++i) {
-        state[i] = valid[i] ? Known : Missing;
-        known += valid[i] ? 1 : 0;
-    }
-    if (known == cells)
-        return 0;
-    if (known == 0)
-        return -1;
-    std::vector<unsigned char> const wasValid(valid);
+namespace {
 
-    // Calls f(neighbour index) for the up to eight neighbours of cell i.
-    auto forNeighbours = [width, height](qsizetype i, auto&& f) {
+enum CellState : unsigned char { Missing = 0, Known = 1, Queued = 2 };
+
+// Calls f(neighbour index) for the up to eight neighbours of cell i of a grid.
+struct GridNeighbours {
+    int width, height;
+    template <class F>
+    void operator()(qsizetype i, F&& f) const {
         int const row = static_cast<int>(i / width), column = static_cast<int>(i % width);
         for (int dr = -1; dr <= 1; ++dr)
             for (int dc = -1; dc <= 1; ++dc) {
@@ -293,10 +316,13 @@ qsizetype fillNodata(std::vector<double>& values, std::vector<unsigned char>& va
                 if ((dr != 0 || dc != 0) && r >= 0 && r < height && c >= 0 && c < width)
                     f(static_cast<qsizetype>(r) * width + c);
             }
-    };
+    }
+};
 
+// The missing cells that touch a known one, marked as queued.
+std::vector<qsizetype> firstFront(std::vector<unsigned char>& state, GridNeighbours const& forNeighbours) {
     std::vector<qsizetype> front;
-    for (qsizetype i = 0; i < cells; ++i) {
+    for (qsizetype i = 0; i < static_cast<qsizetype>(state.size()); ++i) {
         if (state[i] != Missing)
             continue;
         bool touches = false;
@@ -306,7 +332,13 @@ qsizetype fillNodata(std::vector<double>& values, std::vector<unsigned char>& va
             front.push_back(i);
         }
     }
+    return front;
+}
 
+// Fills the front, then the front beyond it, and so on, each cell with the
+// mean of the neighbours known before its pass; returns the cells filled.
+qsizetype fillOutward(std::vector<qsizetype> front, std::vector<double>& values, std::vector<unsigned char>& valid,
+                      std::vector<unsigned char>& state, GridNeighbours const& forNeighbours) {
     qsizetype filled = 0;
     std::vector<double> means;
     std::vector<qsizetype> next;
@@ -340,11 +372,15 @@ qsizetype fillNodata(std::vector<double>& values, std::vector<unsigned char>& va
             });
         front.swap(next);
     }
+    return filled;
+}
 
-    // Relax the filled cells towards the mean of all their neighbours, which
-    // smooths the seams the outward passes leave (still within the range).
+// Relaxes the filled cells towards the mean of all their neighbours, which
+// smooths the seams the outward passes leave (still within the range).
+void relaxFilledCells(std::vector<double>& values, std::vector<unsigned char> const& wasValid,
+                      GridNeighbours const& forNeighbours) {
     std::vector<qsizetype> filledCells;
-    for (qsizetype i = 0; i < cells; ++i)
+    for (qsizetype i = 0; i < static_cast<qsizetype>(wasValid.size()); ++i)
         if (!wasValid[i])
             filledCells.push_back(i);
     std::vector<double> relaxed(filledCells.size());
@@ -361,6 +397,26 @@ qsizetype fillNodata(std::vector<double>& values, std::vector<unsigned char>& va
         for (std::size_t k = 0; k < filledCells.size(); ++k)
             values[filledCells[k]] = relaxed[k];
     }
+}
+
+}  // namespace
+
+qsizetype fillNodata(std::vector<double>& values, std::vector<unsigned char>& valid, int width, int height) {
+    qsizetype const cells = static_cast<qsizetype>(width) * height;
+    std::vector<unsigned char> state(static_cast<std::size_t>(cells));
+    qsizetype known = 0;
+    for (qsizetype i = 0; i < cells; ++i) {
+        state[i] = valid[i] ? Known : Missing;
+        known += valid[i] ? 1 : 0;
+    }
+    if (known == cells)
+        return 0;
+    if (known == 0)
+        return -1;
+    std::vector<unsigned char> const wasValid(valid);
+    GridNeighbours const forNeighbours{width, height};
+    qsizetype const filled = fillOutward(firstFront(state, forNeighbours), values, valid, state, forNeighbours);
+    relaxFilledCells(values, wasValid, forNeighbours);
     return filled;
 }
 

@@ -57,11 +57,9 @@ QString defaultOutputFolder(QString const& elevationFile) {
     return QDir::current().filePath(name);
 }
 
-ImportResult runImport(ImportOptions const& options, QTextStream& log) {
-    validateOptions(options);
-    qint64 const memoryLimit = options.memoryLimit > 0 ? options.memoryLimit : defaultMemoryLimit();
-    double const unitMetres = options.unitCm / 100.0;
+namespace {
 
+ElevationModel readModel(ImportOptions const& options, qint64 memoryLimit, QTextStream& log) {
     ElevationReadOptions reading;
     reading.fileName = options.elevationFile;
     reading.band = options.band;
@@ -69,7 +67,63 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
     reading.pixelSizeY = options.pixelSizeY;
     reading.metresPerValue = options.metresPerValue;
     reading.memoryLimit = memoryLimit;
-    ElevationModel const model = readElevationModel(reading, log);
+    return readElevationModel(reading, log);
+}
+
+// The scenery's sizes in world units: metres per count over metres per
+// texel, exaggerated.
+SceneryLayout layoutScenery(ElevationModel const& model, TextureLayout const& texture, ImportOptions const& options,
+                            double unitMetres) {
+    SceneryLayout scenery;
+    scenery.cellsX = model.width;
+    scenery.cellsY = model.height;
+    scenery.scaleX = texture.scaleX;
+    scenery.scaleY = texture.scaleY;
+    scenery.zScale = unitMetres / texture.metresPerTexel * options.exaggeration;
+    double const worldPerMetre = options.exaggeration / texture.metresPerTexel;
+    scenery.lowest = model.minimum * worldPerMetre;
+    scenery.highest = model.maximum * worldPerMetre;
+    scenery.mean = model.mean * worldPerMetre;
+    scenery.frameWidth = options.frameWidth;
+    scenery.frameHeight = options.frameHeight;
+    return scenery;
+}
+
+void writeSceneryFile(QString const& fileName, QByteArray const& text) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() || !file.flush())
+        throw outputError(QStringLiteral("Cannot write %1: %2").arg(quoted(fileName), file.errorString()));
+}
+
+void reportImport(ImportResult const& result, ElevationModel const& model, double unitCm, QTextStream& log) {
+    log << QStringLiteral("Model: %1 x %2 cells of %3 m x %4 m, heights %5 m .. %6 m\n")
+               .arg(model.width)
+               .arg(model.height)
+               .arg(plainDecimal(model.cellMetresX, 6), plainDecimal(model.cellMetresY, 6))
+               .arg(model.minimum, 0, 'f', 2)
+               .arg(model.maximum, 0, 'f', 2)
+        << QStringLiteral("Wrote %1 (%2 x %3, count unit %4 cm)\n")
+               .arg(result.heightMapFile)
+               .arg(model.width)
+               .arg(model.height)
+               .arg(plainDecimal(unitCm))
+        << QStringLiteral("Wrote %1 (%2 x %3 texels of %4 m)\n")
+               .arg(result.textureFile)
+               .arg(result.texture.width)
+               .arg(result.texture.height)
+               .arg(plainDecimal(result.texture.metresPerTexel, 6))
+        << QStringLiteral("Wrote %1; render it from inside %2 with: AVRender -i scenery.avs\n")
+               .arg(result.sceneryFile, result.outputFolder);
+    log.flush();
+}
+
+}  // namespace
+
+ImportResult runImport(ImportOptions const& options, QTextStream& log) {
+    validateOptions(options);
+    qint64 const memoryLimit = options.memoryLimit > 0 ? options.memoryLimit : defaultMemoryLimit();
+    double const unitMetres = options.unitCm / 100.0;
+    ElevationModel const model = readModel(options, memoryLimit, log);
     checkCountRange(model.minimum, model.maximum, unitMetres);
 
     ImportResult result;
@@ -84,60 +138,23 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
     std::optional<DrapeImage> drape;
     if (!options.textureImage.isEmpty())
         drape.emplace(openDrapeImage(options.textureImage, model, log));
-
-    // World units per count: metres per count over metres per texel, exaggerated.
-    SceneryLayout& scenery = result.scenery;
-    scenery.cellsX = model.width;
-    scenery.cellsY = model.height;
-    scenery.scaleX = result.texture.scaleX;
-    scenery.scaleY = result.texture.scaleY;
-    scenery.zScale = unitMetres / result.texture.metresPerTexel * options.exaggeration;
-    double const worldPerMetre = options.exaggeration / result.texture.metresPerTexel;
-    scenery.lowest = model.minimum * worldPerMetre;
-    scenery.highest = model.maximum * worldPerMetre;
-    scenery.mean = model.mean * worldPerMetre;
-    scenery.frameWidth = options.frameWidth;
-    scenery.frameHeight = options.frameHeight;
-    result.flight = planFlight(scenery);
+    result.scenery = layoutScenery(model, result.texture, options, unitMetres);
+    result.flight = planFlight(result.scenery);
 
     result.outputFolder =
         options.outputFolder.isEmpty() ? defaultOutputFolder(options.elevationFile) : options.outputFolder;
     QDir const folder(result.outputFolder);
     makeFolder(result.outputFolder);
     makeFolder(folder.filePath(QStringLiteral("frames")));
-    result.heightMapFile = folder.filePath(scenery.heightMapName);
-    result.textureFile = folder.filePath(scenery.textureName);
+    result.heightMapFile = folder.filePath(result.scenery.heightMapName);
+    result.textureFile = folder.filePath(result.scenery.textureName);
     result.sceneryFile = folder.filePath(QStringLiteral("scenery.avs"));
 
     saveImage(encodeHeightMap(model, unitMetres), result.heightMapFile);
     QImage const texture = drape ? drapeTexture(*drape, model, result.texture)
                                  : reliefTexture(model, result.texture, options.exaggeration);
     saveImage(texture, result.textureFile);
-
-    QFile file(result.sceneryFile);
-    QByteArray const text = sceneryText(scenery, result.flight);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(text) != text.size() || !file.flush())
-        throw outputError(QStringLiteral("Cannot write %1: %2").arg(quoted(result.sceneryFile), file.errorString()));
-    file.close();
-
-    log << QStringLiteral("Model: %1 x %2 cells of %3 m x %4 m, heights %5 m .. %6 m\n")
-               .arg(model.width)
-               .arg(model.height)
-               .arg(plainDecimal(model.cellMetresX, 6), plainDecimal(model.cellMetresY, 6))
-               .arg(model.minimum, 0, 'f', 2)
-               .arg(model.maximum, 0, 'f', 2)
-        << QStringLiteral("Wrote %1 (%2 x %3, count unit %4 cm)\n")
-               .arg(result.heightMapFile)
-               .arg(model.width)
-               .arg(model.height)
-               .arg(plainDecimal(options.unitCm))
-        << QStringLiteral("Wrote %1 (%2 x %3 texels of %4 m)\n")
-               .arg(result.textureFile)
-               .arg(result.texture.width)
-               .arg(result.texture.height)
-               .arg(plainDecimal(result.texture.metresPerTexel, 6))
-        << QStringLiteral("Wrote %1; render it from inside %2 with: AVRender -i scenery.avs\n")
-               .arg(result.sceneryFile, result.outputFolder);
-    log.flush();
+    writeSceneryFile(result.sceneryFile, sceneryText(result.scenery, result.flight));
+    reportImport(result, model, options.unitCm, log);
     return result;
 }

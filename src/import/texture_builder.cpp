@@ -294,42 +294,25 @@ QImage drapeTexture(DrapeImage& image, ElevationModel const& model, TextureLayou
     return texture;
 }
 
-QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, double exaggeration) {
-    // The heights with one more row in the north and one more column in the
-    // east (copies of the edge), so the texture's half-cell overhang there
-    // has data to interpolate from.
-    int const width = model.width + 1, height = model.height + 1;
-    std::vector<double> padded(static_cast<std::size_t>(width) * height);
-    for (int row = 0; row < height; ++row)
-        for (int column = 0; column < width; ++column)
-            padded[static_cast<std::size_t>(row) * width + column] =
-                model.at(std::min(column, model.width - 1), std::max(row - 1, 0));
-    gdal::DatasetPtr const heights =
-        gdal::wrapBuffer(padded.data(), width, height, qsizetype(width) * 8, 1, GDT_Float64);
-    if (!heights)
-        throw outputError(QStringLiteral("Cannot set up the height raster: %1").arg(gdal::lastError()));
-    // Metric cells, so that the shading's slopes come out right for geographic models too.
-    double metricGt[6] = {0.0, model.cellMetresX, 0.0, 0.0, 0.0, -model.cellMetresY};
-    GDALSetGeoTransform(heights.get(), metricGt);
+namespace {
 
-    auto process = [&](char const* what, char const* colourFile, gdal::ArgumentList arguments) {
-        GDALDEMProcessingOptions* const options = GDALDEMProcessingOptionsNew(arguments.data(), nullptr);
-        int usageError = 0;
-        gdal::clearError();
-        gdal::DatasetPtr result(GDALDEMProcessing("", heights.get(), what, colourFile, options, &usageError));
-        GDALDEMProcessingOptionsFree(options);
-        if (!result)
-            throw outputError(QStringLiteral("GDAL's %1 failed: %2")
-                                  .arg(QLatin1String(what), gdal::lastError(QStringLiteral("unknown error"))));
-        return result;
-    };
+// Runs one of GDAL's DEM tools on the height raster.
+gdal::DatasetPtr demProcessing(GDALDatasetH heights, char const* what, char const* colourFile,
+                               gdal::ArgumentList arguments) {
+    GDALDEMProcessingOptions* const options = GDALDEMProcessingOptionsNew(arguments.data(), nullptr);
+    int usageError = 0;
+    gdal::clearError();
+    gdal::DatasetPtr result(GDALDEMProcessing("", heights, what, colourFile, options, &usageError));
+    GDALDEMProcessingOptionsFree(options);
+    if (!result)
+        throw outputError(QStringLiteral("GDAL's %1 failed: %2")
+                              .arg(QLatin1String(what), gdal::lastError(QStringLiteral("unknown error"))));
+    return result;
+}
 
-    gdal::DatasetPtr const shade = process("hillshade", nullptr,
-                                           {"-of", "MEM", "-az", QByteArray::number(reliefLightAzimuth), "-alt",
-                                            QByteArray::number(reliefLightAltitude, 'g', 10), "-z",
-                                            QByteArray::number(exaggeration, 'g', 10), "-compute_edges"});
-
-    // A hypsometric tint from the lowest to the highest cell.
+// The hypsometric tint from the lowest to the highest cell, through GDAL's
+// colour relief with a colour table in GDAL's memory file system.
+gdal::DatasetPtr tintByHeight(GDALDatasetH heights, ElevationModel const& model) {
     struct Stop {
         double at;
         int r, g, b;
@@ -350,23 +333,25 @@ QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, d
     VSIFCloseL(file);
     gdal::DatasetPtr colour;
     try {
-        colour = process("color-relief", tableName.constData(), {"-of", "MEM"});
+        colour = demProcessing(heights, "color-relief", tableName.constData(), {"-of", "MEM"});
     } catch (...) {
         VSIUnlink(tableName.constData());
         throw;
     }
     VSIUnlink(tableName.constData());
+    return colour;
+}
 
+// The tint with the hill shading multiplied in: level ground keeps its tint,
+// slopes facing the light get brighter, slopes facing away down to half.
+std::vector<uchar> shadedTint(GDALDatasetH shade, GDALDatasetH colour, int width, int height) {
     std::vector<uchar> light(static_cast<std::size_t>(width) * height);
     std::vector<uchar> rgb(light.size() * 3);
-    if (GDALRasterIO(GDALGetRasterBand(shade.get(), 1), GF_Read, 0, 0, width, height, light.data(), width, height,
-                     GDT_Byte, 0, 0) != CE_None ||
-        GDALDatasetRasterIO(colour.get(), GF_Read, 0, 0, width, height, rgb.data(), width, height, GDT_Byte, 3, nullptr,
-                            3, width * 3, 1) != CE_None)
+    if (GDALRasterIO(GDALGetRasterBand(shade, 1), GF_Read, 0, 0, width, height, light.data(), width, height, GDT_Byte,
+                     0, 0) != CE_None ||
+        GDALDatasetRasterIO(colour, GF_Read, 0, 0, width, height, rgb.data(), width, height, GDT_Byte, 3, nullptr, 3,
+                            width * 3, 1) != CE_None)
         throw outputError(QStringLiteral("Cannot read GDAL's relief rasters: %1").arg(gdal::lastError()));
-
-    // Shading multiplied in: level ground keeps its tint, slopes facing the
-    // light get brighter, slopes facing away down to half.
     double const level = std::sin(reliefLightAltitude * std::numbers::pi / 180.0);
     for (std::size_t i = 0; i < light.size(); ++i) {
         double const shading = light[i] > 0 ? (light[i] - 1) / 254.0 : level;
@@ -376,6 +361,35 @@ QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, d
             rgb[i * 3 + k] = static_cast<uchar>(std::clamp(value, 0.0, 255.0));
         }
     }
+    return rgb;
+}
+
+}  // namespace
+
+QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, double exaggeration) {
+    // The heights with one more row in the north and one more column in the
+    // east (copies of the edge), so the texture's half-cell overhang there
+    // has data to interpolate from.
+    int const width = model.width + 1, height = model.height + 1;
+    std::vector<double> padded(static_cast<std::size_t>(width) * height);
+    for (int row = 0; row < height; ++row)
+        for (int column = 0; column < width; ++column)
+            padded[static_cast<std::size_t>(row) * width + column] =
+                model.at(std::min(column, model.width - 1), std::max(row - 1, 0));
+    gdal::DatasetPtr const heights =
+        gdal::wrapBuffer(padded.data(), width, height, qsizetype(width) * 8, 1, GDT_Float64);
+    if (!heights)
+        throw outputError(QStringLiteral("Cannot set up the height raster: %1").arg(gdal::lastError()));
+    // Metric cells, so that the shading's slopes come out right for geographic models too.
+    double metricGt[6] = {0.0, model.cellMetresX, 0.0, 0.0, 0.0, -model.cellMetresY};
+    GDALSetGeoTransform(heights.get(), metricGt);
+
+    gdal::DatasetPtr const shade = demProcessing(heights.get(), "hillshade", nullptr,
+                                                 {"-of", "MEM", "-az", QByteArray::number(reliefLightAzimuth), "-alt",
+                                                  QByteArray::number(reliefLightAltitude, 'g', 10), "-z",
+                                                  QByteArray::number(exaggeration, 'g', 10), "-compute_edges"});
+    gdal::DatasetPtr const colour = tintByHeight(heights.get(), model);
+    std::vector<uchar> rgb = shadedTint(shade.get(), colour.get(), width, height);
 
     gdal::DatasetPtr const source = gdal::wrapBuffer(rgb.data(), width, height, qsizetype(width) * 3, 3, GDT_Byte);
     if (!source)

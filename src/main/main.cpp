@@ -47,6 +47,8 @@ enum ExitCode { Success = 0, InvalidOption = 1, NonOptionArguments = 2, CannotOp
 
 // What the options beyond the scenery file ask for.
 struct RunSettings {
+    QString inputFileName = QStringLiteral("-");
+    bool verbose = false;
     int jobs = 0;  // 0: every core the process may use
     std::optional<std::pair<int, int>> frames;
     bool skipExisting = false;
@@ -153,84 +155,77 @@ void raiseImageAllocationLimit() {
         static_cast<int>(std::clamp(halfMemoryMiB, 256LL, static_cast<long long>(INT_MAX))));
 }
 
-}  // namespace
+// Applies one option to the run; an exit code when the program must end
+// here (help shown, or a value refused with its message and the usage).
+std::optional<int> applyOption(int option, RunSettings& run, QTextStream& log) {
+    auto refuse = [&log](QString const& message) {
+        log << message;
+        Usage(log);
+        return std::optional<int>(InvalidOption);
+    };
+    switch (option) {
+        case 'i':
+            run.inputFileName = QString::fromLatin1(optarg);
+            return std::nullopt;
+        case 'v':
+            run.verbose = true;
+            return std::nullopt;
+        case 'h':
+        case '?':
+            Usage(log);
+            log.flush();
+            return Success;
+        case 'j':
+            if (auto const jobs = parseCount(optarg)) {
+                run.jobs = *jobs;
+                return std::nullopt;
+            }
+            return refuse(QStringLiteral("Error: Invalid number of jobs: %1 (a whole number from 1 to 1024).\n")
+                              .arg(QString::fromLatin1(optarg)));
+        case FramesOption:
+            if ((run.frames = parseFrameRange(optarg)))
+                return std::nullopt;
+            return refuse(
+                QStringLiteral("Error: Invalid frame range: %1 (expected A-B).\n").arg(QString::fromLatin1(optarg)));
+        case SkipExistingOption:
+            run.skipExisting = true;
+            return std::nullopt;
+        case ProgressOption:
+            run.progress = true;
+            return std::nullopt;
+        case 'q':
+            run.quiet = true;
+            return std::nullopt;
+        case VideoOption:
+            run.video = QString::fromLocal8Bit(optarg);
+            if (VideoEncoder::isSupportedName(run.video))
+                return std::nullopt;
+            return refuse(QStringLiteral("Error: Invalid video file: %1 (its name must end in .mp4, .webm or .gif).\n")
+                              .arg(run.video));
+        case FpsOption:
+            if (auto const fps = parseCount(optarg); fps && *fps <= 240) {
+                run.fps = *fps;
+                return std::nullopt;
+            }
+            return refuse(QStringLiteral("Error: Invalid frame rate: %1 (a whole number from 1 to 240).\n")
+                              .arg(QString::fromLatin1(optarg)));
+        default:
+            return refuse(QStringLiteral("Invalid option.\n"));
+    }
+}
 
-int main(int argc, char** argv) {
-    qInstallMessageHandler(printOwnMessagesOnly);
-    QString inputFileName = QStringLiteral("-");
-    QTextStream log(stderr, QIODevice::ReadWrite);
-
+// Reads the command line into `run`; an exit code when the program must end here.
+std::optional<int> parseCommandLine(int argc, char** argv, RunSettings& run, QTextStream& log) {
     QByteArray const options = shortOptions(log);
     opterr = 0;
-    bool verbose = false;
-    RunSettings run;
-
     for (;;) {
         int index = 0;
         int const c = getopt_long(argc, argv, options.constData(), long_options, &index);
         if (c == -1)
             break;
-        switch (c) {
-            case 'i':
-                inputFileName = QString::fromLatin1(optarg);
-                break;
-            case 'v':
-                verbose = true;
-                break;
-            case 'h':
-            case '?':
-                Usage(log);
-                log.flush();
-                return Success;
-            case 'j':
-                if (auto const jobs = parseCount(optarg)) {
-                    run.jobs = *jobs;
-                    break;
-                }
-                log << QStringLiteral("Error: Invalid number of jobs: %1 (a whole number from 1 to 1024).\n")
-                           .arg(QString::fromLatin1(optarg));
-                Usage(log);
-                return InvalidOption;
-            case FramesOption:
-                if ((run.frames = parseFrameRange(optarg)))
-                    break;
-                log << QStringLiteral("Error: Invalid frame range: %1 (expected A-B).\n")
-                           .arg(QString::fromLatin1(optarg));
-                Usage(log);
-                return InvalidOption;
-            case SkipExistingOption:
-                run.skipExisting = true;
-                break;
-            case ProgressOption:
-                run.progress = true;
-                break;
-            case 'q':
-                run.quiet = true;
-                break;
-            case VideoOption:
-                run.video = QString::fromLocal8Bit(optarg);
-                if (VideoEncoder::isSupportedName(run.video))
-                    break;
-                log << QStringLiteral("Error: Invalid video file: %1 (its name must end in .mp4, .webm or .gif).\n")
-                           .arg(run.video);
-                Usage(log);
-                return InvalidOption;
-            case FpsOption:
-                if (auto const fps = parseCount(optarg); fps && *fps <= 240) {
-                    run.fps = *fps;
-                    break;
-                }
-                log << QStringLiteral("Error: Invalid frame rate: %1 (a whole number from 1 to 240).\n")
-                           .arg(QString::fromLatin1(optarg));
-                Usage(log);
-                return InvalidOption;
-            default:
-                log << "Invalid option.\n";
-                Usage(log);
-                return InvalidOption;
-        }
+        if (auto const exitCode = applyOption(c, run, log))
+            return exitCode;
     }
-
     if (optind < argc) {
         log << QObject::tr("Error: Non-option ARGV elements.\n");
         while (optind < argc)
@@ -239,15 +234,10 @@ int main(int argc, char** argv) {
         Usage(log);
         return NonOptionArguments;
     }
+    return std::nullopt;
+}
 
-    QCoreApplication application(argc, argv);
-    raiseImageAllocationLimit();
-    SceneryDelegate delegate(log, verbose);
-
-    if (!delegate.open(inputFileName)) {
-        log << QStringLiteral("Error: Cannot open file \"%1\": %2.\n").arg(inputFileName, delegate.errorString());
-        return CannotOpen;
-    }
+void applyRunSettings(RunSettings const& run, SceneryDelegate& delegate) {
     delegate.options.jobs = run.jobs > 0 ? run.jobs : availableCores();
     delegate.options.skipExisting = run.skipExisting;
     delegate.options.videoFile = run.video;
@@ -257,9 +247,28 @@ int main(int argc, char** argv) {
         delegate.parameters->firstFrame = run.frames->first;
         delegate.parameters->lastFrame = run.frames->second;
     }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    qInstallMessageHandler(printOwnMessagesOnly);
+    QTextStream log(stderr, QIODevice::ReadWrite);
+    RunSettings run;
+    if (auto const exitCode = parseCommandLine(argc, argv, run, log))
+        return *exitCode;
+
+    QCoreApplication application(argc, argv);
+    raiseImageAllocationLimit();
+    SceneryDelegate delegate(log, run.verbose);
+    if (!delegate.open(run.inputFileName)) {
+        log << QStringLiteral("Error: Cannot open file \"%1\": %2.\n").arg(run.inputFileName, delegate.errorString());
+        return CannotOpen;
+    }
+    applyRunSettings(run, delegate);
     if (!delegate.renderFinal()) {
         log << QStringLiteral("Error: Cannot render file \"%1\": %2.\n")
-                   .arg(inputFileName, delegate.renderErrorString());
+                   .arg(run.inputFileName, delegate.renderErrorString());
         return CannotRender;
     }
     return Success;

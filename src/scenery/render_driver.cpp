@@ -44,10 +44,21 @@ bool decodableSideBySide(QString const& textureFile, QString const& elevationFil
 
 bool SceneryDelegate::renderFinal() {
     setRenderError(QString());
-    SceneryData const& p = *parameters;
     if (!checkRenderParameters())
         return false;
+    setUpCamera();
+    // The texture lives for this call only; the camera and the flight point to it.
+    TextureImage texture;
+    bool result = loadInputImages(texture) && allocateFrameImage();
+    if (result)
+        result = renderFrames(texture);
+    releaseRenderObjects();
+    return result;
+}
 
+// The run's sizes, light and camera from the record.
+void SceneryDelegate::setUpCamera() {
+    SceneryData const& p = *parameters;
     renderScale = p.renderQuality == 2 ? 2.0 : 1.0;
     gridResolutionX = p.gridResolutionXSetting;
     gridResolutionY = p.gridResolutionYSetting;
@@ -55,13 +66,15 @@ bool SceneryDelegate::renderFinal() {
     normalise3(lightDirection);
     renderWidth = static_cast<int>(p.outputWidth * renderScale);
     renderHeight = static_cast<int>(p.outputHeight * renderScale);
-
     camera = std::make_unique<Transformation>(nullptr, lightDirection, renderWidth, renderHeight);
+}
 
-    // The texture lives for this call only; the camera and the flight point to it.
-    // For large images decoding is most of the start-up time, so the height
-    // map is decoded on a second thread meanwhile, when that cannot change
-    // what the run prints.
+// Decodes the texture into `texture` and the height map into `elevation`.
+// For large images decoding is most of the start-up time, so the height map
+// is decoded on a second thread meanwhile, when that cannot change what the
+// run prints.
+bool SceneryDelegate::loadInputImages(TextureImage& texture) {
+    SceneryData const& p = *parameters;
     std::exception_ptr elevationFailure;
     std::thread elevationLoader;
     if (decodableSideBySide(p.textureFileName, p.elevationFileName)) {
@@ -79,13 +92,13 @@ bool SceneryDelegate::renderFinal() {
         });
     }
     // An empty name is refused without being opened (Qt would print its own warnings).
-    TextureImage texture = p.textureFileName.isEmpty() ? TextureImage() : TextureImage(p.textureFileName, nullptr);
+    if (!p.textureFileName.isEmpty())
+        texture = TextureImage(p.textureFileName, nullptr);
     if (elevationLoader.joinable())
         elevationLoader.join();
     if (elevationFailure)
         std::rethrow_exception(elevationFailure);
     if (texture.isNull()) {
-        releaseRenderObjects();
         setRenderError(tr("Could not open texture file \"%1\"").arg(p.textureFileName));
         return false;
     }
@@ -98,7 +111,6 @@ bool SceneryDelegate::renderFinal() {
                 ? std::make_unique<ElevationImage>()
                 : std::make_unique<ElevationImage>(p.elevationFileName, p.elevationScaleX, p.elevationScaleY, nullptr);
     if (elevation->isNull()) {
-        releaseRenderObjects();
         setRenderError(tr("Could not open elevation file \"%1\"").arg(p.elevationFileName));
         return false;
     }
@@ -108,18 +120,26 @@ bool SceneryDelegate::renderFinal() {
     elevation->heightBounds(lowestHeight, highestHeight);
     terrainExtentX = elevation->width() * p.elevationScaleX;
     terrainExtentY = elevation->height() * p.elevationScaleY;
+    return true;
+}
 
+bool SceneryDelegate::allocateFrameImage() {
+    SceneryData const& p = *parameters;
     frameImage = std::make_unique<TextureImage>(renderWidth, renderHeight, QImage::Format_RGB32);
-    if (frameImage->isNull()) {
-        releaseRenderObjects();
-        setRenderError(tr("Cannot allocate a frame buffer of %1 x %2 pixels (AusBreite=%3, AusHoehe=%4)")
-                           .arg(renderWidth)
-                           .arg(renderHeight)
-                           .arg(p.outputWidth)
-                           .arg(p.outputHeight));
-        return false;
-    }
+    if (!frameImage->isNull())
+        return true;
+    setRenderError(tr("Cannot allocate a frame buffer of %1 x %2 pixels (AusBreite=%3, AusHoehe=%4)")
+                       .arg(renderWidth)
+                       .arg(renderHeight)
+                       .arg(p.outputWidth)
+                       .arg(p.outputHeight));
+    return false;
+}
 
+// Flies the flight, writing each frame and the video; false with the reason
+// set when a frame file or the video could not be written.
+bool SceneryDelegate::renderFrames(TextureImage& texture) {
+    SceneryData const& p = *parameters;
     long long const frames = p.firstFrame <= p.lastFrame ? static_cast<long long>(p.lastFrame) - p.firstFrame + 1 : 0;
     progress_ = std::make_unique<ProgressDisplay>(*log, options.progress, frames);
     frameOutput_ = std::make_unique<FrameOutput>(p, *progress_, verbose);
@@ -136,7 +156,6 @@ bool SceneryDelegate::renderFinal() {
         if (!result)
             setRenderError(error);
     }
-    releaseRenderObjects();
     return result;
 }
 

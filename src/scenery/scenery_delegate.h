@@ -153,6 +153,10 @@ class SceneryDelegate : public QFile {
 
     // Render driver steps.
     bool checkRenderParameters();
+    void setUpCamera();
+    bool loadInputImages(TextureImage& texture);
+    bool allocateFrameImage();
+    bool renderFrames(TextureImage& texture);
     bool checkFrameNumbers();
     bool startVideo();
     void releaseRenderObjects();
