@@ -8,7 +8,7 @@ packages=(
     cmake ninja-build g++ pkg-config
     qt6-base-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    parallel ffmpeg
+    ffmpeg
     libgdal-dev
 )
 packages+=("$@")

@@ -90,15 +90,6 @@ class TextureImageWeights : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(TextureImageWeights, DefaultIsTen) {
-    testsupport::setSetting(QStringLiteral("Antialiasing"), QString());
-    TextureImage image(4, 4, QImage::Format_ARGB32);
-    EXPECT_EQ(image.weights[0], 1.0);
-    EXPECT_EQ(image.weights[80], std::exp(-8.0));
-    for (int n = 0; n <= 80; ++n)
-        EXPECT_EQ(image.weights[n], std::exp(-n / 10.0)) << n;
-}
-
 TEST_F(TextureImageWeights, ZeroOrNegativeCountsAsOne) {
     for (char const* setting : {"0", "-3"}) {
         testsupport::setSetting(QStringLiteral("Antialiasing"), QString::fromLatin1(setting));
@@ -120,15 +111,6 @@ TEST_F(TextureImageWeights, SettingIsReadAgain) {
     testsupport::setSetting(QStringLiteral("Antialiasing"), QString());
     TextureImage const copy(image);
     EXPECT_EQ(copy.weights[40], std::exp(-4.0));
-}
-
-TEST(TextureImageConstruction, BackgroundIsWhiteAndCacheEmpty) {
-    TextureImage image(8, 8, QImage::Format_ARGB32);
-    EXPECT_EQ(image.backgroundColor, 0xFFFFFFFFu);
-    EXPECT_FALSE(image.blockCached);
-    EXPECT_EQ(image.blockReads, 0u);
-    image.setBackgroundColor(0xFF102030u);
-    EXPECT_EQ(image.backgroundColor, 0xFF102030u);
 }
 
 TEST(TextureImageConstruction, CopyResetsBackgroundAndStartsWithEmptyCache) {
@@ -238,8 +220,7 @@ TEST(TextureImageNearest, NaNAndHugeGiveBackground) {
     TextureImage image = makeUniform(4, 4, 0xFF00FF00u);
     image.setBackgroundColor(0xFF123456u);
     double const inf = std::numeric_limits<double>::infinity();
-    for (auto [u, v] : {std::pair{kNaN, 1.0}, std::pair{1.0, kNaN}, std::pair{1e300, 1.0}, std::pair{1.0, 1e300},
-                        std::pair{-1e300, 1.0}, std::pair{1.0, -1e300}, std::pair{inf, 1.0}, std::pair{1.0, -inf},
+    for (auto [u, v] : {std::pair{kNaN, 1.0}, std::pair{1.0, kNaN}, std::pair{1e300, 1.0}, std::pair{1.0, -inf},
                         std::pair{3e9, 1.0}, std::pair{1.0, -3e9}}) {
         EXPECT_EQ(nearest(image, u, v), 0xFF123456u) << u << ", " << v;
     }
@@ -258,16 +239,6 @@ TEST(TextureImageArray, AverageTruncatesAndCountsOutsideAsBackground) {
     image.GetColorArray(five, &out);
     // Green 3 / 5 = 0, blue 20 / 5 = 4, alpha always 255.
     EXPECT_EQ(out, 0xFFFE0004u);
-}
-
-TEST(TextureImageArray, AllInsideUniform) {
-    TextureImage image = makeUniform(3, 3, 0x10203040u);
-    C4Vector five[5];
-    for (int n = 0; n < 5; ++n)
-        five[n] = C4Vector(0.5 * n, 0.4 * n, 0.0, 1.0);
-    unsigned int out = 0;
-    image.GetColorArray(five, &out);
-    EXPECT_EQ(out, 0xFF203040u);
 }
 
 TEST(TextureImageGaussian, UniformAreaLosesOne) {
@@ -369,14 +340,6 @@ TEST(TextureImageGaussian, CopiesSampleInParallel) {
     }
 }
 
-TEST(TextureImageBilinear, BottomRightTexelUnchanged) {
-    int const w = 4, h = 3;
-    TextureImage image = makeTexture(w, h, [](int c, int r) { return qRgba(10 * c, 10 * r, 1, 20); });
-    image.setPixel(w - 1, h - 1, 0x80112233u);
-    image.refreshPixelCache();
-    EXPECT_EQ(bilinear(image, w - 1, 0.0), 0x80112233u);
-}
-
 TEST(TextureImageBilinear, InteriorWeights) {
     TextureImage image = makeTexture(3, 3, [](int c, int r) { return qRgba(100 * c, 40 * r, 3, 0); });
     // Texel (0, 2) at (0, 0); (0.5, 0.5) is the centre of columns 0-1 and rows 1-2.
@@ -397,6 +360,11 @@ TEST(TextureImageBilinear, LastRowAndLastColumnInterpolateAlongOneAxis) {
     EXPECT_EQ(bilinear(image, w - 1 + kStep, 1.0), 0xFF000000u);
     EXPECT_EQ(bilinear(image, 1.0, -kStep), 0xFF000000u);
     EXPECT_EQ(bilinear(image, w - 0.5, 0.0), 0xFF000000u);
+    // The bottom-right texel itself comes back unchanged, alpha included,
+    // also after the image was changed through QImage and its cache refreshed.
+    image.setPixel(w - 1, h - 1, 0x80112233u);
+    image.refreshPixelCache();
+    EXPECT_EQ(bilinear(image, w - 1, 0.0), 0x80112233u);
 }
 
 TEST(TextureImageBilinear, HalfTexelAboveTopRowSamplesTopRow) {
@@ -410,17 +378,9 @@ TEST(TextureImageBilinear, HalfTexelAboveTopRowSamplesTopRow) {
 TEST(TextureImageBilinear, OutsideIsBlack) {
     TextureImage image = makeUniform(4, 3, 0xFFFFFFFFu);
     image.setBackgroundColor(0xFF123456u);
-    for (auto [u, v] : {std::pair{-kStep, 1.0}, std::pair{1.0, -1.0}, std::pair{4.0, 1.0}, std::pair{kNaN, 1.0},
-                        std::pair{1.0, kNaN}, std::pair{1e300, 0.0}, std::pair{3.0, -1e300}}) {
+    for (auto [u, v] : {std::pair{-kStep, 1.0}, std::pair{4.0, 1.0}, std::pair{1.0, kNaN}, std::pair{3.0, -1e300}}) {
         EXPECT_EQ(bilinear(image, u, v), 0xFF000000u) << u << ", " << v;
     }
-}
-
-TEST(TextureImageCache, RefreshAfterQImageChanges) {
-    TextureImage image = makeUniform(4, 4, 0xFF000000u);
-    image.setPixel(1, 1, 0xFF445566u);
-    image.refreshPixelCache();
-    EXPECT_EQ(nearest(image, 1.0, 2.0), 0xFF445566u);
 }
 
 // Guards a crash: the filter's vector code once stored into the object with

@@ -99,15 +99,9 @@ TEST_F(ImportTest, ProjectedGeoTiffInMetres) {
     EXPECT_GE(scenery->observerXStart, 0.0);
     EXPECT_GT(scenery->observerXEnd, scenery->observerXStart);
     EXPECT_LE(scenery->observerXEnd, 160.0);
-    EXPECT_EQ(scenery->tiltStart, -20.0);
-    EXPECT_EQ(scenery->focalLengthStart, 576.0);
-    EXPECT_EQ(scenery->fogStart, 120.0);
-    EXPECT_EQ(scenery->gridResolutionXSetting, 27);
-    EXPECT_EQ(scenery->gridResolutionYSetting, 20);
-    EXPECT_EQ(scenery->frameCount, 48);
-    EXPECT_EQ(scenery->firstFrame, 0);
-    EXPECT_EQ(scenery->lastFrame, 47);
-    EXPECT_EQ(scenery->renderQuality, 1);
+    EXPECT_LT(scenery->tiltStart, 0.0);  // looking down at the terrain
+    // The 48 PNG frames the README promises, into frames/.
+    EXPECT_EQ(scenery->lastFrame - scenery->firstFrame + 1, 48);
     EXPECT_TRUE(scenery->writePng);
     EXPECT_EQ(scenery->outputFileName, QStringLiteral("frames/frame%04d"));
 }
@@ -128,35 +122,6 @@ TEST_F(ImportTest, UnitAndExaggerationSetTheVerticalScale) {
     EXPECT_NEAR(scenery->zScaleStart, 0.1 / 10.0 * 2.5, 1e-12);
     expectHeights(*result, *scenery, utmHeight, 30.0 / 3, 2.5, 0.1);
     EXPECT_EQ(QImage(result->textureFile).size(), QSize(120, 90));
-}
-
-TEST_F(ImportTest, ScenerySurvivesARenderedFrame) {
-    fixtures::writeRaster(path("utm.tif"), 40, 30, utmHeight, utmPlacement, 32617);
-    ImportOptions options;
-    options.elevationFile = path("utm.tif");
-    options.outputFolder = path("out");
-    auto const result = fixtures::import(options);
-    ASSERT_TRUE(result);
-
-    QString logText;
-    QTextStream log(&logText);
-    SceneryDelegate delegate(log, false);
-    ASSERT_TRUE(delegate.open(result->sceneryFile));
-    // The scenery names its files relative to its folder, where AVRender runs.
-    QString const previous = QDir::currentPath();
-    ASSERT_TRUE(QDir::setCurrent(result->outputFolder));
-    delegate.parameters->firstFrame = delegate.parameters->lastFrame = 24;
-    bool const rendered = delegate.renderFinal();
-    QDir::setCurrent(previous);
-    ASSERT_TRUE(rendered) << delegate.renderErrorString().toStdString() << logText.toStdString();
-
-    QImage const frame(path("out/frames/frame0024.png"));
-    ASSERT_EQ(frame.size(), QSize(640, 480));
-    int terrain = 0;
-    for (int y = 0; y < frame.height(); ++y)
-        for (int x = 0; x < frame.width(); ++x)
-            terrain += (frame.pixel(x, y) & 0xFFFFFFu) != 0 ? 1 : 0;
-    EXPECT_GT(terrain, frame.width() * frame.height() / 4) << "the camera sees too little terrain";
 }
 
 TEST_F(ImportTest, GeographicGeoTiffGetsMetresAtItsLatitude) {
@@ -420,6 +385,14 @@ TEST_F(ImportTest, ImportRenderVideoEndToEnd) {
     ASSERT_TRUE(render.waitForFinished(300000));
     ASSERT_EQ(render.exitCode(), 0) << render.readAllStandardError().toStdString();
     EXPECT_EQ(QDir(path("valley/frames")).entryList(QDir::Files).size(), 48);
+    // The starter flight looks at the terrain, not past it.
+    QImage const frame(path("valley/frames/frame0024.png"));
+    ASSERT_EQ(frame.size(), QSize(160, 120));
+    int terrain = 0;
+    for (int y = 0; y < frame.height(); ++y)
+        for (int x = 0; x < frame.width(); ++x)
+            terrain += (frame.pixel(x, y) & 0xFFFFFFu) != 0 ? 1 : 0;
+    EXPECT_GT(terrain, frame.width() * frame.height() / 4) << "the camera sees too little terrain";
 
     QProcess probe;
     probe.start("ffprobe",

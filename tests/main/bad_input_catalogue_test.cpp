@@ -227,20 +227,13 @@ TEST(BadInputCatalogue, SceneryFiles) {
          cannotOpen + "Line 2 contains a NUL byte: not a scenery file.\n"},
         {"a 2 MiB line", sceneryBytes(longLine), 3,
          cannotOpen + "Line 2 is longer than 1048576 characters: not a scenery file.\n"},
-        {"2 MiB without a line break", sceneryBytes(QByteArray(2 * 1024 * 1024, 'A')), 3,
-         cannotOpen + "Line 1 is longer than 1048576 characters: not a scenery file.\n"},
         {"a NUL byte inside a value", sceneryBytes(QByteArray("[Param]\nBeobXA=1\0 2\nBeobYA=3\n", 26)), 3,
          cannotOpen + "Line 2 contains a NUL byte: not a scenery file.\n"},
-        {"only NUL bytes", sceneryBytes(QByteArray(4096, '\0')), 3,
-         cannotOpen + "Line 1 contains a NUL byte: not a scenery file.\n"},
         // The reason is the file system layer's own ("file to open is a directory").
         {"a folder as the scenery file",
          [](SceneFiles const& files) { ASSERT_TRUE(QDir().mkpath(files.path("s.avs"))); }, 3,
          cannotOpen + anyText + ".\n"},
         {"Punkt-1", sceneryWith("Punkt-1=1,2\n"), 3, cannotOpen + "Negative point number: Punkt-1=1,2.\n"},
-        {"Punkt-1_a", sceneryWith("Punkt-1_a=0.5\n"), 3, cannotOpen + "Negative point number: Punkt-1_a=0.5.\n"},
-        {"Punkt99999999", sceneryWith("Punkt99999999=1,2\n"), 3,
-         cannotOpen + "Point number too large: Punkt99999999=1,2.\n"},
         {"cPunkt99999999", sceneryWith("cPunkt99999999=1,2,3\n"), 3,
          cannotOpen + "Point number too large: cPunkt99999999=1,2,3.\n"},
         // A number beyond int does not convert at all, so no point key matches.
@@ -250,32 +243,18 @@ TEST(BadInputCatalogue, SceneryFiles) {
 }
 
 // ---------------------------------------------------------------------------
-// Scenery values that make the grid, the terrain or the frame meaningless.
+// Scenery values that make the grid, the terrain or the frame meaningless
+// (each refusal's message is the flight test's; here the program's framing
+// of it, and the frame sides at the rasteriser's limit).
 
 TEST(BadInputCatalogue, SceneryValues) {
     runRows({
         {"AusAuflX=0", sceneryWith(oneFrame + "AusAuflX=0\n"), 4,
          cannotRender + "Invalid value of AusAuflX: 0 (must be at least 1).\n"},
-        {"AusAuflY=-3", sceneryWith(oneFrame + "AusAuflY=-3\n"), 4,
-         cannotRender + "Invalid value of AusAuflY: -3 (must be at least 1).\n"},
-        {"HDateiSkalaX=0", sceneryWith(oneFrame + "HDateiSkalaX=0\n"), 4,
-         cannotRender + "Invalid value of HDateiSkalaX: 0 (must be a positive number).\n"},
-        {"HDateiSkalaY=-1", sceneryWith(oneFrame + "HDateiSkalaY=-1\n"), 4,
-         cannotRender + "Invalid value of HDateiSkalaY: -1 (must be a positive number).\n"},
-        {"AusBreite=0", sceneryWith(oneFrame + "AusBreite=0\n"), 4,
-         cannotRender + "Invalid value of AusBreite: 0 (must be between 1 and 16384).\n"},
-        {"AusHoehe=0", sceneryWith(oneFrame + "AusHoehe=0\n"), 4,
-         cannotRender + "Invalid value of AusHoehe: 0 (must be between 1 and 16384).\n"},
-        {"AusBreite=2000000", sceneryWith(oneFrame + "AusBreite=2000000\n"), 4,
-         cannotRender + "Invalid value of AusBreite: 2000000 (must be between 1 and 16384).\n"},
-        {"AusBreite=600000 at double size", sceneryWith(oneFrame + "AusBreite=600000\nGenauRechnen=2\n"), 4,
-         cannotRender + "Invalid value of AusBreite: 600000 (must be between 1 and 8192).\n"},
         // The rasteriser works on screen positions within +-16384, so a frame
         // side beyond 16384 pixels could never be drawn completely: refused.
         {"AusBreite=100000", sceneryWith(oneFrame + "AusBreite=100000\nAusHoehe=480\n"), 4,
          cannotRender + "Invalid value of AusBreite: 100000 (must be between 1 and 16384).\n"},
-        {"AusHoehe=40000", sceneryWith(oneFrame + "AusHoehe=40000\n"), 4,
-         cannotRender + "Invalid value of AusHoehe: 40000 (must be between 1 and 16384).\n"},
         // The largest frame side renders.
         {"AusBreite=16384",
          sceneryWith(oneFrame + "AusBreite=16384\nAusHoehe=16\n"),
@@ -294,7 +273,9 @@ TEST(BadInputCatalogue, SceneryValues) {
 // and so does an infinite one, which the flight blends into a NaN
 // (start + 0 * (end - start) is NaN when either end is infinite): even the
 // first frame of a flight with an infinite end value is blank. The keys
-// marked "stored only" do not reach the render at all.
+// marked "stored only" do not reach the render at all. One key stands for
+// each way a value reaches the render (position, each view angle, focal
+// length, fog, inertia, light, scales).
 
 struct NonFiniteCase {
     char const* key;
@@ -309,37 +290,20 @@ TEST(BadInputCatalogue, NonFiniteNumbers) {
     QByteArray const drawn = "drawn drawn drawn";
     std::vector<NonFiniteCase> const cases = {
         {"BeobXA", blank, blank, blank},
-        {"BeobXE", blank, blank, blank},
-        {"BeobYA", blank, blank, blank},
-        {"BeobYE", blank, blank, blank},
-        {"BeobZA", blank, blank, blank},
-        {"BeobZE", blank, blank, blank},
-        {"RichtungA", blank, blank, blank},
         {"RichtungE", blank, blank, blank},
         {"NeigungA", blank, blank, blank},
-        {"NeigungE", blank, blank, blank},
         {"BrennA", blank, blank, blank},
-        {"BrennE", blank, blank, blank},
-        {"VerkantenA", blank, blank, blank},
-        {"VerkantenE", blank, blank, blank},
         {"NebelA", blank, blank, blank},
         // An infinite fog distance is no fog at all, from the second frame on.
         {"NebelE", blank, "blank drawn drawn", "blank drawn drawn"},
         {"Traegheit", blank, blank, blank},
-        {"LichtX", blank, blank, blank},
-        {"LichtY", blank, blank, blank},
         {"LichtZ", blank, blank, blank},
         {"HDateiSkalaX", "Invalid value of HDateiSkalaX: nan " + positive,
          "Invalid value of HDateiSkalaX: inf " + positive, "Invalid value of HDateiSkalaX: -inf " + positive},
-        {"HDateiSkalaY", "Invalid value of HDateiSkalaY: nan " + positive,
-         "Invalid value of HDateiSkalaY: inf " + positive, "Invalid value of HDateiSkalaY: -inf " + positive},
         // Heights that are not numbers leave only the cells outside the
         // height map's strict interpolation domain (height 0) drawn.
         {"HDateiSkalaZA", drawn, drawn, drawn},
-        {"HDateiSkalaZE", drawn, drawn, drawn},
         {"HoeheUeberBoden", drawn, drawn, drawn},  // stored only
-        {"VerkantenFaktor", drawn, drawn, drawn},  // stored only
-        {"Voraussicht", drawn, drawn, drawn},      // stored only
     };
     // The flight runs over three frames so that end values count too.
     QByteArray const frames = "AusgabePNG=1\nAusDateiname=f%d\nBildanzahl=3\nStartbildNr=0\nEndbildNr=2\n";
@@ -406,10 +370,6 @@ TEST(BadInputCatalogue, Images) {
         return "QTgaHandler::read(): Cannot read from file" + cannotRender + "Could not open texture file \"" + name +
                "\".\n";
     };
-    auto cutTgaElevation = [](char const* name) {
-        return "QTgaHandler::read(): Cannot read from file" + cannotRender + "Could not open elevation file \"" + name +
-               "\".\n";
-    };
     // A 100 x 100 24-bit TGA with only half of its pixel rows.
     auto cutTga = [](SceneFiles const&) { return tgaHeader(100, 100, 24) + QByteArray(100 * 50 * 3, '\x55'); };
     auto hugeTga = [](SceneFiles const&) { return tgaHeader(65535, 65535, 24) + QByteArray(10, '\x55'); };
@@ -423,10 +383,7 @@ TEST(BadInputCatalogue, Images) {
         {"empty height map", image("HDateiname", "empty.png", nothing), 4, elevation("empty.png")},
         {"empty TGA texture", image("TDateiname", "empty.tga", nothing), 4, texture("empty.tga")},
         {"texture PNG cut in half", image("TDateiname", "half.png", halfOfPng), 4, texture("half.png")},
-        {"height map PNG cut in half", image("HDateiname", "half.png", halfOfPng), 4, elevation("half.png")},
         {"texture TGA with its pixel data cut", image("TDateiname", "cut.tga", cutTga), 4, cutTgaTexture("cut.tga")},
-        {"height map TGA with its pixel data cut", image("HDateiname", "cut.tga", cutTga), 4,
-         cutTgaElevation("cut.tga")},
         {"TGA claiming 65535 x 65535 pixels with 10 bytes of data", image("TDateiname", "huge.tga", hugeTga), 4,
          cutTgaTexture("huge.tga")},
         {"random bytes named .png", image("TDateiname", "noise.png", garbage), 4, texture("noise.png")},
@@ -440,7 +397,8 @@ TEST(BadInputCatalogue, Images) {
 }
 
 // ---------------------------------------------------------------------------
-// Output names: unsafe patterns are refused before the first frame, frames
+// Output names: unsafe patterns are refused before the first frame (the
+// flight test holds which patterns are refused), frames
 // that cannot be written fail the run after a warning naming the file.
 
 TEST(BadInputCatalogue, OutputNames) {
@@ -455,13 +413,8 @@ TEST(BadInputCatalogue, OutputNames) {
     };
 
     runRows({
-        pattern("f%s"),
         pattern("f%n"),
-        pattern("f%d%d"),
-        pattern("f%.5000d"),
         pattern(QByteArray(2000, 'x') + "%d"),
-        // Every integer conversion names frames.
-        {"AusDateiname=v%02u", sceneryWith(oneFrame + "AusDateiname=v%02u\n"), 0, "", {"v00.png"}},
         {"an output folder that does not exist", sceneryWith(oneFrame + "AusDateiname=missing/f%d\n"), 4,
          cannotWrite("missing/f0.png")},
         // A read-only folder stops everyone but root, who may write anyway;

@@ -77,31 +77,4 @@ TEST(CommandLine, EveryFormOfInputOptionSetsTheFile) {
     }
 }
 
-TEST(CommandLine, ReaderMessagesEndTheRunWithCodeThree) {
-    struct Case {
-        QByteArray contents;
-        QByteArray message;
-    };
-    auto const dir = testsupport::makeTempDir();
-    for (Case const& c :
-         {Case{"BeobXA\n", "No key/value pair: BeobXA"}, Case{"Hintergrund=red\n", "No color value: red"},
-          Case{"Punkt03=5\n", "No comma in two value parameter: Punkt03=5"},
-          Case{"cPunkt03=1\n", "No first comma in three value parameter: cPunkt03=1"},
-          Case{"Punkt-1=1,2\n", "Negative point number: Punkt-1=1,2"},
-          Case{"cPunkt99999999=1,2,3\n", "Point number too large: cPunkt99999999=1,2,3"},
-          Case{QByteArray("BeobXA=1\0\n", 10), "Line 1 contains a NUL byte: not a scenery file"}}) {
-        testsupport::writeFile(dir->filePath("bad.avs"), c.contents);
-        auto const result = runProgram({"-i", "bad.avs"}, dir->path());
-        EXPECT_EQ(result.exitCode, 3) << c.message.toStdString();
-        EXPECT_EQ(result.standardError, "Error: Cannot open file \"bad.avs\": " + c.message + ".\n");
-    }
-}
-
-TEST(CommandLine, DirectoryAsSceneryFileIsRefused) {
-    auto const dir = testsupport::makeTempDir();
-    auto const result = runProgram({"-i", dir->path()});
-    EXPECT_EQ(result.exitCode, 3);
-    EXPECT_TRUE(result.standardError.startsWith("Error: Cannot open file \"" + dir->path().toUtf8() + "\": "));
-}
-
 }  // namespace

@@ -123,4 +123,47 @@ TEST(RenderRun, RenderedFrameShowsTheTerrain) {
     EXPECT_LT(background, frame.width() * frame.height() / 2);  // mostly terrain
 }
 
+// The compass as the user sees it: world y grows toward the texture image's
+// top, heading 0 looks north (+y), 90 east (+x), 180 south, 270 west. The
+// texture is four wedges around its centre; from the centre, looking down at
+// 60 degrees, the frame's centre shows the wedge the camera faces.
+TEST(RenderRun, HeadingsFaceTheirCompassDirection) {
+    SceneFiles files;
+    QRgb const north = qRgb(255, 0, 0), east = qRgb(0, 255, 0), south = qRgb(0, 0, 255), west = qRgb(255, 255, 0);
+    QImage texture(100, 100, QImage::Format_RGB32);
+    for (int row = 0; row < 100; ++row)
+        for (int column = 0; column < 100; ++column) {
+            int const dx = column - 50, up = 50 - row;
+            texture.setPixel(column, row,
+                             std::abs(up) >= std::abs(dx) ? (up > 0 ? north : south) : (dx > 0 ? east : west));
+        }
+    ASSERT_TRUE(texture.save(files.path("t.png")));
+    QImage flat(20, 20, QImage::Format_RGB32);
+    flat.fill(qRgb(0, 0, 0));
+    ASSERT_TRUE(flat.save(files.path("h.png")));
+
+    struct Case {
+        int heading;
+        QRgb colour;
+    };
+    for (Case const c : {Case{0, north}, Case{90, east}, Case{180, south}, Case{270, west}}) {
+        SCOPED_TRACE(c.heading);
+        QByteArray const heading = QByteArray::number(c.heading);
+        files.scenery(
+            "BeobXA=50\nBeobYA=50\nBeobXE=50\nBeobYE=50\nNeigungA=-60\nNeigungE=-60\nLichtX=0\nLichtY=0\n"
+            "LichtZ=-1\nAusgabePNG=1\nAusDateiname=o%d\nRichtungA=" +
+            heading + "\nRichtungE=" + heading + "\n");
+        testsupport::ProcessResult const result = testsupport::runProgram({"-i", "s.avs"}, files.dir->path());
+        ASSERT_EQ(result.exitCode, 0) << result.standardError.toStdString();
+        QImage const frame(files.path("o0.png"));
+        ASSERT_EQ(frame.size(), QSize(64, 48));
+        QRgb const seen = frame.pixel(32, 24);
+        auto distance = [seen](QRgb colour) {
+            return std::abs(qRed(seen) - qRed(colour)) + std::abs(qGreen(seen) - qGreen(colour)) +
+                   std::abs(qBlue(seen) - qBlue(colour));
+        };
+        EXPECT_LT(distance(c.colour), 30) << std::hex << seen;
+    }
+}
+
 }  // namespace

@@ -1,4 +1,5 @@
-// The scenery reader: key matching, value kinds, messages and whole files.
+// The scenery reader: key matching, value kinds, messages, whole files and
+// the point lists of a curved flight.
 #include "scenery_delegate.h"
 #include "test_support.h"
 
@@ -13,10 +14,10 @@ struct Reader {
     QString logText;
     QTextStream log{&logText};
     SceneryDelegate delegate{log, false};
+    std::unique_ptr<QTemporaryDir> dir = testsupport::makeTempDir();
 
     // Writes the lines to a file and reads it.
     bool read(QByteArray const& contents) {
-        dir = testsupport::makeTempDir();
         QString const path = dir->filePath(QStringLiteral("scenery.avs"));
         testsupport::writeFile(path, contents);
         return delegate.open(path);
@@ -27,47 +28,7 @@ struct Reader {
     }
     SceneryData& p() { return *delegate.parameters; }
     std::string error() const { return delegate.errorString().toStdString(); }
-
-    std::unique_ptr<QTemporaryDir> dir;
 };
-
-TEST(SceneryDataDefaults, ClearRestoresEveryDefault) {
-    SceneryData data;
-    data.frameCount = 9;
-    data.outputWidth = 1;
-    data.lightX = 5.0;
-    data.textureFileName = QStringLiteral("x");
-    data.flyStraight = false;
-    data.clear();
-    EXPECT_EQ(data.frameCount, 1);
-    EXPECT_EQ(data.outputWidth, 640);
-    EXPECT_EQ(data.outputHeight, 480);
-    EXPECT_EQ(data.gridResolutionXSetting, 64);
-    EXPECT_EQ(data.gridResolutionYSetting, 64);
-    EXPECT_EQ(data.lightX, -1.0);
-    EXPECT_EQ(data.lightY, 1.0);
-    EXPECT_EQ(data.lightZ, -1.0);
-    EXPECT_EQ(data.tiltStart, -10.0);
-    EXPECT_EQ(data.zScaleEnd, 0.001);
-    EXPECT_EQ(data.backgroundArgb, 0xFF000000u);
-    EXPECT_TRUE(data.writePng);
-    EXPECT_TRUE(data.flyStraight);
-    EXPECT_TRUE(data.textureFileName.isEmpty());
-}
-
-TEST(SceneryDataCopy, CopiesFieldsButNotParentAndStringsAreIndependent) {
-    QObject parent;
-    SceneryData source;
-    source.setParent(&parent);
-    source.outputFileName = QStringLiteral("frame%04d");
-    source.fogEnd = 123.0;
-    SceneryData copy(source);
-    EXPECT_EQ(copy.parent(), nullptr);
-    EXPECT_EQ(copy.fogEnd, 123.0);
-    copy.outputFileName[0] = QLatin1Char('F');
-    EXPECT_EQ(source.outputFileName, QStringLiteral("frame%04d"));
-    source.setParent(nullptr);
-}
 
 TEST(SceneryReaderValues, NumbersFlagsColoursAndText) {
     Reader r;
@@ -79,92 +40,39 @@ TEST(SceneryReaderValues, NumbersFlagsColoursAndText) {
     EXPECT_EQ(r.p().frameCount, 0);
     EXPECT_TRUE(r.line(QStringLiteral("Offset=99999999999")));  // out of range: 0
     EXPECT_EQ(r.p().frameNumberOffset, 0);
-    EXPECT_TRUE(r.line(QStringLiteral("BeobYA=two")));
+    EXPECT_TRUE(r.line(QStringLiteral("BeobYA=2.5=3")));  // not a number: 0
     EXPECT_EQ(r.p().observerYStart, 0.0);
 
     EXPECT_TRUE(r.line(QStringLiteral("AusgabeTGA=2")));
     EXPECT_TRUE(r.p().writeTga);
     EXPECT_TRUE(r.line(QStringLiteral("AusgabeTGA=true")));
     EXPECT_FALSE(r.p().writeTga);
-    EXPECT_TRUE(r.line(QStringLiteral("AusgabeTGA=2")));
-    EXPECT_TRUE(r.line(QStringLiteral("AusgabeTGA=yes")));
-    EXPECT_FALSE(r.p().writeTga);
 
     EXPECT_TRUE(r.line(QStringLiteral("Hintergrund=FF0000")));
     EXPECT_EQ(r.p().backgroundArgb, 0xFF0000FFu);
-    EXPECT_TRUE(r.line(QStringLiteral("Hintergrund=0000FF")));
-    EXPECT_EQ(r.p().backgroundArgb, 0xFFFF0000u);
     EXPECT_TRUE(r.line(QStringLiteral("Hintergrund=AA123456")));  // fourth byte dropped
     EXPECT_EQ(r.p().backgroundArgb, 0xFF563412u);
+    EXPECT_TRUE(r.line(QStringLiteral("Hintergrund=0x0000ff")));
+    EXPECT_EQ(r.p().backgroundArgb, 0xFFFF0000u);
 
     EXPECT_TRUE(r.line(QStringLiteral("TDateiname= tex.png")));
     EXPECT_EQ(r.p().textureFileName, QStringLiteral(" tex.png"));
     EXPECT_TRUE(r.line(QStringLiteral("AusDateiname=f=%04d")));
     EXPECT_EQ(r.p().outputFileName, QStringLiteral("f=%04d"));
-    EXPECT_TRUE(r.line(QStringLiteral("HDateiname=my map.png")));
-    EXPECT_EQ(r.p().elevationFileName, QStringLiteral("my map.png"));
 
     EXPECT_TRUE(r.line(QStringLiteral("Rundflug=1")));
     EXPECT_FALSE(r.p().flyStraight);
     EXPECT_TRUE(r.line(QStringLiteral("Rundflug=0")));
     EXPECT_TRUE(r.p().flyStraight);
-
     EXPECT_TRUE(r.line(QStringLiteral("[Param] extra")));
-}
 
-TEST(SceneryReaderValues, RepeatedKeyOverwrites) {
-    Reader r;
+    // The last of a repeated key wins.
     ASSERT_TRUE(r.read("BrennA=10\nBrennA=20\n"));
     EXPECT_EQ(r.p().focalLengthStart, 20.0);
 }
 
-struct BadLine {
-    char const* line;
-    char const* message;
-};
-
-TEST(SceneryReaderMessages, RefusesEachBadLineWithItsMessageAndLeavesRecord) {
-    for (BadLine const& bad : {BadLine{"beobxa=1", "No such key: beobxa=1"},
-                               BadLine{"BeobXA", "No key/value pair: BeobXA"},
-                               BadLine{"BeobXAB", "No key/value pair: BeobXAB"},
-                               BadLine{"BeobXAB=1", "No such key: BeobXAB=1"},
-                               BadLine{"Hintergrund=red", "No color value: red"},
-                               BadLine{"Hintergrund=", "No color value: "},
-                               BadLine{"Hintergrund=1FFFFFFFF", "No color value: 1FFFFFFFF"},
-                               BadLine{" [Param]", "No such key:  [Param]"},
-                               BadLine{"# comment", "No such key: # comment"},
-                               BadLine{"   ", "No such key:    "},
-                               BadLine{"Punkt03=5", "No comma in two value parameter: Punkt03=5"},
-                               BadLine{"cPunkt03=1,2", "No second comma in three value parameter: cPunkt03=1,2"},
-                               BadLine{"cPunkt03=1", "No first comma in three value parameter: cPunkt03=1"},
-                               BadLine{"Punkt03_q=1", "No such key: Punkt03_q=1"},
-                               BadLine{"Punkt7=1,2", "No such key: Punkt7=1,2"},
-                               BadLine{"Punkt007=1,2", "No such key: Punkt007=1,2"},
-                               BadLine{"PUNKT07=1,2", "No such key: PUNKT07=1,2"},
-                               BadLine{"Punkt-1=1,2", "Negative point number: Punkt-1=1,2"},
-                               BadLine{"cPunkt-3=1,2,3", "Negative point number: cPunkt-3=1,2,3"},
-                               BadLine{"Punkt99999999=1,2", "Point number too large: Punkt99999999=1,2"},
-                               BadLine{"cPunkt99999999=1,2,3", "Point number too large: cPunkt99999999=1,2,3"},
-                               BadLine{"Punkt10000_a=1", "Point number too large: Punkt10000_a=1"}}) {
-        Reader r;
-        SceneryData const before(r.p());
-        EXPECT_FALSE(r.line(QString::fromLatin1(bad.line))) << bad.line;
-        EXPECT_EQ(r.error(), bad.message);
-        EXPECT_EQ(r.p().backgroundArgb, before.backgroundArgb);
-        EXPECT_TRUE(r.delegate.waypoints.isEmpty()) << bad.line;
-        EXPECT_TRUE(r.delegate.controlPoints.isEmpty()) << bad.line;
-    }
-}
-
-TEST(SceneryReaderKeys, ReadValueFromKeyResults) {
+TEST(SceneryReaderValues, TwoAndThreeNumberValuesTakeWhatIsAnInteger) {
     Reader r;
-    double value = 7.0;
-    EXPECT_EQ(r.delegate.readValueFromKey(QStringLiteral("BeobXA=1"), QStringLiteral("BeobYA"), value), 0);
-    EXPECT_EQ(r.delegate.readValueFromKey(QStringLiteral("BeobXAB=1"), QStringLiteral("BeobXA"), value), 0);
-    EXPECT_EQ(value, 7.0);
-    EXPECT_EQ(r.delegate.readValueFromKey(QStringLiteral("BeobXA"), QStringLiteral("BeobXA"), value), 2);
-    EXPECT_EQ(r.delegate.readValueFromKey(QStringLiteral("BeobXA=2.5=3"), QStringLiteral("BeobXA"), value), 1);
-    EXPECT_EQ(value, 0.0);  // "2.5=3" is not a number
     int a = 0, b = 0, c = 0;
     EXPECT_EQ(r.delegate.readValueFromKey(QStringLiteral("K=1,2,3"), QStringLiteral("K"), a, b), 1);
     EXPECT_EQ(a, 1);
@@ -173,33 +81,53 @@ TEST(SceneryReaderKeys, ReadValueFromKeyResults) {
     EXPECT_EQ(a, 4);
     EXPECT_EQ(b, 5);
     EXPECT_EQ(c, 0);  // "6,7" is not an integer
-    unsigned int colour = 0;
-    EXPECT_EQ(r.delegate.readValueFromKey(QStringLiteral("H=0x0000ff"), QStringLiteral("H"), colour), 1);
-    EXPECT_EQ(colour, 0xFFFF0000u);
 }
 
-TEST(SceneryReaderFile, EmptyFileKeepsDefaultsWithoutPng) {
+TEST(SceneryReaderMessages, RefusesEachBadLineWithItsMessageAndLeavesRecord) {
+    struct BadLine {
+        char const* line;
+        char const* message;
+    };
+    for (BadLine const& bad :
+         {BadLine{"beobxa=1", "No such key: beobxa=1"}, BadLine{"BeobXA", "No key/value pair: BeobXA"},
+          BadLine{"BeobXAB", "No key/value pair: BeobXAB"}, BadLine{"BeobXAB=1", "No such key: BeobXAB=1"},
+          BadLine{"Hintergrund=red", "No color value: red"},
+          BadLine{"Hintergrund=1FFFFFFFF", "No color value: 1FFFFFFFF"}, BadLine{" [Param]", "No such key:  [Param]"},
+          BadLine{"   ", "No such key:    "}, BadLine{"Punkt03=5", "No comma in two value parameter: Punkt03=5"},
+          BadLine{"cPunkt03=1,2", "No second comma in three value parameter: cPunkt03=1,2"},
+          BadLine{"cPunkt03=1", "No first comma in three value parameter: cPunkt03=1"},
+          BadLine{"Punkt03_q=1", "No such key: Punkt03_q=1"}, BadLine{"Punkt7=1,2", "No such key: Punkt7=1,2"},
+          BadLine{"Punkt007=1,2", "No such key: Punkt007=1,2"},
+          BadLine{"Punkt-1=1,2", "Negative point number: Punkt-1=1,2"},
+          BadLine{"cPunkt-3=1,2,3", "Negative point number: cPunkt-3=1,2,3"},
+          BadLine{"cPunkt99999999=1,2,3", "Point number too large: cPunkt99999999=1,2,3"},
+          BadLine{"Punkt10000_a=1", "Point number too large: Punkt10000_a=1"}}) {
+        Reader r;
+        EXPECT_FALSE(r.line(QString::fromLatin1(bad.line))) << bad.line;
+        EXPECT_EQ(r.error(), bad.message);
+        EXPECT_EQ(r.p().backgroundArgb, SceneryData().backgroundArgb);
+        EXPECT_TRUE(r.delegate.waypoints.isEmpty()) << bad.line;
+        EXPECT_TRUE(r.delegate.controlPoints.isEmpty()) << bad.line;
+    }
+}
+
+TEST(SceneryReaderFile, EmptyLinesCarriageReturnsAndBadLines) {
     Reader r;
     EXPECT_TRUE(r.read(""));
-    EXPECT_FALSE(r.p().writePng);
-    EXPECT_TRUE(r.p().flyStraight);
-    EXPECT_EQ(r.p().outputWidth, 640);
-    EXPECT_TRUE(r.read("\nBeobXA=3\n"));
-    EXPECT_EQ(r.p().observerXStart, 0.0);
-}
-
-TEST(SceneryReaderFile, StopsAtFirstEmptyLine) {
-    Reader r;
-    EXPECT_TRUE(r.read("[Param]\r\nBeobXA=5\r\n\r\nFoo=1\r\n"));
+    EXPECT_FALSE(r.p().writePng);                                 // PNG is chosen by the file, not by default
+    EXPECT_TRUE(r.read("[Param]\r\nBeobXA=5\r\n\r\nFoo=1\r\n"));  // stops at the first empty line
     EXPECT_EQ(r.p().observerXStart, 5.0);
-}
+    EXPECT_TRUE(r.read("\nBeobXA=3\n"));
+    EXPECT_EQ(r.p().observerXStart, 5.0);
 
-TEST(SceneryReaderFile, BadLinesDoNotStopReadingAndLastMessageWins) {
-    Reader r;
+    // Bad lines do not stop the reading; the last message wins.
     EXPECT_FALSE(r.read("A=1\nBeobZA=42\nB=2\nBeobZE=43\n"));
     EXPECT_EQ(r.error(), "No such key: B=2");
     EXPECT_EQ(r.p().observerZStart, 42.0);
     EXPECT_EQ(r.p().observerZEnd, 43.0);
+
+    EXPECT_FALSE(r.delegate.open(QStringLiteral("/nonexistent/scenery.avs")));
+    EXPECT_EQ(r.error(), "No such file or directory");
 }
 
 TEST(SceneryReaderFile, PngSelectedByEitherKeyInAnyOrderWithOneNotice) {
@@ -217,6 +145,7 @@ TEST(SceneryReaderFile, PngSelectedByEitherKeyInAnyOrderWithOneNotice) {
     EXPECT_TRUE(quiet.logText.isEmpty());
 }
 
+// A binary file or an endless line is refused before it reaches the record.
 TEST(SceneryReaderFile, RefusesBinaryAndEndlessLines) {
     Reader nul;
     EXPECT_FALSE(nul.read(QByteArray("BeobXA=1\nBeobYA=2\0\n", 20)));
@@ -229,10 +158,86 @@ TEST(SceneryReaderFile, RefusesBinaryAndEndlessLines) {
     EXPECT_TRUE(endless.p().outputFileName.isEmpty());
 }
 
-TEST(SceneryReaderFile, MissingFileGivesFileLayerMessage) {
+QByteArray controlPoints(int count) {
+    QByteArray lines;
+    for (int n = 0; n < count; ++n)
+        lines += QByteArray("cPunkt") + (n < 10 ? "0" : "") + QByteArray::number(n) + "=" +
+                 QByteArray::number(n * 100) + "," + QByteArray::number(-n) + ",7\n";
+    return lines;
+}
+
+QByteArray waypoints(int count) {
+    QByteArray lines;
+    for (int n = 0; n < count; ++n)
+        lines += QByteArray("Punkt") + (n < 10 ? "0" : "") + QByteArray::number(n) + "=" +
+                 QByteArray::number(10 * n + 10) + "," + QByteArray::number(10 * n + 20) + "\n";
+    return lines;
+}
+
+// Waypoint lists are cut to the largest allowed size that fits, and dropped
+// with fewer than four control points.
+TEST(PointLists, KeepTheLargestAllowedWaypointCount) {
+    struct Case {
+        int controlPoints, given, kept;
+    };
+    for (Case c : {Case{4, 6, 0}, Case{4, 7, 7}, Case{4, 12, 7}, Case{4, 13, 13}, Case{4, 192, 97}, Case{4, 193, 193},
+                   Case{4, 300, 193}, Case{3, 13, 0}}) {
+        Reader r;
+        ASSERT_TRUE(r.read(controlPoints(c.controlPoints) + waypoints(c.given)));
+        EXPECT_EQ(r.delegate.waypoints.size(), c.kept) << "given " << c.given;
+        EXPECT_EQ(r.delegate.controlPoints.size(), c.controlPoints);
+    }
+    Reader eight;
+    ASSERT_TRUE(eight.read(controlPoints(4) + waypoints(8)));
+    ASSERT_EQ(eight.delegate.waypoints.size(), 7);
+    EXPECT_EQ(eight.delegate.waypoints[0].x, 10);
+    EXPECT_EQ(eight.delegate.waypoints[6].y, 80);
+}
+
+TEST(PointLists, GapsAreZeroEntriesOrderDoesNotMatterAndReopeningEmpties) {
     Reader r;
-    EXPECT_FALSE(r.delegate.open(QStringLiteral("/nonexistent/scenery.avs")));
-    EXPECT_EQ(r.error(), "No such file or directory");
+    for (char const* line :
+         {"Punkt03_a=45.5", "Punkt03_z=9", "Punkt03=5,6", "Punkt03_p=-0.25", "Punkt03_i=2", "cPunkt02=1,-2,3"})
+        ASSERT_TRUE(r.delegate.processLineLoad(QString::fromLatin1(line))) << line;
+    ASSERT_EQ(r.delegate.waypoints.size(), 4);
+    EXPECT_EQ(r.delegate.waypoints[0].x, 0);
+    EXPECT_EQ(r.delegate.waypoints[0].a, 0.0);
+    Waypoint const& w = r.delegate.waypoints[3];
+    EXPECT_EQ(w.x, 5);
+    EXPECT_EQ(w.y, 6);
+    EXPECT_EQ(w.z, 9);
+    EXPECT_EQ(w.i, 2.0);
+    EXPECT_EQ(w.a, 45.5);
+    EXPECT_EQ(w.p, -0.25);
+    ASSERT_EQ(r.delegate.controlPoints.size(), 3);
+    EXPECT_EQ(r.delegate.controlPoints[0].x, 0);
+    EXPECT_EQ(r.delegate.controlPoints[2].y, -2);
+
+    ASSERT_TRUE(r.read(controlPoints(4) + waypoints(7) + "BeobXA=3\n"));
+    ASSERT_TRUE(r.read("BeobYA=4\n"));
+    EXPECT_TRUE(r.delegate.waypoints.isEmpty());
+    EXPECT_TRUE(r.delegate.controlPoints.isEmpty());
+    EXPECT_EQ(r.p().observerXStart, 3.0);  // the record is kept
+}
+
+TEST(PointLists, LinesWrittenAsTheyAreRead) {
+    QString text;
+    QTextStream stream(&text);
+    Waypoint(1, 2, 3, 45.0, -10.5).write(stream, 4);
+    Waypoint(0, 0, 0, 1234567.0, 0.001).write(stream, 100);
+    ControlPoint(100, -200, 300, 0.0).write(stream, 12);
+    EXPECT_EQ(text,
+              QStringLiteral("Punkt04=1,2\nPunkt04_z=3\nPunkt04_i=0\nPunkt04_a=45\nPunkt04_p=-10.5\n"
+                             "Punkt100=0,0\nPunkt100_z=0\nPunkt100_i=0\nPunkt100_a=1.23457e+06\nPunkt100_p=0.001\n"
+                             "cPunkt12=100,-200,300\n"));
+    Reader r;
+    for (QString const& line : text.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        ASSERT_TRUE(r.delegate.processLineLoad(line)) << line.toStdString();
+    ASSERT_EQ(r.delegate.waypoints.size(), 101);
+    EXPECT_EQ(r.delegate.waypoints[4].p, -10.5);
+    EXPECT_EQ(r.delegate.waypoints[100].a, 1234570.0);  // written with six digits
+    ASSERT_EQ(r.delegate.controlPoints.size(), 13);
+    EXPECT_EQ(r.delegate.controlPoints[12].z, 300);
 }
 
 }  // namespace
