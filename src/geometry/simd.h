@@ -69,32 +69,12 @@ struct Lanes {
     T operator[](int k) const { return lane[k]; }
 };
 
+// The lane type of a comparison's result: a signed integer of the compared
+// lane's size, all bits set where the comparison holds.
 template <class T>
-struct MaskElement;
-template <>
-struct MaskElement<double> {
-    using type = std::int64_t;
-};
-template <>
-struct MaskElement<std::int32_t> {
-    using type = std::int32_t;
-};
-template <>
-struct MaskElement<std::uint32_t> {
-    using type = std::int32_t;
-};
-template <>
-struct MaskElement<std::int64_t> {
-    using type = std::int64_t;
-};
-template <>
-struct MaskElement<std::uint16_t> {
-    using type = std::int16_t;
-};
-template <>
-struct MaskElement<std::uint8_t> {
-    using type = std::int8_t;
-};
+using MaskElement = std::conditional_t<
+    sizeof(T) == 8, std::int64_t,
+    std::conditional_t<sizeof(T) == 4, std::int32_t, std::conditional_t<sizeof(T) == 2, std::int16_t, std::int8_t>>>;
 
 template <class T, int N, class F>
 Lanes<T, N> laneWise(F f) {
@@ -139,18 +119,18 @@ Lanes<T, N> operator~(Lanes<T, N> const& a) {
 
 #define AVRENDER_LANE_COMPARISON(op)                                                                   \
     template <class T, int N>                                                                          \
-    Lanes<typename MaskElement<T>::type, N> operator op(Lanes<T, N> const& a, Lanes<T, N> const& b) {  \
-        using M = typename MaskElement<T>::type;                                                       \
+    Lanes<MaskElement<T>, N> operator op(Lanes<T, N> const& a, Lanes<T, N> const& b) {                 \
+        using M = MaskElement<T>;                                                                      \
         return laneWise<M, N>([&](int k) { return static_cast<M>(a.lane[k] op b.lane[k] ? -1 : 0); }); \
     }                                                                                                  \
     template <class T, int N>                                                                          \
-    Lanes<typename MaskElement<T>::type, N> operator op(Lanes<T, N> const& a, T b) {                   \
-        using M = typename MaskElement<T>::type;                                                       \
+    Lanes<MaskElement<T>, N> operator op(Lanes<T, N> const& a, T b) {                                  \
+        using M = MaskElement<T>;                                                                      \
         return laneWise<M, N>([&](int k) { return static_cast<M>(a.lane[k] op b ? -1 : 0); });         \
     }                                                                                                  \
     template <class T, int N>                                                                          \
-    Lanes<typename MaskElement<T>::type, N> operator op(T a, Lanes<T, N> const& b) {                   \
-        using M = typename MaskElement<T>::type;                                                       \
+    Lanes<MaskElement<T>, N> operator op(T a, Lanes<T, N> const& b) {                                  \
+        using M = MaskElement<T>;                                                                      \
         return laneWise<M, N>([&](int k) { return static_cast<M>(a op b.lane[k] ? -1 : 0); });         \
     }
 AVRENDER_LANE_COMPARISON(==)
