@@ -42,33 +42,6 @@ ElevationImage::ElevationImage(char const* fileName, char const* format)
     refreshPixelCache();
 }
 
-ElevationImage::ElevationImage(unsigned char const* data, int width, int height, int bytesPerLine,
-                               QImage::Format format)
-    : QImage(data, width, height, bytesPerLine, format) {
-    refreshPixelCache();
-}
-
-ElevationImage::ElevationImage(unsigned char* data, int width, int height, int bytesPerLine, QImage::Format format)
-    : QImage(data, width, height, bytesPerLine, format) {
-    refreshPixelCache();
-}
-
-ElevationImage::ElevationImage(unsigned char const* data, int width, int height, QImage::Format format)
-    : QImage(data, width, height, format) {
-    refreshPixelCache();
-}
-
-ElevationImage::ElevationImage(unsigned char* data, int width, int height, QImage::Format format)
-    : QImage(data, width, height, format) {
-    refreshPixelCache();
-}
-
-ElevationImage::ElevationImage(int width, int height, QImage::Format format) : QImage(width, height, format) {
-    refreshPixelCache();
-}
-
-ElevationImage::ElevationImage(QSize const& size, QImage::Format format) : QImage(size, format) { refreshPixelCache(); }
-
 ElevationImage::ElevationImage() { refreshPixelCache(); }
 
 ElevationImage::ElevationImage(ElevationImage const& other)

@@ -20,11 +20,14 @@
 #pragma once
 
 #include "geometry.h"
+#include "image_arguments.h"
 
 #include <QImage>
 
 #include <QString>
+
 #include <limits>
+#include <utility>
 
 class ElevationImage : public QImage {
   public:
@@ -33,12 +36,12 @@ class ElevationImage : public QImage {
     explicit ElevationImage(QString const& fileName, char const* format = nullptr);
     // The file name is taken in the local 8-bit encoding.
     explicit ElevationImage(char const* fileName, char const* format = nullptr);
-    ElevationImage(unsigned char const* data, int width, int height, int bytesPerLine, QImage::Format format);
-    ElevationImage(unsigned char* data, int width, int height, int bytesPerLine, QImage::Format format);
-    ElevationImage(unsigned char const* data, int width, int height, QImage::Format format);
-    ElevationImage(unsigned char* data, int width, int height, QImage::Format format);
-    ElevationImage(int width, int height, QImage::Format format);
-    ElevationImage(QSize const& size, QImage::Format format);
+    // Size and format, or pixel data (with or without a row stride), as QImage takes them.
+    template <class... Arguments>
+    requires InMemoryImageArguments<Arguments...> ElevationImage(Arguments&&... arguments)
+        : QImage(std::forward<Arguments>(arguments)...) {
+        refreshPixelCache();
+    }
     ElevationImage();
     ElevationImage(ElevationImage const& other);
     ElevationImage& operator=(ElevationImage const& other) = default;

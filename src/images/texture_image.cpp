@@ -23,40 +23,6 @@ TextureImage::TextureImage(char const* fileName, char const* format)
     SetWeight();
 }
 
-TextureImage::TextureImage(unsigned char const* data, int width, int height, int bytesPerLine, QImage::Format format)
-    : QImage(data, width, height, bytesPerLine, format) {
-    refreshPixelCache();
-    SetWeight();
-}
-
-TextureImage::TextureImage(unsigned char* data, int width, int height, int bytesPerLine, QImage::Format format)
-    : QImage(data, width, height, bytesPerLine, format) {
-    refreshPixelCache();
-    SetWeight();
-}
-
-TextureImage::TextureImage(unsigned char const* data, int width, int height, QImage::Format format)
-    : QImage(data, width, height, format) {
-    refreshPixelCache();
-    SetWeight();
-}
-
-TextureImage::TextureImage(unsigned char* data, int width, int height, QImage::Format format)
-    : QImage(data, width, height, format) {
-    refreshPixelCache();
-    SetWeight();
-}
-
-TextureImage::TextureImage(int width, int height, QImage::Format format) : QImage(width, height, format) {
-    refreshPixelCache();
-    SetWeight();
-}
-
-TextureImage::TextureImage(QSize const& size, QImage::Format format) : QImage(size, format) {
-    refreshPixelCache();
-    SetWeight();
-}
-
 TextureImage::TextureImage() {
     refreshPixelCache();
     SetWeight();

@@ -27,22 +27,26 @@
 #pragma once
 
 #include "geometry.h"
+#include "image_arguments.h"
 #include "simd.h"
 
 #include <QImage>
 #include <QString>
+
+#include <utility>
 
 class TextureImage : public QImage {
   public:
     explicit TextureImage(QString const& fileName, char const* format = nullptr);
     // The file name is taken in the local 8-bit encoding.
     explicit TextureImage(char const* fileName, char const* format = nullptr);
-    TextureImage(unsigned char const* data, int width, int height, int bytesPerLine, QImage::Format format);
-    TextureImage(unsigned char* data, int width, int height, int bytesPerLine, QImage::Format format);
-    TextureImage(unsigned char const* data, int width, int height, QImage::Format format);
-    TextureImage(unsigned char* data, int width, int height, QImage::Format format);
-    TextureImage(int width, int height, QImage::Format format);
-    TextureImage(QSize const& size, QImage::Format format);
+    // Size and format, or pixel data (with or without a row stride), as QImage takes them.
+    template <class... Arguments>
+    requires InMemoryImageArguments<Arguments...> TextureImage(Arguments&&... arguments)
+        : QImage(std::forward<Arguments>(arguments)...) {
+        refreshPixelCache();
+        SetWeight();
+    }
     TextureImage();
     // Shares the image data; like every constructor it resets backgroundColor
     // to opaque white and re-reads the weights. The block cache starts empty.
