@@ -146,18 +146,17 @@ void BM_RenderFrame(benchmark::State& state) {
     camera.SetView(C4Vector(700.0, 100.0, 150.0, 1.0), 20.0 * std::numbers::pi / 180.0,
                    -20.0 * std::numbers::pi / 180.0, focal, 0.0);
 
-    TerrainScanner scanner;
-    scanner.camera = &camera;
-    scanner.elevation = &scene.elevation;
-    scanner.frameImage = &frame;
-    scanner.lightDirection = light;
-    scanner.renderWidth = width;
-    scanner.renderHeight = height;
-    scanner.terrainExtentX = terrainExtent;
-    scanner.terrainExtentY = terrainExtent;
-    scanner.gridResolutionX = gridCells;
-    scanner.gridResolutionY = gridCells;
-    scanner.fogDistance = terrainExtent / 2;
+    TerrainScanner scanner({.camera = &camera,
+                            .elevation = &scene.elevation,
+                            .frameImage = &frame,
+                            .lightDirection = light,
+                            .renderWidth = width,
+                            .renderHeight = height,
+                            .terrainExtentX = terrainExtent,
+                            .terrainExtentY = terrainExtent,
+                            .gridResolutionX = double(gridCells),
+                            .gridResolutionY = double(gridCells),
+                            .fogDistance = terrainExtent / 2});
     bool const backToFront = state.range(3) != 0;
     if (backToFront)
         scanner.drawingOrder = TerrainScanner::DrawingOrder::BackToFront;

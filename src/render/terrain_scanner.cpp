@@ -13,7 +13,7 @@ constexpr double e = 1e-5;  // world units
 
 }  // namespace
 
-TerrainScanner::TerrainScanner() = default;
+TerrainScanner::TerrainScanner(ScanSetup const& setup) : ScanSetup(setup) {}
 TerrainScanner::~TerrainScanner() = default;
 
 void TerrainScanner::setRowBand(int first, int last) {

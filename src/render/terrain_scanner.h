@@ -26,10 +26,31 @@
 #include <memory>
 #include <vector>
 
-class TerrainScanner {
+// What a scan draws with and where to: the camera, height map and frame
+// buffer of one rendering context and the run's light, sizes and grid. The
+// fog distance changes from frame to frame.
+struct ScanSetup {
+    Transformation* camera = nullptr;
+    ElevationImage* elevation = nullptr;
+    TextureImage* frameImage = nullptr;
+    C4Vector lightDirection;
+    int renderWidth = 0;
+    int renderHeight = 0;
+    double terrainExtentX = 0.0;
+    double terrainExtentY = 0.0;
+    double gridResolutionX = 1.0;
+    double gridResolutionY = 1.0;
+    double fogDistance = 0.0;
+};
+
+class TerrainScanner : private ScanSetup {
   public:
-    TerrainScanner();
+    explicit TerrainScanner(ScanSetup const& setup = {});
     ~TerrainScanner();
+
+    // Points the scanner at another context's objects.
+    void setUp(ScanSetup const& setup) { static_cast<ScanSetup&>(*this) = setup; }
+    void setFogDistance(double distance) { fogDistance = distance; }
 
     // Clears the frame buffer (to `background` when useBackground is set,
     // else to the grey of level ground under the light) and draws the terrain.
@@ -69,19 +90,6 @@ class TerrainScanner {
     void AllesBerechnen1();
     void TeilPlusBerechnen();
     void TeilMinusBerechnen();
-
-    // Set by the render driver and the flights.
-    Transformation* camera = nullptr;
-    ElevationImage* elevation = nullptr;
-    TextureImage* frameImage = nullptr;
-    C4Vector lightDirection;
-    int renderWidth = 0;
-    int renderHeight = 0;
-    double terrainExtentX = 0.0;
-    double terrainExtentY = 0.0;
-    double gridResolutionX = 1.0;
-    double gridResolutionY = 1.0;
-    double fogDistance = 0.0;
 
     // Per-frame state.
     double viewXMin = 0.0, viewXMax = 0.0, viewYMin = 0.0, viewYMax = 0.0;

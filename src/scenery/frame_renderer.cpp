@@ -37,7 +37,7 @@ class RenderContext {
         frame = sharedFrame ? sharedFrame : ownFrame_.get();
         texture.setBackgroundColor(sharedTexture.backgroundColor);
         camera.SetzeTexturDatei(&texture);
-        delegate.configureScanner(scanner, &camera, &elevation, frame);
+        scanner.setUp(delegate.scanSetup(&camera, &elevation, frame));
     }
 
     // False when its own frame buffer could not be allocated.
@@ -46,7 +46,7 @@ class RenderContext {
     void render(FrameView const& view, SceneryData const& p) {
         camera.SetView(view.observer, view.heading, view.tilt, view.focalLength, view.bank);
         elevation.setZScale(view.zScale);
-        scanner.fogDistance = view.fogDistance;
+        scanner.setFogDistance(view.fogDistance);
         scanner.Scan(&texture, p.useBackgroundColor, p.backgroundArgb, p.renderQuality);
     }
 

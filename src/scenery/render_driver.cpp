@@ -235,23 +235,22 @@ void SceneryDelegate::releaseRenderObjects() {
     camera.reset();
 }
 
-void SceneryDelegate::configureScanner(TerrainScanner& target, Transformation* view, ElevationImage* heights,
-                                       TextureImage* frame) const {
-    target.camera = view;
-    target.elevation = heights;
-    target.frameImage = frame;
-    target.lightDirection = lightDirection;
-    target.renderWidth = renderWidth;
-    target.renderHeight = renderHeight;
-    target.terrainExtentX = terrainExtentX;
-    target.terrainExtentY = terrainExtentY;
-    target.gridResolutionX = gridResolutionX;
-    target.gridResolutionY = gridResolutionY;
+ScanSetup SceneryDelegate::scanSetup(Transformation* view, ElevationImage* heights, TextureImage* frame) const {
+    return {.camera = view,
+            .elevation = heights,
+            .frameImage = frame,
+            .lightDirection = lightDirection,
+            .renderWidth = renderWidth,
+            .renderHeight = renderHeight,
+            .terrainExtentX = terrainExtentX,
+            .terrainExtentY = terrainExtentY,
+            .gridResolutionX = gridResolutionX,
+            .gridResolutionY = gridResolutionY,
+            .fogDistance = fogDistance};
 }
 
 void SceneryDelegate::Scan(TextureImage* texture, bool useBackground, unsigned int background, int exactMode) {
-    configureScanner(scanner, camera.get(), elevation.get(), frameImage.get());
-    scanner.fogDistance = fogDistance;
+    scanner.setUp(scanSetup(camera.get(), elevation.get(), frameImage.get()));
     scanner.Scan(texture, useBackground, background, exactMode);
 }
 

@@ -106,10 +106,9 @@ class SceneryDelegate : public QFile {
     bool straightFlight(TextureImage* texture);
     bool curvedFlight(TextureImage* texture);
 
-    // Points a scanner at a camera, a height map and a frame buffer, with
-    // the run's sizes, grid and light.
-    void configureScanner(TerrainScanner& target, Transformation* view, ElevationImage* heights,
-                          TextureImage* frame) const;
+    // What a scanner needs to draw with a camera, a height map and a frame
+    // buffer, with the run's sizes, grid, light and current fog distance.
+    ScanSetup scanSetup(Transformation* view, ElevationImage* heights, TextureImage* frame) const;
 
     // Draws the terrain of the current view into frameImage.
     void Scan(TextureImage* texture, bool useBackground, unsigned int background, int exactMode);

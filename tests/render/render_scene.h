@@ -70,17 +70,17 @@ struct RenderScene {
               TextureImage& frameBuffer) const {
         C4Vector l = light;
         normalise3(l);
-        target.camera = &view;
-        target.elevation = &heights;
-        target.frameImage = &frameBuffer;
-        target.lightDirection = l;
-        target.renderWidth = width;
-        target.renderHeight = height_;
-        target.terrainExtentX = mapSize * spacing;
-        target.terrainExtentY = mapSize * spacing;
-        target.gridResolutionX = grid;
-        target.gridResolutionY = grid;
-        target.fogDistance = fog;
+        target.setUp({.camera = &view,
+                      .elevation = &heights,
+                      .frameImage = &frameBuffer,
+                      .lightDirection = l,
+                      .renderWidth = width,
+                      .renderHeight = height_,
+                      .terrainExtentX = mapSize * spacing,
+                      .terrainExtentY = mapSize * spacing,
+                      .gridResolutionX = double(grid),
+                      .gridResolutionY = double(grid),
+                      .fogDistance = fog});
         target.Scan(&terrainTexture, useBackground, background, exactMode);
     }
 };

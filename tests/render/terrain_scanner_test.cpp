@@ -9,6 +9,13 @@
 
 namespace {
 
+// A scanner set-up for the stencil alone, which needs only the height map.
+ScanSetup heightsOnly(ElevationImage* elevation) {
+    ScanSetup setup;
+    setup.elevation = elevation;
+    return setup;
+}
+
 TEST(RoundTheLimits, CellOfTheFarEdgeIncludedObserverCellLeftOut) {
     TerrainScanner scanner;
     scanner.cellSizeX = scanner.cellSizeY = 10;
@@ -59,7 +66,7 @@ struct StencilScene : RenderScene {
     explicit StencilScene(double slope) {
         height = [this, slope](int column, int) { return slope * column * spacing; };
         build();
-        scanner.elevation = elevation.get();
+        scanner.setUp(heightsOnly(elevation.get()));
         scanner.cellSizeX = 8;
         scanner.cellSizeY = 6;
     }
@@ -95,7 +102,7 @@ TEST(CellStencil, CornerNormalsAreTheMeanOfTheNeighbourCrossProducts) {
     scene.height = [](int column, int row) { return 9 * std::sin(column * 1.3) * std::cos(row * 0.7) + row; };
     scene.build();
     TerrainScanner s;
-    s.elevation = scene.elevation.get();
+    s.setUp(heightsOnly(scene.elevation.get()));
     s.cellSizeX = 7.3;
     s.cellSizeY = 5.1;
     s.cellY = 41.7;
@@ -141,7 +148,7 @@ TEST(CellStencil, IncrementalStepsMatchTheFullComputation) {
     scene.build();
     TerrainScanner stepped, full;
     for (TerrainScanner* s : {&stepped, &full}) {
-        s->elevation = scene.elevation.get();
+        s->setUp(heightsOnly(scene.elevation.get()));
         s->cellSizeX = 3.1;
         s->cellSizeY = 2.7;
         s->cellY = 41.7;
@@ -209,7 +216,7 @@ TEST(CellStencil, ThreeStepsAfterAFullComputationRejoinTheWalk) {
         };
         TerrainScanner whole, rejoined, tooLate;
         for (TerrainScanner* s : {&whole, &rejoined, &tooLate}) {
-            s->elevation = scene.elevation.get();
+            s->setUp(heightsOnly(scene.elevation.get()));
             s->cellSizeX = std::fabs(size);
             s->cellSizeY = 3.1;
             s->cellY = 50.3;
@@ -415,7 +422,7 @@ TEST(Scan, SameFrameWhereverTheObjectsLie) {
                            *scene.elevation,
                            Transformation(nullptr, scene.light, scene.width, scene.height_),
                            TextureImage(scene.width, scene.height_, QImage::Format_RGB32),
-                           {}};
+                           TerrainScanner()};
         },
         [&](Context& context, std::size_t offset) {
             context.texture.setBackgroundColor(scene.texture->backgroundColor);
