@@ -141,19 +141,17 @@ void SceneryDelegate::renderFrames(long long first, long long last, FramePlan co
     progress_->finish();
 }
 
-// The plain run on the delegate's own camera, height map and frame buffer.
+// One frame after the other in one rendering context, the one that draws
+// into the delegate's frame buffer.
 void SceneryDelegate::renderSequentially(long long first, long long last, FramePlan const& plan,
                                          TextureImage* texture) {
     SceneryData const& p = *parameters;
+    std::vector<std::unique_ptr<RenderContext>> const contexts = makeContexts(*this, *texture, 1);
     for (long long i = first; i <= last; ++i) {
         FrameJob const job = prepareFrame(i, plan);
         if (job.render) {
-            FrameView const& view = job.view;
-            camera->SetView(view.observer, view.heading, view.tilt, view.focalLength, view.bank);
-            elevation->setZScale(view.zScale);
-            fogDistance = view.fogDistance;
-            Scan(texture, p.useBackgroundColor, p.backgroundArgb, p.renderQuality);
-            QImage const output = outputImage(*frameImage);
+            contexts.front()->render(job.view, p);
+            QImage const output = outputImage(*contexts.front()->frame);
             commitFrame(job, output, encodeFrame(job, output));
         }
         progress_->frameDone();

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+#include <memory>
 #include <numbers>
 
 namespace {
@@ -163,6 +165,39 @@ TEST(RenderDriver, RefusesUnusableParametersNamingTheKey) {
         EXPECT_EQ(flight.delegate.camera, nullptr);
         EXPECT_EQ(flight.delegate.frameImage, nullptr);
     }
+}
+
+// Scan draws the delegate's current view with the run's sizes, grid and
+// light: flat white ground under light straight down is white everywhere
+// the terrain covers, and a fog distance of 0 leaves only the background.
+TEST(RenderDriver, ScanDrawsTheCurrentViewIntoTheFrameBuffer) {
+    QString logText;
+    QTextStream log(&logText);
+    SceneryDelegate delegate(log, false);
+    delegate.renderWidth = 40;
+    delegate.renderHeight = 30;
+    delegate.lightDirection = C4Vector(0, 0, -1, 0);
+    delegate.gridResolutionX = delegate.gridResolutionY = 8;
+    delegate.terrainExtentX = delegate.terrainExtentY = 64;
+    delegate.camera = std::make_unique<Transformation>(nullptr, delegate.lightDirection, 40, 30);
+    delegate.elevation = std::make_unique<ElevationImage>(16, 16, QImage::Format_RGB32);
+    delegate.elevation->fill(0xFF000000u);
+    delegate.elevation->refreshPixelCache();
+    delegate.elevation->pixelsPerUnitX = delegate.elevation->pixelsPerUnitY = 0.25;
+    delegate.frameImage = std::make_unique<TextureImage>(40, 30, QImage::Format_RGB32);
+    TextureImage texture(64, 64, QImage::Format_RGB32);
+    texture.fill(0xFFFFFFFFu);
+    texture.refreshPixelCache();
+    delegate.camera->SetzeTexturDatei(&texture);
+    delegate.camera->SetView(C4Vector(32, 32, 40, 1), 0, -std::numbers::pi / 2 + 0.01, 30, 0);
+
+    delegate.fogDistance = std::numeric_limits<double>::infinity();
+    delegate.Scan(&texture, true, 0xFF0000FFu, 0);
+    QImage const lit = delegate.frameImage->copy();
+    EXPECT_EQ(lit.pixel(20, 15), 0xFFFFFFFFu);
+    delegate.fogDistance = 0;
+    delegate.Scan(&texture, true, 0xFF0000FFu, 0);
+    EXPECT_EQ(delegate.frameImage->pixel(20, 15), 0xFF0000FFu);
 }
 
 TEST(RenderDriver, LightIsNormalisedUnlessZero) {
