@@ -8,7 +8,7 @@ and runs them. A mutant is killed when a test fails, crashes or hangs; one
 that does not compile is not counted. Prints killed / total per module and
 every surviving mutant.
 
-    tools/mutate.py BUILD-FOLDER [--lines N] [--seed S] [--sample FILE] [--save FILE]
+    tools/mutate.py BUILD-FOLDER [--lines N] [--seed S] [--sample FILE] [--save FILE [--save-only]]
 
 --save writes the sample (file, line text, mutation) so that a later run can
 take the same lines with --sample: each is looked up by its text in its
@@ -163,6 +163,8 @@ def main():
     parser.add_argument("--seed", type=int, default=20261206)
     parser.add_argument("--sample", help="take the lines of an earlier run's saved sample")
     parser.add_argument("--save", help="write the sample to this file")
+    parser.add_argument("--save-only", action="store_true",
+                        help="write the sample (--save) and stop, e.g. to score a later commit on an earlier one's lines")
     args = parser.parse_args()
     args.build = os.path.abspath(args.build)
     # A run stopped from outside must still put the mutated file back.
@@ -176,6 +178,8 @@ def main():
     if args.save:
         with open(args.save, "w", encoding="utf-8") as f:
             json.dump(sample, f, indent=1)
+    if args.save_only:
+        return
 
     if not build(args.build) or not tests_pass(args.build):
         sys.exit("the unmutated tree does not build or its unit tests fail")
