@@ -97,25 +97,12 @@ gdal::DatasetPtr threeByteBands(GDALDatasetH source, QString const& fileName) {
     int const bands = GDALGetRasterCount(source);
     GDALRasterBandH const first = GDALGetRasterBand(source, 1);
     gdal::ArgumentList arguments{"-of", "VRT"};
-    if (bands < 3 && GDALGetRasterColorTable(first) != nullptr)
-        arguments << "-b"
-                  << "1"
-                  << "-expand"
-                  << "rgb";
-    else if (bands < 3)
-        arguments << "-b"
-                  << "1"
-                  << "-b"
-                  << "1"
-                  << "-b"
-                  << "1";
-    else
-        arguments << "-b"
-                  << "1"
-                  << "-b"
-                  << "2"
-                  << "-b"
-                  << "3";
+    // A colour table expands to RGB; a grey band stands for all three.
+    char const* const bandChoice = bands >= 3                                  ? "-b 1 -b 2 -b 3"
+                                   : GDALGetRasterColorTable(first) != nullptr ? "-b 1 -expand rgb"
+                                                                               : "-b 1 -b 1 -b 1";
+    for (QByteArray const& item : QByteArray(bandChoice).split(' '))
+        arguments << item;
     if (GDALGetRasterDataType(first) != GDT_Byte) {
         // One range for all bands keeps the colours' balance.
         double low = HUGE_VAL, high = -HUGE_VAL;

@@ -179,6 +179,9 @@ ScalarKey const scalarKeys[] = {
 
 int SceneryDelegate::processScalarLine(QString const& line) {
     for (ScalarKey const& entry : scalarKeys) {
+        // Most keys do not start the line: tell without building a string.
+        if (!line.startsWith(QLatin1StringView(entry.key)))
+            continue;
         QString const key = QString::fromLatin1(entry.key);
         int const result = std::visit(
             [&](auto target) {

@@ -53,53 +53,21 @@ bool VideoEncoder::isSupportedName(QString const& fileName) {
 
 QStringList VideoEncoder::ffmpegArguments(QString const& fileName, QString const& output, int width, int height,
                                           int framesPerSecond) {
-    QStringList arguments{"-hide_banner",
-                          "-loglevel",
-                          "error",
-                          "-nostdin",
-                          "-y",
-                          "-f",
-                          "rawvideo",
-                          "-pix_fmt",
-                          "rgb24",
-                          "-s",
-                          QStringLiteral("%1x%2").arg(width).arg(height),
-                          "-r",
-                          QString::number(framesPerSecond),
-                          "-i",
-                          "-"};
+    // Options without spaces in their values, written as the command line reads.
+    auto options = [](char const* text) { return QString::fromLatin1(text).split(QLatin1Char(' ')); };
+    QStringList arguments = options("-hide_banner -loglevel error -nostdin -y -f rawvideo -pix_fmt rgb24");
+    arguments << "-s" << QStringLiteral("%1x%2").arg(width).arg(height) << "-r" << QString::number(framesPerSecond)
+              << options("-i -");
     // 4:2:0 chroma needs even sizes: odd frames get one black row or column.
-    QString const even = QStringLiteral("pad=ceil(iw/2)*2:ceil(ih/2)*2");
+    QStringList const even{QStringLiteral("-vf"), QStringLiteral("pad=ceil(iw/2)*2:ceil(ih/2)*2")};
     QString const suffix = suffixOf(fileName);
     if (suffix == QLatin1String("mp4"))
-        arguments << "-vf" << even << "-c:v"
-                  << "libx264"
-                  << "-pix_fmt"
-                  << "yuv420p"
-                  << "-crf"
-                  << "18"
-                  << "-movflags"
-                  << "+faststart"
-                  << "-f"
-                  << "mp4";
+        arguments << even << options("-c:v libx264 -pix_fmt yuv420p -crf 18 -movflags +faststart -f mp4");
     else if (suffix == QLatin1String("webm"))
-        arguments << "-vf" << even << "-c:v"
-                  << "libvpx-vp9"
-                  << "-pix_fmt"
-                  << "yuv420p"
-                  << "-crf"
-                  << "30"
-                  << "-b:v"
-                  << "0"
-                  << "-row-mt"
-                  << "1"
-                  << "-f"
-                  << "webm";
+        arguments << even << options("-c:v libvpx-vp9 -pix_fmt yuv420p -crf 30 -b:v 0 -row-mt 1 -f webm");
     else  // gif: one palette for the whole animation, computed from every frame
-        arguments << "-vf"
-                  << "split[a][b];[a]palettegen=stats_mode=full[p];[b][p]paletteuse=dither=sierra2_4a"
-                  << "-f"
-                  << "gif";
+        arguments << options(
+            "-vf split[a][b];[a]palettegen=stats_mode=full[p];[b][p]paletteuse=dither=sierra2_4a -f gif");
     arguments << output;
     return arguments;
 }
