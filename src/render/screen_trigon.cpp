@@ -1,5 +1,6 @@
 #include "screen_trigon.h"
 
+#include "pixel_colour.h"
 #include "simd.h"
 #include "transformation.h"
 
@@ -23,46 +24,6 @@ double slope(double dx, double dy) {
     std::uint64_t const flat = std::bit_cast<std::uint64_t>(dx * FMAX);
     std::uint64_t const isFlat = 0 - static_cast<std::uint64_t>(dy == 0);
     return std::bit_cast<double>((flat & isFlat) | (quotient & ~isFlat));
-}
-
-void swapCorners(C4Vector* screen, C4Vector* world, C4Vector* normals, int i, int j) {
-    std::swap(screen[i], screen[j]);
-    std::swap(world[i], world[j]);
-    std::swap(normals[i], normals[j]);
-}
-
-// The sum of two converted values, wrapping like the machine's addition
-// (both may be INT_MIN when the fog or the shade is not a number).
-unsigned int wrappingSum(int a, int b) { return static_cast<unsigned int>(a) + static_cast<unsigned int>(b); }
-
-unsigned int grey(unsigned int level) {
-    unsigned int const byte = level & 0xFFu;
-    return 0xFF000000u | byte << 16 | byte << 8 | byte;
-}
-
-// The colour of a texel under the shade s (not negative) and the fog: each
-// channel k becomes trunc(k * s * (1 - f)) + g, kept to its byte; the
-// texel's own alpha is dropped. Out of range, the truncation gives INT_MIN,
-// and the sum wraps.
-[[gnu::always_inline]] inline unsigned int litChannel(unsigned int texel, int shift, double shade, double clearShare,
-                                                      int fogLevel) {
-    double const channel = static_cast<double>(texel >> shift & 0xFFu);
-    return (wrappingSum(simd::truncate(channel * shade * clearShare), fogLevel) & 0xFFu) << shift;
-}
-
-[[gnu::always_inline]] inline unsigned int litColour(unsigned int texel, double shade, double clearShare,
-                                                     int fogLevel) {
-    return 0xFF000000u | litChannel(texel, 16, shade, clearShare, fogLevel) |
-           litChannel(texel, 8, shade, clearShare, fogLevel) | litChannel(texel, 0, shade, clearShare, fogLevel);
-}
-
-// The shade of a pixel normal under the light L (pointing from the light to
-// the scene): -(n . L) / |n|, with a zero-length normal unlit.
-[[gnu::always_inline]] inline double shadeOf(double nx, double ny, double nz, double nw, double lx, double ly,
-                                             double lz, double lw) {
-    double const length = std::sqrt(nx * nx + ny * ny + nz * nz);
-    double const s = -(nx * lx + ny * ly + nz * lz + nw * lw) / length;
-    return length == 0 ? 0.0 : s;
 }
 
 }  // namespace
@@ -136,34 +97,18 @@ bool ScreenTrigon::hiddenByTakenTiles(CornerBox const& box) const {
 }
 
 void ScreenTrigon::Rechnen(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog) {
-    if (outsideClip(screen)) {
-        sortByRow(screen, world, normals);  // callers see the arrays sorted either way
+    if (outsideClip(screen))
         return;
-    }
-    RechnenInClip(screen, world, normals, fog);
-}
-
-// Sorts by row, top corner first; equal rows are not swapped.
-void ScreenTrigon::sortByRow(C4Vector* screen, C4Vector* world, C4Vector* normals) {
-    if (screen[0].y > screen[1].y)
-        swapCorners(screen, world, normals, 0, 1);
-    if (screen[0].y > screen[2].y)
-        swapCorners(screen, world, normals, 0, 2);
-    if (screen[1].y > screen[2].y)
-        swapCorners(screen, world, normals, 1, 2);
-}
-
-void ScreenTrigon::RechnenInClip(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog) {
-    sortByRow(screen, world, normals);
     Triangle triangle(screen, world, normals, fog);
+    sortByRow(screen, triangle.order);
     // Painting over, every triangle colours pixels: set up its shading once.
     // First-writer-wins sets it up when a free pixel asks for it.
     if (coverage_ == nullptr)
         prepareTerms(triangle);
 
-    double const x0 = screen[0].x, y0 = screen[0].y;
-    double const x1 = screen[1].x, y1 = screen[1].y;
-    double const x2 = screen[2].x, y2 = screen[2].y;
+    double const x0 = triangle.corner(0).x, y0 = triangle.corner(0).y;
+    double const x1 = triangle.corner(1).x, y1 = triangle.corner(1).y;
+    double const x2 = triangle.corner(2).x, y2 = triangle.corner(2).y;
     // Lower half: from the bottom corner up to the row of the middle corner.
     auto const drawLowerHalf = [&] {
         double const sA = slope(x1 - x2, y2 - y1);
@@ -188,21 +133,40 @@ void ScreenTrigon::RechnenInClip(C4Vector* screen, C4Vector* world, C4Vector* no
     }
 }
 
+// Orders the corners by row, top first, by three compare-and-swap steps;
+// equal rows are not swapped. The steps are selections rather than jumps:
+// the order of tiny triangles' corners is unpredictable.
+void ScreenTrigon::sortByRow(C4Vector const* screen, int (&order)[3]) {
+    order[0] = 0;
+    order[1] = 1;
+    order[2] = 2;
+    auto compareAndSwap = [screen](int& upper, int& lower) {
+        int const swap = -static_cast<int>(screen[upper].y > screen[lower].y);  // all bits set: swap
+        int const change = (upper ^ lower) & swap;
+        upper ^= change;
+        lower ^= change;
+    };
+    compareAndSwap(order[0], order[1]);
+    compareAndSwap(order[0], order[2]);
+    compareAndSwap(order[1], order[2]);
+}
+
 void ScreenTrigon::prepareTerms(Triangle& triangle) {
-    C4Vector const* const screen = triangle.screen;
-    C4Vector const* const normals = triangle.normals;
     TriangleTerms& terms = triangle.terms;
-    double const x0 = screen[0].x, y0 = screen[0].y;
-    double const x1 = screen[1].x, y1 = screen[1].y;
-    double const x2 = screen[2].x, y2 = screen[2].y;
+    double const x0 = triangle.corner(0).x, y0 = triangle.corner(0).y;
+    double const x1 = triangle.corner(1).x, y1 = triangle.corner(1).y;
+    double const x2 = triangle.corner(2).x, y2 = triangle.corner(2).y;
+    C4Vector const& normal0 = triangle.normal(0);
+    C4Vector const& normal1 = triangle.normal(1);
+    C4Vector const& normal2 = triangle.normal(2);
 
     // The pixel normal is affine in screen space through the corner normals.
     double const area = x0 * y1 + x1 * y2 + x2 * y0 - x2 * y1 - x0 * y2 - x1 * y0;
     terms.affineNormal = area != 0;
     if (terms.affineNormal) {
-        double const n0[3] = {normals[0].x, normals[0].y, normals[0].z};
-        double const n1[3] = {normals[1].x, normals[1].y, normals[1].z};
-        double const n2[3] = {normals[2].x, normals[2].y, normals[2].z};
+        double const n0[3] = {normal0.x, normal0.y, normal0.z};
+        double const n1[3] = {normal1.x, normal1.y, normal1.z};
+        double const n2[3] = {normal2.x, normal2.y, normal2.z};
         for (int k = 0; k < 3; ++k) {
             terms.a[k] = (n0[k] * (y1 - y2) + n1[k] * (y2 - y0) + n2[k] * (y0 - y1)) / area;
             terms.b[k] = (n0[k] * (x2 - x1) + n1[k] * (x0 - x2) + n2[k] * (x1 - x0)) / area;
@@ -210,16 +174,15 @@ void ScreenTrigon::prepareTerms(Triangle& triangle) {
                 (n0[k] * (x1 * y2 - x2 * y1) + n1[k] * (x2 * y0 - x0 * y2) + n2[k] * (x0 * y1 - x1 * y0)) / area;
         }
     } else {
-        C4Vector const& a = normals[0];
-        C4Vector const& b = normals[1];
-        C4Vector const& c = normals[2];
+        C4Vector const& a = normal0;
+        C4Vector const& b = normal1;
+        C4Vector const& c = normal2;
         terms.averageNormal =
             C4Vector((a.x + b.x + c.x) / 3, (a.y + b.y + c.y) / 3, (a.z + b.z + c.z) / 3, (a.w + b.w + c.w) / 3);
     }
 
-    camera->SetzeDreiecksEckpunkte(triangle.world);
-    terms.fogLevel = simd::truncate(255 * flatBrightness * triangle.fog);
-    terms.clearShare = 1 - triangle.fog;
+    camera->SetzeDreiecksEckpunkte(triangle.worldCorner(0), triangle.worldCorner(1), triangle.worldCorner(2));
+    terms.fog = pixelcolour::fogOf(triangle.fog, flatBrightness);
     triangle.termsReady = true;
 }
 
@@ -330,16 +293,12 @@ inline void ScreenTrigon::colourSpan(ScreenTrigon* self, TriangleTerms const* te
 inline unsigned int ScreenTrigon::nearestPixel(TriangleTerms const& terms, int column, int row,
                                                C4Vector const& normal) const {
     C4Vector const& l = lightDirection;
-    double const shade = shadeOf(normal.x, normal.y, normal.z, normal.w, l.x, l.y, l.z, l.w);
+    double const shade = pixelcolour::shadeOf(normal.x, normal.y, normal.z, normal.w, l.x, l.y, l.z, l.w);
     if (shade < 0)
-        return grey(static_cast<unsigned int>(terms.fogLevel));
-    double hitX, hitY;
+        return pixelcolour::unlit(terms.fog);
     unsigned int texel;
-    if (camera->HitAt(column, row, hitX, hitY) == 0)
-        texel = texture->backgroundColor;
-    else
-        texture->GetColorAt(hitX, hitY, &texel);
-    return litColour(texel, shade, terms.clearShare, terms.fogLevel);
+    camera->FarbeImDreieck2(column, row, &texel);
+    return pixelcolour::lit(texel, shade, terms.fog);
 }
 
 inline void ScreenTrigon::advanceNormal(TriangleTerms const& terms, C4Vector& normal) {
@@ -387,7 +346,7 @@ inline void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int firs
     double const lx = lightDirection.x, ly = lightDirection.y, lz = lightDirection.z, lw = lightDirection.w;
     double const nw = normal.w;
     for (int k = skip; k < count; ++k)
-        shade[k] = shadeOf(nx[k], ny[k], nz[k], nw, lx, ly, lz, lw);
+        shade[k] = pixelcolour::shadeOf(nx[k], ny[k], nz[k], nw, lx, ly, lz, lw);
     int const coloured = count - skip;
     if constexpr (lookup != Lookup::Untextured)
         camera->HitSpan(row, from, coloured, span_.hitX.data() + skip, span_.hitY.data() + skip,
@@ -398,30 +357,26 @@ inline void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int firs
     }
 
     QRgb* const pixels = reinterpret_cast<QRgb*>(frameBits_ + row * frameBytesPerLine_) + first;
-    int const fogLevel = terms.fogLevel;
-    double const clearShare = terms.clearShare;
-    unsigned int const fogGrey = grey(static_cast<unsigned int>(fogLevel));
+    pixelcolour::Fog const fog = terms.fog;
+    unsigned int const unlit = pixelcolour::unlit(fog);
     for (int k = skip; k < count; ++k) {
         if (covered != nullptr && covered[k] != 0)
             continue;
         ++pixelsDrawn;
         unsigned int colour;
         if (shade[k] < 0) {
-            colour = fogGrey;  // facing away from the light: only the fog shows
+            colour = unlit;
         } else if constexpr (lookup == Lookup::Untextured) {
-            colour = grey(wrappingSum(simd::truncate(shade[k] * 255 * clearShare), fogLevel));
+            colour = pixelcolour::litWhite(shade[k], fog);
         } else {
             unsigned int texel;
-            if constexpr (lookup == Lookup::Filtered) {
-                camera->FilteredTexel(C2Vector{span_.hitX[k], span_.hitY[k]}, C2Vector{span_.leftX[k], span_.leftY[k]},
-                                      span_.denominator[k] == 0 || span_.leftDenominator[k] == 0, first + k, row,
-                                      &texel);
-            } else if (span_.denominator[k] == 0) {
-                texel = texture->backgroundColor;  // ray parallel to the plane
-            } else {
-                texture->GetColorAt(span_.hitX[k], span_.hitY[k], &texel);
-            }
-            colour = litColour(texel, shade[k], clearShare, fogLevel);
+            if constexpr (lookup == Lookup::Filtered)
+                camera->FarbeImDreieck1(
+                    C2Vector{span_.hitX[k], span_.hitY[k]}, C2Vector{span_.leftX[k], span_.leftY[k]},
+                    span_.denominator[k] == 0 || span_.leftDenominator[k] == 0, first + k, row, &texel);
+            else
+                camera->FarbeImDreieck2(span_.hitX[k], span_.hitY[k], span_.denominator[k], &texel);
+            colour = pixelcolour::lit(texel, shade[k], fog);
         }
         pixels[k] = colour;
     }

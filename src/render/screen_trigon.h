@@ -4,6 +4,7 @@
 #pragma once
 
 #include "geometry.h"
+#include "pixel_colour.h"
 #include "texture_image.h"
 
 #include <algorithm>
@@ -20,12 +21,9 @@ class ScreenTrigon {
     virtual ~ScreenTrigon();
 
     // Draws the triangle with projected corners `screen` (whole-number column
-    // and row), world corners, corner normals and fog amount. Sorts all three
-    // arrays by screen row in place.
+    // and row), world corners, corner normals and fog amount, unless it lies
+    // wholly outside the clip rectangle. The arrays are read, not reordered.
     void Rechnen(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog);
-    // Rechnen for a caller that has already made sure, with outsideClip,
-    // that the triangle reaches the clip rectangle.
-    void RechnenInClip(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog);
 
     // The screen rectangle spanned by a triangle's projected corners.
     struct CornerBox {
@@ -81,12 +79,11 @@ class ScreenTrigon {
         bool affineNormal;  // false: every pixel uses averageNormal
         double a[3], b[3], c[3];
         C4Vector averageNormal;
-        int fogLevel;       // the fog grey
-        double clearShare;  // 1 - fog amount
+        pixelcolour::Fog fog;
     };
 
-    // The triangle being drawn: its corners sorted by row, and its shading
-    // terms once some pixel has needed them.
+    // The triangle being drawn: its corners in the order of their rows (top
+    // first), and its shading terms once some pixel has needed them.
     struct Triangle {
         // The terms are left unset until prepareTerms: most small triangles
         // of a front-to-back frame never need them.
@@ -96,11 +93,15 @@ class ScreenTrigon {
         C4Vector* world;
         C4Vector* normals;
         double fog;
+        int order[3];  // by row: the k-th corner from the top is order[k]
+        C4Vector const& corner(int k) const { return screen[order[k]]; }
+        C4Vector& worldCorner(int k) const { return world[order[k]]; }
+        C4Vector const& normal(int k) const { return normals[order[k]]; }
         bool termsReady = false;
         TriangleTerms terms;
     };
 
-    static void sortByRow(C4Vector* screen, C4Vector* world, C4Vector* normals);
+    static void sortByRow(C4Vector const* screen, int (&order)[3]);
     [[gnu::always_inline]] static void advanceNormal(TriangleTerms const& terms, C4Vector& normal);
     void prepareTerms(Triangle& triangle);
     void drawHalf(Triangle& triangle, double start, int first, int last, int step, double leftSlope, double rightSlope);

@@ -1,7 +1,7 @@
 // The back-to-front scan of one frame.
 #include "terrain_scanner.h"
 
-#include "simd.h"
+#include "pixel_colour.h"
 
 #include <algorithm>
 #include <cmath>
@@ -22,12 +22,7 @@ void TerrainScanner::setRowBand(int first, int last) {
 }
 
 void TerrainScanner::clearFrame(bool useBackground, unsigned int background) {
-    unsigned int colour = background;
-    if (!useBackground) {
-        double const level = 256 * std::fabs(lightDirection.z);
-        unsigned int const byte = level > 255 ? 255u : static_cast<unsigned int>(simd::truncate(level)) & 0xFFu;
-        colour = 0xFF000000u | byte * 0x010101u;
-    }
+    unsigned int const colour = useBackground ? background : pixelcolour::levelGroundGrey(lightDirection.z);
     int const first = bandFirst_ < 0 ? 0 : bandFirst_;
     int const last = bandLast_ < 0 ? frameImage->height() - 1 : std::min(bandLast_, frameImage->height() - 1);
     for (int row = first; row <= last; ++row) {
@@ -94,9 +89,10 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
 // The projection of a corner of the cell, computed once per grid point.
 bool TerrainScanner::project(CellCorner corner, C4Vector& screen) {
     if (cornerProjection[corner] == Projection::Unknown)
-        cornerProjection[corner] = camera->ProjectCorner(cellStencil[stencilPointOf[corner]], cornerScreen[corner])
-                                       ? Projection::OnScreen
-                                       : Projection::Dropped;
+        cornerProjection[corner] =
+            camera->Project(cellStencil[stencilPointOf[corner]], cornerScreen[corner], Transformation::EyePlane::Drop)
+                ? Projection::OnScreen
+                : Projection::Dropped;
     screen = cornerScreen[corner];
     return cornerProjection[corner] == Projection::OnScreen;
 }
@@ -109,12 +105,10 @@ double TerrainScanner::CellFog::amount() {
     return value;
 }
 
-// Hands a triangle of the cell's corners a, b, c to the rasteriser when
-// Transformation::ZeichneEinDreieck would draw it, with the corners'
-// projections taken from the stencil. The checks come cheapest first; a
-// triangle is drawn exactly when it passes all of them, whatever their order.
-// The corners are handed over already in the order the rasteriser sorts them
-// into (by screen row, with its comparisons), which then moves nothing.
+// Hands the triangle of the cell's corners a, b, c to the camera with their
+// projections taken from the stencil. A triangle with a corner off screen,
+// outside the clip rectangle or whose every pixel is taken already is passed
+// over first: nothing it could draw would show.
 void TerrainScanner::drawTriangle(CellToDraw const& cell, int a, int b, int c, CellFog& fog) {
     if (!cell.onScreen[a] || !cell.onScreen[b] || !cell.onScreen[c])
         return;
@@ -124,33 +118,16 @@ void TerrainScanner::drawTriangle(CellToDraw const& cell, int a, int b, int c, C
                                       std::min({y[a], y[b], y[c]}), std::max({y[a], y[b], y[c]})};
     if (rasteriser->outsideClip(box) || rasteriser->hiddenByTakenTiles(box))
         return;
-    // The rasteriser's three compare-and-swap steps, as selections rather
-    // than jumps (the order of tiny triangles' corners is unpredictable).
-    int sorted[3] = {a, b, c};
-    auto order = [y](int& upper, int& lower) {
-        int const swap = -static_cast<int>(y[upper] > y[lower]);  // all bits set: swap
-        int const change = (upper ^ lower) & swap;
-        upper ^= change;
-        lower ^= change;
-    };
-    order(sorted[0], sorted[1]);
-    order(sorted[0], sorted[2]);
-    order(sorted[1], sorted[2]);
-    C4Vector const* placeOf[4] = {};  // by cell corner: where it now lies
+    C4Vector* const screen = camera->screenVertices;
+    int const corners[3] = {a, b, c};
     for (int k = 0; k < 3; ++k) {
-        int const corner = sorted[k];
-        Triple const& point = cell.corners[corner];
-        Triple const& normal = cell.normals[corner];
+        Triple const& point = cell.corners[corners[k]];
+        Triple const& normal = cell.normals[corners[k]];
         triangleCorners[k] = C4Vector(point.x, point.y, point.z, 1.0);
         triangleNormals[k] = C4Vector(normal.x, normal.y, normal.z, 1.0);
-        placeOf[corner] = &triangleCorners[k];
+        screen[k] = C4Vector(x[corners[k]], y[corners[k]], 0.0, 1.0);
     }
-    if (!camera->FacesAwayFromEye(*placeOf[a], *placeOf[b], *placeOf[c]))
-        return;
-    C4Vector* const screen = camera->screenVertices;
-    for (int k = 0; k < 3; ++k)
-        screen[k] = C4Vector(x[sorted[k]], y[sorted[k]], 0.0, 1.0);
-    rasteriser->RechnenInClip(screen, triangleCorners, triangleNormals, fog.amount());
+    camera->ZeichneEinDreieck(triangleCorners, triangleNormals, screen, fog.amount(), rasteriser.get());
 }
 
 // Triangle A is the upper-left half P3 P7 P8, triangle B the lower-right

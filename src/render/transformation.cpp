@@ -104,73 +104,43 @@ void Transformation::BereiteT() {
     m(3, 2) = 0.0;
 }
 
-int Transformation::Bildschirmpunkt(C4Vector const* in, C4Vector* out) const {
-    *out = *in * viewMatrix;
-    if (out->w < 0)
-        return 1;
-    if (out->w < 1e-18)
-        out->w = 1e-18;
-    double const column = out->x / out->w;
-    double const row = -out->y / out->w;
-    if (column < -16384 || column > 16384 || row < -16384 || row > 16384)
-        return 1;
-    out->x = std::trunc(column);
-    out->y = std::trunc(row);
-    return 0;
-}
-
+// The ray through the pixel meets the plane of the three corners, which
+// becomes the current triangle's plane.
 double Transformation::PunktImDreieck(int column, int row, C4Vector* corners, C4Vector* out) {
-    C4Vector const& a = corners[0];
-    C4Vector const& b = corners[1];
-    C4Vector const& c = corners[2];
-    C3Matrix system;
-    setColumn(system, 0, a - observer);
-    setColumn(system, 1, a - b);
-    setColumn(system, 2, a - c);
-    double const d0 = determinant(system);
-    castRay(column, row);
-    setColumn(system, 0, rayDirection);
-    double const d1 = determinant(system);
-    if (d1 == 0.0)
+    SetzeDreiecksEckpunkte(corners);
+    PlaneHit const hit = MeetPlane(column, row);
+    if (hit.denominator == 0.0)
         return 0.0;  // parallel to the plane: no meeting point
-    double const s = d0 / d1;
-    out->x = observer.x + s * rayDirection.x;
-    out->y = observer.y + s * rayDirection.y;
-    out->z = observer.z + s * rayDirection.z;
-    return s;
+    out->x = hit.x;
+    out->y = hit.y;
+    out->z = hit.z;
+    return hit.lambda;
 }
 
 void Transformation::ZeichneEinDreieck(C4Vector* corners, C4Vector* normals, double fog, ScreenTrigon* trigon) {
-    if (!FacesAwayFromEye(corners))
-        return;
     for (int k = 0; k < 3; ++k)
-        if (!ProjectCorner(corners[k], screenVertices[k]))
+        if (!Project(corners[k], screenVertices[k], EyePlane::Drop))
             return;
-    trigon->Rechnen(screenVertices, corners, normals, fog);
+    ZeichneEinDreieck(corners, normals, screenVertices, fog, trigon);
+}
+
+void Transformation::ZeichneEinDreieck(C4Vector* corners, C4Vector* normals, C4Vector* screen, double fog,
+                                       ScreenTrigon* trigon) {
+    if (FacesAwayFromEye(corners))
+        trigon->Rechnen(screen, corners, normals, fog);
 }
 
 // Only triangles whose normal points away from the eye are drawn; the terrain
 // is handed over with its triangles wound so that these are the ones seen
 // from above.
-bool Transformation::FacesAwayFromEye(C4Vector const& a, C4Vector const& b, C4Vector const& c) {
+bool Transformation::FacesAwayFromEye(C4Vector const* corners) {
+    C4Vector const& a = corners[0];
+    C4Vector const& b = corners[1];
+    C4Vector const& c = corners[2];
     centroidOffset = C4Vector((a.x + b.x + c.x) / 3 - observer.x, (a.y + b.y + c.y) / 3 - observer.y,
                               (a.z + b.z + c.z) / 3 - observer.z, (a.w + b.w + c.w) / 3 - observer.w);
     faceNormal = cross3(b - a, c - a, 1.0);
     return dot4(centroidOffset, faceNormal) > 0;
-}
-
-bool Transformation::ProjectCorner(C4Vector const& corner, C4Vector& screen) const {
-    C4Vector p = corner * viewMatrix;
-    if (!(p.w > 0))
-        return false;  // at or behind the eye plane
-    p.x = p.x / p.w;
-    p.y = -p.y / p.w;
-    if (!(p.x >= -16384 && p.x <= 16384 && p.y >= -16384 && p.y <= 16384))
-        return false;  // far off screen
-    p.x = std::trunc(p.x);
-    p.y = std::trunc(p.y);
-    screen = p;
-    return true;
 }
 
 void Transformation::SetzeDreiecksEckpunkte(C4Vector* corners) {
@@ -189,5 +159,5 @@ void Transformation::SetzeDreiecksEckpunkte(C4Vector& a, C4Vector& b, C4Vector& 
 void Transformation::FarbeImDreieck1(int column, int row, unsigned int* colour) {
     C2Vector p0, p1;
     bool const p0p1Parallel = HitAt(column, row, p0.x, p0.y) == 0 || HitAt(column - 0.25, row - 0.25, p1.x, p1.y) == 0;
-    FilteredTexel(p0, p1, p0p1Parallel, column, row, colour);
+    FarbeImDreieck1(p0, p1, p0p1Parallel, column, row, colour);
 }

@@ -25,8 +25,16 @@ class Transformation {
     // Rebuilds viewMatrix from the stored view.
     void BereiteT();
 
-    // Projects a world point; 0 when it lands on the usable screen range, 1 otherwise.
-    int Bildschirmpunkt(C4Vector const* in, C4Vector* out) const;
+    // How a point at or behind the eye plane is projected: a triangle's
+    // corner is dropped there; a single screen point only behind it, one on
+    // it being divided by 1e-18 instead (pushed far out).
+    enum class EyePlane { Drop, Clamp };
+    // The one projection of a world point: whole-number column and row in x
+    // and y (truncated), depth in w. False when the point is dropped by the
+    // eye-plane rule or lands beyond +-16384 (inclusive limits) or nowhere.
+    [[gnu::always_inline]] bool Project(C4Vector const& point, C4Vector& screen, EyePlane rule) const;
+    // Project with the single-point rule: 0 on the usable screen range, 1 otherwise.
+    int Bildschirmpunkt(C4Vector const* in, C4Vector* out) const { return Project(*in, *out, EyePlane::Clamp) ? 0 : 1; }
 
     C4Vector Beobachter() const { return observer; }
     C4Vector Sichtvektor() const { return viewVector; }
@@ -39,39 +47,57 @@ class Transformation {
     // `out` untouched.
     double PunktImDreieck(int column, int row, C4Vector* corners, C4Vector* out);
 
-    // Culls, projects and rasterises one terrain triangle.
+    // Culls, projects and rasterises one terrain triangle (corners in their
+    // winding order).
     void ZeichneEinDreieck(C4Vector* corners, C4Vector* normals, double fog, ScreenTrigon* trigon);
-    // Its two steps: the back-face test (true: the triangle is drawn), and
-    // the projection of one corner to a whole-number column and row (false:
-    // the corner is at or behind the eye plane or beyond +-16384, and the
-    // triangle is dropped).
-    bool FacesAwayFromEye(C4Vector const* corners) { return FacesAwayFromEye(corners[0], corners[1], corners[2]); }
-    bool FacesAwayFromEye(C4Vector const& a, C4Vector const& b, C4Vector const& c);
-    bool ProjectCorner(C4Vector const& corner, C4Vector& screen) const;
+    // The same with the corners' projections given (`screen`, as Project with
+    // EyePlane::Drop gave them, all on screen): the terrain scan keeps them
+    // with its grid points, each shared by up to six triangles.
+    void ZeichneEinDreieck(C4Vector* corners, C4Vector* normals, C4Vector* screen, double fog, ScreenTrigon* trigon);
+    // The back-face test: true when the triangle is drawn.
+    bool FacesAwayFromEye(C4Vector const* corners);
 
     // Prepares the plane of the triangle whose pixels are coloured next.
     void SetzeDreiecksEckpunkte(C4Vector* corners);
     void SetzeDreiecksEckpunkte(C4Vector& a, C4Vector& b, C4Vector& c);
 
-    // Texture colour seen through pixel (column, row) of the current
-    // triangle: nearest texel (2) or filtered (1).
+    // The nearest-texel colour seen through pixel (column, row) of the
+    // current triangle, and the rule itself for a ray already cast: the texel
+    // at the meeting point, or the background for a ray parallel to the
+    // plane (denominator 0). Every unfiltered pixel is coloured here.
     void FarbeImDreieck2(int column, int row, unsigned int* colour) const {
         double hitX, hitY;
-        if (HitAt(column, row, hitX, hitY) != 0)
-            texture->GetColorAt(hitX, hitY, colour);
-        else
-            *colour = texture->backgroundColor;
+        double const denominator = HitAt(column, row, hitX, hitY);
+        FarbeImDreieck2(hitX, hitY, denominator, colour);
     }
+    [[gnu::always_inline]] void FarbeImDreieck2(double hitX, double hitY, double denominator,
+                                                unsigned int* colour) const {
+        if (denominator == 0)
+            *colour = texture->backgroundColor;
+        else
+            texture->GetColorAt(hitX, hitY, colour);
+    }
+    // The filtered colour seen through pixel (column, row), and the rule
+    // itself from the meeting points of its centre ray (p0) and of the ray a
+    // quarter pixel up-left (p1), and whether either of these runs parallel
+    // to the plane. Every filtered pixel is coloured here.
     void FarbeImDreieck1(int column, int row, unsigned int* colour);
+    [[gnu::always_inline]] void FarbeImDreieck1(C2Vector const& p0, C2Vector const& p1, bool p0p1Parallel, int column,
+                                                int row, unsigned int* colour);
 
     // Where the ray through screen position (p, q), a pixel or a fraction of
-    // one, meets the plane of the current triangle (x and y only): the ray
-    // by the bank-rotated offset from the principal point, then Cramer's rule
-    // with the ray in the first column (whose other cofactor terms were
-    // computed with the plane). Returns the ray's determinant d1; 0 means the
-    // ray runs parallel to the plane and the point is meaningless. Every
-    // texture lookup goes through here.
-    [[gnu::always_inline]] double HitAt(double p, double q, double& hitX, double& hitY) const {
+    // one, meets the plane of the current triangle: the ray by the
+    // bank-rotated offset from the principal point, then Cramer's rule with
+    // the ray in the first column (whose other cofactor terms were computed
+    // with the plane). `denominator` is the ray's determinant d1; 0 means
+    // the ray runs parallel to the plane and the point is meaningless;
+    // `lambda` is the ray parameter (positive in front of the eye). The one
+    // ray cast of the renderer: every texture lookup and the view clipping
+    // go through here.
+    struct PlaneHit {
+        double x, y, z, lambda, denominator;
+    };
+    [[gnu::always_inline]] PlaneHit MeetPlane(double p, double q) const {
         double const c = -q - principalY;
         double const a = p - principalX;
         double const u = cosBank * a + sinBank * c;
@@ -82,9 +108,14 @@ class Transformation {
         double const* m = planeSystem.m;
         double const d1 = dx * planeCofactor0 - m[1] * (dy * m[8] - m[5] * dz) + m[2] * (dy * m[7] - m[4] * dz);
         double const lambda = planeDeterminant / d1;
-        hitX = observer.x + lambda * dx;
-        hitY = observer.y + lambda * dy;
-        return d1;
+        return {observer.x + lambda * dx, observer.y + lambda * dy, observer.z + lambda * dz, lambda, d1};
+    }
+    // MeetPlane's x and y; returns the denominator.
+    [[gnu::always_inline]] double HitAt(double p, double q, double& hitX, double& hitY) const {
+        PlaneHit const hit = MeetPlane(p, q);
+        hitX = hit.x;
+        hitY = hit.y;
+        return hit.denominator;
     }
 
     // HitAt for the `count` pixels of `row` from column `first` on, each
@@ -102,14 +133,6 @@ class Transformation {
             denominators[k] = HitAt(static_cast<double>(first + k) + columnOffset, q, hitX[k], hitY[k]);
     }
 
-    // The filtered colour of pixel (column, row) from the meeting points of
-    // its centre ray (p0) and of the ray a quarter pixel up-left (p1), and
-    // whether either of these runs parallel to the plane. The ray a quarter
-    // pixel up-right is cast only when the texture is minified, which is
-    // rare: it is the only one that needs it.
-    [[gnu::always_inline]] void FilteredTexel(C2Vector const& p0, C2Vector const& p1, bool p0p1Parallel, int column,
-                                              int row, unsigned int* colour);
-
     QWidget* parentWidget;
     C4Vector observer;
     C4Vector viewVector;
@@ -120,9 +143,6 @@ class Transformation {
     C4Vector rightVector;
     C4Vector upVector;
     double bank = 0.0;
-    C2Vector pixelOffset;
-    C2Vector rotatedOffset;
-    C4Vector rayDirection;
     C4Vector samplePoints[5];
     C4Vector screenVertices[3];
     C4Vector centroidOffset;
@@ -138,24 +158,13 @@ class Transformation {
     int quarter = 0;
 
   private:
-    // The ray direction through screen position (p, q) into rayDirection.
-    void castRay(double p, double q) {
-        pixelOffset.x = p - principalX;
-        pixelOffset.y = -q - principalY;
-        rotatedOffset.x = cosBank * pixelOffset.x + sinBank * pixelOffset.y;
-        rotatedOffset.y = cosBank * pixelOffset.y - sinBank * pixelOffset.x;
-        rayDirection.x = viewVector.x + rotatedOffset.x * rightVector.x + rotatedOffset.y * upVector.x;
-        rayDirection.y = viewVector.y + rotatedOffset.x * rightVector.y + rotatedOffset.y * upVector.y;
-        rayDirection.z = viewVector.z + rotatedOffset.x * rightVector.z + rotatedOffset.y * upVector.z;
-    }
-
     double planeCofactor0 = 0.0;  // m11 * m22 - m12 * m21 of planeSystem
 };
 
 // The filtered lookup runs for every pixel of a filtered frame: inline, so
 // that the rasteriser's span loop compiles it for its own vector width.
-inline void Transformation::FilteredTexel(C2Vector const& p0, C2Vector const& p1, bool p0p1Parallel, int column,
-                                          int row, unsigned int* colour) {
+inline void Transformation::FarbeImDreieck1(C2Vector const& p0, C2Vector const& p1, bool p0p1Parallel, int column,
+                                            int row, unsigned int* colour) {
     // A ray parallel to the plane has no texture point: the pixel shows the background.
     if (p0p1Parallel) {
         *colour = texture->backgroundColor;
@@ -184,4 +193,24 @@ inline void Transformation::FilteredTexel(C2Vector const& p0, C2Vector const& p1
     samplePoints[4].x = 2 * p0.x - p1.x;
     samplePoints[4].y = 2 * p0.y - p1.y;
     texture->GetColorArray(samplePoints, colour);
+}
+
+inline bool Transformation::Project(C4Vector const& point, C4Vector& screen, EyePlane rule) const {
+    C4Vector p = point * viewMatrix;
+    if (rule == EyePlane::Clamp) {
+        if (p.w < 0)
+            return false;
+        if (p.w < 1e-18)
+            p.w = 1e-18;
+    } else if (!(p.w > 0)) {
+        return false;
+    }
+    p.x = p.x / p.w;
+    p.y = -p.y / p.w;
+    if (!(p.x >= -16384 && p.x <= 16384 && p.y >= -16384 && p.y <= 16384))
+        return false;  // far off screen, or not a number
+    p.x = std::trunc(p.x);
+    p.y = std::trunc(p.y);
+    screen = p;
+    return true;
 }

@@ -56,10 +56,40 @@ TEST(PixelColour, ConversionsTruncateAndGiveIntMinOutOfRange) {
     EXPECT_EQ(simd::truncate(std::numeric_limits<double>::infinity()), INT_MIN);
 }
 
-TEST(PixelColour, LitTexelKeepsChannelsAndGetsOpaque) {
-    Bench bench(0x00804020u);
-    bench.drawGround(0.0);
-    EXPECT_EQ(bench.centre(), 0xFF804020u);
+// The colour of the centre pixel of lit ground: texel times shade times
+// (1 - fog), plus the fog grey of level ground, each channel truncated.
+TEST(PixelColour, ShadeAndFogOfOnePixel) {
+    double const root3 = std::sqrt(3.0);
+    C4Vector const overhead(0, 0, -1, 0), below(0, 0, 1, 0), none(0, 0, 0, 0);
+    C4Vector const level(0, 0, 1, 1);
+    struct Case {
+        char const* what;
+        unsigned int texel;
+        C4Vector light, normal;
+        double fog;
+        bool textured;
+        unsigned int colour;
+    };
+    Case const cases[] = {
+        {"lit texel, alpha dropped", 0x00804020u, overhead, level, 0.0, true, 0xFF804020u},
+        {"fog adds the grey of level ground", 0x00804020u, overhead, level, 0.5, true, 0xFFBF9F8Fu},
+        // Light 60 degrees from straight down: shade 0.5, level ground's
+        // brightness 0.5, so the fog grey is 255 * 0.5 * 0.5.
+        {"oblique light under fog", 0xFFFFFFFFu, {root3 / 2, 0, -0.5, 0}, level, 0.5, true, 0xFF7E7E7Eu},
+        {"facing away from the light", 0xFFFFFFFFu, below, level, 0.0, true, 0xFF000000u},
+        {"facing away, only the fog", 0xFFFFFFFFu, below, level, 0.5, true, 0xFF7F7F7Fu},
+        {"no light", 0xFFFFFFFFu, none, level, 0.0, true, 0xFF000000u},
+        {"zero normal is unlit", 0xFFFFFFFFu, overhead, {0, 0, 0, 1}, 0.5, true, 0xFF7F7F7Fu},
+        // Normal 60 degrees from the light: shade 0.5 on white.
+        {"untextured", 0xFFFFFFFFu, overhead, {root3 / 2, 0, 0.5, 1}, 0.0, false, 0xFF7F7F7Fu},
+    };
+    for (Case const& c : cases) {
+        Bench bench(c.texel, c.light);
+        if (!c.textured)
+            bench.trigon->texture = nullptr;
+        bench.drawGround(c.fog, c.normal);
+        EXPECT_EQ(bench.centre(), c.colour) << c.what;
+    }
 }
 
 // Channel products beyond the int range convert to INT_MIN, and the fog grey
@@ -90,38 +120,6 @@ TEST(PixelColour, OutOfRangeChannelsWrapLikeTheMachine) {
         bench.drawGround(c.fog);
         EXPECT_EQ(bench.centre(), c.colour) << c.fog;
     }
-}
-
-TEST(PixelColour, FogAddsGreyOfLevelGround) {
-    Bench bench(0x00804020u);
-    bench.drawGround(0.5);
-    EXPECT_EQ(bench.centre(), 0xFFBF9F8Fu);
-}
-
-TEST(PixelColour, SurfaceFacingAwayFromLightShowsOnlyFog) {
-    Bench dark(0xFFFFFFFFu, C4Vector(0, 0, 1, 0));
-    dark.drawGround(0.0);
-    EXPECT_EQ(dark.centre(), 0xFF000000u);
-    Bench foggy(0xFFFFFFFFu, C4Vector(0, 0, 1, 0));
-    foggy.drawGround(0.5);
-    EXPECT_EQ(foggy.centre(), 0xFF7F7F7Fu);
-}
-
-TEST(PixelColour, ZeroLightIsBlackAndZeroNormalIsUnlit) {
-    Bench noLight(0xFFFFFFFFu, C4Vector(0, 0, 0, 0));
-    noLight.drawGround(0.0);
-    EXPECT_EQ(noLight.centre(), 0xFF000000u);
-    Bench noNormal(0xFFFFFFFFu);
-    noNormal.drawGround(0.5, C4Vector(0, 0, 0, 1));
-    EXPECT_EQ(noNormal.centre(), 0xFF7F7F7Fu);  // unlit: only the fog grey
-}
-
-TEST(PixelColour, UntexturedTriangleIsShadedGrey) {
-    Bench bench(0xFFFFFFFFu);
-    bench.trigon->texture = nullptr;
-    double const slope = std::sqrt(3.0);  // normal at 60 degrees from the light: s = 0.5
-    bench.drawGround(0.0, C4Vector(slope / 2, 0, 0.5, 1));
-    EXPECT_EQ(bench.centre(), 0xFF7F7F7Fu);
 }
 
 TEST(PixelColour, NearestTexelTruncatesTowardZero) {
@@ -203,6 +201,26 @@ TEST(ScreenTrigonRechnen, ClipsToTheFrame) {
         EXPECT_LT(y, 30);
     }
     EXPECT_TRUE(written.count({0, 0}));
+}
+
+// The pixel normal is interpolated across the triangle along rows and
+// columns: untextured ground under overhead light shows the z share of the
+// interpolated normal, here worked out with barycentric weights.
+TEST(ScreenTrigonRechnen, NormalsAreInterpolatedAlongRowsAndColumns) {
+    Bench bench(0xFFFFFFFFu);
+    ScreenTrigon trigon(&bench.frame, nullptr, 0, 0, 100, 100, C4Vector(0, 0, -1, 0), &bench.camera, 0);
+    C4Vector screen[3] = {{10, 10, 0, 1}, {90, 10, 0, 1}, {10, 90, 0, 1}};
+    C4Vector world[3] = {{0, 0, 0, 1}, {0, 1, 0, 1}, {1, 1, 0, 1}};
+    C4Vector normals[3] = {{0, 0, 1, 1}, {1.5, 0, 1, 1}, {0, -2, 0.5, 1}};
+    trigon.Rechnen(screen, world, normals, 0.0);
+    for (auto [x, y] : {std::pair{20, 20}, {70, 15}, {15, 70}, {40, 45}}) {
+        double const u = (x - 10) / 80.0, v = (y - 10) / 80.0, w = 1 - u - v;
+        double const nx = w * normals[0].x + u * normals[1].x + v * normals[2].x;
+        double const ny = w * normals[0].y + u * normals[1].y + v * normals[2].y;
+        double const nz = w * normals[0].z + u * normals[1].z + v * normals[2].z;
+        double const shade = nz / std::sqrt(nx * nx + ny * ny + nz * nz);
+        EXPECT_NEAR(qRed(bench.frame.pixel(x, y)), 255 * shade, 1.0) << x << "," << y;
+    }
 }
 
 TEST(ZeichneEinDreieck, DropsBackFacesAndCornersBehindTheEye) {

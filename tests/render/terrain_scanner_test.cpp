@@ -16,83 +16,34 @@ ScanSetup heightsOnly(ElevationImage* elevation) {
     return setup;
 }
 
-TEST(RoundTheLimits, CellOfTheFarEdgeIncludedObserverCellLeftOut) {
-    TerrainScanner scanner;
-    scanner.cellSizeX = scanner.cellSizeY = 10;
-    scanner.viewXMin = 3;
-    scanner.viewXMax = 97;
-    scanner.viewYMin = 3;
-    scanner.viewYMax = 97;
-    scanner.scanObserver = C4Vector(42, 42, 0, 1);
-    scanner.setQuadrantLimits();
-    scanner.RoundTheLimits();
-    EXPECT_EQ(scanner.quadrantXLow[0], 0);
-    EXPECT_EQ(scanner.quadrantXHigh[0], 30);
-    EXPECT_EQ(scanner.quadrantXLow[1], 50);
-    EXPECT_EQ(scanner.quadrantXHigh[1], 90);
-    EXPECT_EQ(scanner.quadrantYLow[2], 0);
-    EXPECT_EQ(scanner.quadrantYHigh[2], 30);
-    EXPECT_EQ(scanner.quadrantYLow[1], 50);
-    EXPECT_EQ(scanner.quadrantYHigh[1], 90);
-
-    // Far-side limits exactly on a grid line.
-    scanner.viewXMin = 30;
-    scanner.viewXMax = 90;
-    scanner.setQuadrantLimits();
-    scanner.RoundTheLimits();
-    EXPECT_EQ(scanner.quadrantXLow[0], 20);
-    EXPECT_EQ(scanner.quadrantXHigh[1], 90);
-}
-
-TEST(RoundTheLimits, ObserverInFirstColumnAndRowLeavesItToTheBoundaries) {
-    TerrainScanner scanner;
-    scanner.cellSizeX = scanner.cellSizeY = 10;
-    scanner.viewXMin = scanner.viewYMin = 0;
-    scanner.viewXMax = scanner.viewYMax = 97;
-    scanner.scanObserver = C4Vector(4, 6, 0, 1);
-    scanner.setQuadrantLimits();
-    scanner.RoundTheLimits();
-    EXPECT_EQ(scanner.quadrantXLow[0], 0);  // a far-side limit at 0 stays 0
-    EXPECT_EQ(scanner.quadrantXHigh[0], -10);
-    EXPECT_EQ(scanner.quadrantXHigh[3], -10);
-    EXPECT_EQ(scanner.quadrantYHigh[2], -10);
-    EXPECT_EQ(scanner.quadrantYHigh[3], -10);
-    EXPECT_EQ(scanner.quadrantXLow[1], 10);
-    EXPECT_EQ(scanner.quadrantYLow[0], 10);
-}
-
-// A stencil over a height map whose heights are z = slope * x.
-struct StencilScene : RenderScene {
-    explicit StencilScene(double slope) {
-        height = [this, slope](int column, int) { return slope * column * spacing; };
-        build();
-        scanner.setUp(heightsOnly(elevation.get()));
-        scanner.cellSizeX = 8;
-        scanner.cellSizeY = 6;
+// Far-side limits round outwards to whole cells, the observer's own cell is
+// left to the boundary walks, and a far-side limit on a grid line stays.
+TEST(RoundTheLimits, QuadrantLimitsInWholeCells) {
+    struct Case {
+        double viewLow, viewHigh, observerX, observerY;
+        double x0Low, x0High, x1Low, x1High, y2Low, y2High, y1Low, y1High;
+    };
+    Case const cases[] = {
+        {3, 97, 42, 42, 0, 30, 50, 90, 0, 30, 50, 90},
+        {30, 90, 42, 42, 20, 30, 50, 90, 20, 30, 50, 90},
+        // Observer in the first column and row: quadrants 0 and 3 are empty.
+        {0, 97, 4, 6, 0, -10, 10, 90, 0, -10, 10, 90},
+    };
+    for (Case const& c : cases) {
+        TerrainScanner scanner;
+        scanner.cellSizeX = scanner.cellSizeY = 10;
+        scanner.viewXMin = scanner.viewYMin = c.viewLow;
+        scanner.viewXMax = scanner.viewYMax = c.viewHigh;
+        scanner.scanObserver = C4Vector(c.observerX, c.observerY, 0, 1);
+        scanner.setQuadrantLimits();
+        scanner.RoundTheLimits();
+        double const got[8] = {scanner.quadrantXLow[0],  scanner.quadrantXHigh[0], scanner.quadrantXLow[1],
+                               scanner.quadrantXHigh[1], scanner.quadrantYLow[2],  scanner.quadrantYHigh[2],
+                               scanner.quadrantYLow[1],  scanner.quadrantYHigh[1]};
+        double const expected[8] = {c.x0Low, c.x0High, c.x1Low, c.x1High, c.y2Low, c.y2High, c.y1Low, c.y1High};
+        for (int k = 0; k < 8; ++k)
+            EXPECT_EQ(got[k], expected[k]) << "view " << c.viewLow << ", limit " << k;
     }
-};
-
-TEST(CellStencil, FlatAndSlopedNormals) {
-    StencilScene flat(0.0);
-    flat.scanner.cellX = 40;
-    flat.scanner.cellY = 40;
-    flat.scanner.AllesBerechnen();
-    for (C4Vector const& n : flat.scanner.cornerNormals) {
-        EXPECT_EQ(n.x, 0.0);
-        EXPECT_EQ(n.y, 0.0);
-        EXPECT_EQ(n.z, 1.0);
-        EXPECT_EQ(n.w, 1.0);
-    }
-    StencilScene sloped(0.5);
-    sloped.scanner.cellX = 40;
-    sloped.scanner.cellY = 40;
-    sloped.scanner.AllesBerechnen();
-    for (C4Vector const& n : sloped.scanner.cornerNormals) {
-        EXPECT_NEAR(n.x, -0.5 / std::sqrt(1.25), 1e-6);
-        EXPECT_NEAR(n.y, 0.0, 1e-9);
-        EXPECT_NEAR(n.z, 1 / std::sqrt(1.25), 1e-6);
-    }
-    EXPECT_FALSE(sloped.scanner.stencilStale);
 }
 
 // Each corner normal is the normalised mean of the four cross products of
@@ -194,58 +145,6 @@ TEST(CellStencil, IncrementalStepsMatchTheFullComputation) {
     }
 }
 
-// What lets a walk pass over cells: a full computation followed by three
-// steps reproduces the walk's stencil exactly, even where the cell size makes
-// x + 2c and (x + c) + c differ.
-TEST(CellStencil, ThreeStepsAfterAFullComputationRejoinTheWalk) {
-    RenderScene scene;
-    scene.height = [](int column, int row) { return 7 * std::sin(column * 0.7) + 5 * std::cos(row * 0.45); };
-    scene.build();
-    for (bool plus : {true, false}) {
-        double const size = plus ? 0.1 * 31 : -0.1 * 31;  // 3.1 is no binary fraction
-        std::vector<double> xs{plus ? 0.7 : 120.7};
-        while (xs.size() < 12)
-            xs.push_back(xs.back() + size);
-        auto walk = [&](TerrainScanner& s, std::size_t from, std::size_t to) {
-            s.cellX = xs[from];
-            s.AllesBerechnen();
-            for (std::size_t k = from + 1; k <= to; ++k) {
-                s.cellX = xs[k];
-                plus ? s.TeilPlusBerechnen() : s.TeilMinusBerechnen();
-            }
-        };
-        TerrainScanner whole, rejoined, tooLate;
-        for (TerrainScanner* s : {&whole, &rejoined, &tooLate}) {
-            s->setUp(heightsOnly(scene.elevation.get()));
-            s->cellSizeX = std::fabs(size);
-            s->cellSizeY = 3.1;
-            s->cellY = 50.3;
-        }
-        auto same = [](TerrainScanner const& a, TerrainScanner const& b) {
-            for (int k = 0; k < 12; ++k)
-                if (std::memcmp(&a.cellStencil[k], &b.cellStencil[k], sizeof(C4Vector)) != 0)
-                    return false;
-            for (int k = 0; k < 4; ++k)
-                if (std::memcmp(&a.cornerNormals[k], &b.cornerNormals[k], sizeof(C4Vector)) != 0)
-                    return false;
-            return true;
-        };
-        int differentTooLate = 0;
-        for (std::size_t cell = 3; cell < xs.size(); ++cell) {
-            walk(whole, 0, cell);
-            walk(rejoined, cell - 3, cell);
-            walk(tooLate, cell - 2, cell);
-            EXPECT_TRUE(same(whole, rejoined)) << (plus ? "plus" : "minus") << ", cell " << cell;
-            differentTooLate += !same(whole, tooLate);
-        }
-        // Stepping down, the walk's next cell is x - c, the same operation as
-        // the full computation's: two steps would do. Stepping up they do not.
-        if (plus) {
-            EXPECT_GT(differentTooLate, 0);
-        }
-    }
-}
-
 // Counts the pixels of one colour.
 int count(QImage const& image, unsigned int colour) {
     int n = 0;
@@ -255,8 +154,11 @@ int count(QImage const& image, unsigned int colour) {
     return n;
 }
 
+// Every cell around the observer is drawn: all four quadrants and the four
+// boundary walks between them cover the black background.
 TEST(Scan, FlatWhiteGroundUnderOverheadLightIsWhite) {
     RenderScene scene;
+    scene.useBackground = true;
     scene.build();
     QImage const frame = scene.render(C4Vector(66, 66, 30, 1), 0.3, -std::numbers::pi / 2 + 0.01, 60);
     EXPECT_EQ(count(frame, 0xFFFFFFFFu), frame.width() * frame.height());
@@ -418,11 +320,9 @@ TEST(Scan, SameFrameWhereverTheObjectsLie) {
     };
     testsupport::atEveryAlignment<Context>(
         [&] {
-            return Context{*scene.texture,
-                           *scene.elevation,
+            return Context{*scene.texture, *scene.elevation,
                            Transformation(nullptr, scene.light, scene.width, scene.height_),
-                           TextureImage(scene.width, scene.height_, QImage::Format_RGB32),
-                           TerrainScanner()};
+                           TextureImage(scene.width, scene.height_, QImage::Format_RGB32), TerrainScanner()};
         },
         [&](Context& context, std::size_t offset) {
             context.texture.setBackgroundColor(scene.texture->backgroundColor);

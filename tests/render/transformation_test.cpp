@@ -35,19 +35,6 @@ TEST(TransformationView, StraightDownKeepsAHorizontalRightAxis) {
     EXPECT_EQ(camera.rightVector.z, 0.0);
 }
 
-TEST(TransformationView, BankQuarterTurnRotatesTheRays) {
-    Transformation camera(nullptr, C4Vector(0, 0, -1, 0), 200, 100);
-    camera.SetView(C4Vector(0, 0, 0, 1), 0.3, -0.2, 100, std::numbers::pi / 2);
-    C4Vector corners[3] = {{0, 0, -1000, 1}, {1, 0, -1000, 1}, {0, 1, -1000, 1}};
-    C4Vector hit;
-    camera.PunktImDreieck(101, 50, corners, &hit);
-    C4Vector const& s = camera.viewVector;
-    C4Vector const& u = camera.upVector;
-    EXPECT_NEAR(camera.rayDirection.x, s.x - u.x, 1e-12);
-    EXPECT_NEAR(camera.rayDirection.y, s.y - u.y, 1e-12);
-    EXPECT_NEAR(camera.rayDirection.z, s.z - u.z, 1e-12);
-}
-
 TEST(TransformationView, PixelRaysProjectBackToTheirPixels) {
     Transformation camera(nullptr, C4Vector(0, 0, -1, 0), 320, 240);
     camera.SetView(C4Vector(50, 60, 300, 1), 0.7, -0.4, 250, 0.2);
@@ -76,18 +63,31 @@ TEST(TransformationView, ParallelRayIsAMiss) {
     EXPECT_EQ(hit.x, 7.0);
 }
 
-TEST(TransformationProjection, ScreenLimitsAreInclusive) {
+// The two eye-plane rules of the one projection, and its inclusive limits.
+TEST(TransformationProjection, EyePlaneRulesAndInclusiveLimits) {
     Transformation camera(nullptr, C4Vector(0, 0, -1, 0), 200, 100);
     camera.viewMatrix(0, 0) = 1;
-    camera.viewMatrix(3, 3) = 1;  // column = x, depth 1
+    camera.viewMatrix(3, 3) = 1;  // column = x, depth w
+    using Rule = Transformation::EyePlane;
+    double const nan = std::numeric_limits<double>::quiet_NaN();
+    struct Case {
+        C4Vector point;
+        bool dropRule, clampRule;
+    };
+    Case const cases[] = {
+        {{16384, 0, 0, 1}, true, true},  {{-16384, 0, 0, 1}, true, true}, {{16384.5, 0, 0, 1}, false, false},
+        {{1, 0, 0, -1}, false, false},   {{0, 0, 0, 0}, false, true},  // w 0: dropped, or divided by 1e-18
+        {{1e-19, 0, 0, 0}, false, true}, {{nan, 0, 0, 1}, false, false},
+    };
+    for (Case const& c : cases) {
+        C4Vector out;
+        EXPECT_EQ(camera.Project(c.point, out, Rule::Drop), c.dropRule) << c.point.x << " " << c.point.w;
+        EXPECT_EQ(camera.Project(c.point, out, Rule::Clamp), c.clampRule) << c.point.x << " " << c.point.w;
+        EXPECT_EQ(camera.Bildschirmpunkt(&c.point, &out), c.clampRule ? 0 : 1);
+    }
     C4Vector out;
-    C4Vector const atLimit(16384, 0, 0, 1), beyond(16384.5, 0, 0, 1);
-    EXPECT_EQ(camera.Bildschirmpunkt(&atLimit, &out), 0);
-    EXPECT_EQ(camera.Bildschirmpunkt(&beyond, &out), 1);
-    C4Vector const behind(1, 0, 0, -1);
-    EXPECT_EQ(camera.Bildschirmpunkt(&behind, &out), 1);
-    C4Vector const onEyePlane(0, 0, 0, 0);
-    EXPECT_EQ(camera.Bildschirmpunkt(&onEyePlane, &out), 0);  // w 0 is divided by 1e-18
+    ASSERT_TRUE(camera.Project(C4Vector(-2.7, 0, 0, 1), out, Rule::Drop));
+    EXPECT_EQ(out.x, -2.0);  // truncated toward zero
 }
 
 TEST(TransformationQuarter, SettingSelectsPrincipalPointAndDoublesFocalLength) {
