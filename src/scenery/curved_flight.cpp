@@ -67,7 +67,7 @@ bool SceneryDelegate::curvedFlight(TextureImage* texture) {
     buildCurve(headingCurve, headingNet, points);
     buildCurve(tiltCurve, tiltNet, points);
 
-    double const scale = renderScale;
+    double const scale = run_->renderScale;
     FramePlan const plan = [&](long long index) {
         int const i = static_cast<int>(index);
         double const t = 3.0 * i / ((p.frameCount - 1) * 3.0);
@@ -89,6 +89,6 @@ bool SceneryDelegate::curvedFlight(TextureImage* texture) {
         view.fogDistance = p.fogEnd != 0 ? smooth(p.fogStart, p.fogEnd) : p.fogStart;
         return view;
     };
-    renderFrames(p.firstFrame, p.lastFrame, plan, texture);
+    run_->renderFrames(p.firstFrame, p.lastFrame, plan, texture);
     return true;
 }

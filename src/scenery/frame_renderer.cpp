@@ -7,7 +7,8 @@
 // read-only image data, and the files are written strictly in frame order.
 #include "frame_output.h"
 #include "progress_display.h"
-#include "scenery_delegate.h"
+#include "render_run.h"
+#include "scenery_data.h"
 
 #include <QImageReader>
 
@@ -27,17 +28,16 @@ namespace {
 // It draws into the frame buffer it is given, or into one of its own.
 class RenderContext {
   public:
-    RenderContext(SceneryDelegate const& delegate, TextureImage const& sharedTexture, TextureImage* sharedFrame)
-        : camera(nullptr, delegate.lightDirection, delegate.renderWidth, delegate.renderHeight),
-          elevation(*delegate.elevation),
+    RenderContext(RenderRun const& run, TextureImage const& sharedTexture, TextureImage* sharedFrame)
+        : camera(nullptr, run.lightDirection, run.renderWidth, run.renderHeight),
+          elevation(*run.elevation),
           texture(sharedTexture) {
         if (!sharedFrame)
-            ownFrame_ =
-                std::make_unique<TextureImage>(delegate.renderWidth, delegate.renderHeight, QImage::Format_RGB32);
+            ownFrame_ = std::make_unique<TextureImage>(run.renderWidth, run.renderHeight, QImage::Format_RGB32);
         frame = sharedFrame ? sharedFrame : ownFrame_.get();
         texture.setBackgroundColor(sharedTexture.backgroundColor);
         camera.SetzeTexturDatei(&texture);
-        scanner.setUp(delegate.scanSetup(&camera, &elevation, frame));
+        scanner.setUp(run.scanSetup(&camera, &elevation, frame));
     }
 
     // False when its own frame buffer could not be allocated.
@@ -60,20 +60,19 @@ class RenderContext {
     std::unique_ptr<TextureImage> ownFrame_;
 };
 
-// Up to `count` contexts, the first drawing into the delegate's frame buffer
+// Up to `count` contexts, the first drawing into the run's frame buffer
 // and each further one into its own. Their frame buffers together stay within
 // the memory the image system may allocate (set at start-up from the
 // machine's memory); when an allocation fails all the same, the render goes
 // on with the contexts it could make.
-std::vector<std::unique_ptr<RenderContext>> makeContexts(SceneryDelegate const& delegate, TextureImage const& texture,
-                                                         int count) {
-    qint64 const frameBytes = qint64(delegate.renderWidth) * delegate.renderHeight * 4;
+std::vector<std::unique_ptr<RenderContext>> makeContexts(RenderRun const& run, TextureImage const& texture, int count) {
+    qint64 const frameBytes = qint64(run.renderWidth) * run.renderHeight * 4;
     qint64 const budget = qint64(QImageReader::allocationLimit()) * 1024 * 1024;
     if (budget > 0 && frameBytes > 0)
         count = static_cast<int>(std::clamp<qint64>(budget / frameBytes, 1, count));
     std::vector<std::unique_ptr<RenderContext>> contexts;
     for (int k = 0; k < count; ++k) {
-        auto context = std::make_unique<RenderContext>(delegate, texture, k == 0 ? delegate.frameImage.get() : nullptr);
+        auto context = std::make_unique<RenderContext>(run, texture, k == 0 ? run.frameImage.get() : nullptr);
         if (!context->usable())
             break;
         contexts.push_back(std::move(context));
@@ -128,13 +127,13 @@ class InOrderWriter {
 
 }  // namespace
 
-void SceneryDelegate::renderFrames(long long first, long long last, FramePlan const& plan, TextureImage* texture) {
+void RenderRun::renderFrames(long long first, long long last, FramePlan const& plan, TextureImage* texture) {
     if (first > last)
         return;
     long long const frames = last - first + 1;
-    if (options.jobs <= 1)
+    if (options_.jobs <= 1)
         renderSequentially(first, last, plan, texture);
-    else if (frames < options.jobs)
+    else if (frames < options_.jobs)
         renderInBands(first, last, plan, texture);
     else
         renderInParallel(first, last, plan, texture);
@@ -142,10 +141,9 @@ void SceneryDelegate::renderFrames(long long first, long long last, FramePlan co
 }
 
 // One frame after the other in one rendering context, the one that draws
-// into the delegate's frame buffer.
-void SceneryDelegate::renderSequentially(long long first, long long last, FramePlan const& plan,
-                                         TextureImage* texture) {
-    SceneryData const& p = *parameters;
+// into the run's frame buffer.
+void RenderRun::renderSequentially(long long first, long long last, FramePlan const& plan, TextureImage* texture) {
+    SceneryData const& p = parameters_;
     std::vector<std::unique_ptr<RenderContext>> const contexts = makeContexts(*this, *texture, 1);
     for (long long i = first; i <= last; ++i) {
         FrameJob const job = prepareFrame(i, plan);
@@ -163,9 +161,9 @@ void SceneryDelegate::renderSequentially(long long first, long long last, FrameP
 // appear in frame order. A frame waiting to be written keeps its encoded
 // files; only with a video does it keep its image too (then the thread's next
 // frame is drawn into a fresh copy of the frame buffer).
-void SceneryDelegate::renderInParallel(long long first, long long last, FramePlan const& plan, TextureImage* texture) {
-    SceneryData const& p = *parameters;
-    std::vector<std::unique_ptr<RenderContext>> const contexts = makeContexts(*this, *texture, options.jobs);
+void RenderRun::renderInParallel(long long first, long long last, FramePlan const& plan, TextureImage* texture) {
+    SceneryData const& p = parameters_;
+    std::vector<std::unique_ptr<RenderContext>> const contexts = makeContexts(*this, *texture, options_.jobs);
     std::atomic<long long> nextIndex{first};
     InOrderWriter writer(first, contexts.size(), [this](InOrderWriter::Frame& frame) {
         if (frame.job.render)
@@ -196,10 +194,10 @@ void SceneryDelegate::renderInParallel(long long first, long long last, FramePla
 // Fewer frames than threads: every thread runs the whole scan of a frame but
 // writes only its own band of rows, which keeps painter's order inside each
 // band and so gives the same pixels as one full scan.
-void SceneryDelegate::renderInBands(long long first, long long last, FramePlan const& plan, TextureImage* texture) {
-    SceneryData const& p = *parameters;
+void RenderRun::renderInBands(long long first, long long last, FramePlan const& plan, TextureImage* texture) {
+    SceneryData const& p = parameters_;
     std::vector<std::unique_ptr<RenderContext>> const contexts =
-        makeContexts(*this, *texture, std::min(options.jobs, std::max(renderHeight, 1)));
+        makeContexts(*this, *texture, std::min(options_.jobs, std::max(renderHeight, 1)));
     int const bands = static_cast<int>(contexts.size());
     auto bandStart = [&](int k) { return renderHeight * k / bands; };
     for (int k = 0; k < bands; ++k)
@@ -213,7 +211,7 @@ void SceneryDelegate::renderInBands(long long first, long long last, FramePlan c
                 threads.emplace_back([&job, &p, &context] { context->render(job.view, p); });
             for (std::thread& thread : threads)
                 thread.join();
-            // The first band was drawn into the delegate's frame buffer; gather the others.
+            // The first band was drawn into the run's frame buffer; gather the others.
             for (int k = 1; k < bands; ++k)
                 for (int row = bandStart(k); row < bandStart(k + 1); ++row)
                     std::copy_n(contexts[k]->frame->constScanLine(row), frameImage->bytesPerLine(),

@@ -2,7 +2,9 @@
 // images, runs the flight and saves its frames.
 #include "frame_output.h"
 #include "progress_display.h"
-#include "scenery_delegate.h"
+#include "render_run.h"
+#include "scenery_data.h"
+#include "scenery_text.h"
 #include "video_encoder.h"
 
 #include <QImageReader>
@@ -12,6 +14,8 @@
 #include <cmath>
 #include <exception>
 #include <thread>
+
+using scenery::tr;
 
 namespace {
 
@@ -42,8 +46,13 @@ bool decodableSideBySide(QString const& textureFile, QString const& elevationFil
 
 }  // namespace
 
-bool SceneryDelegate::renderFinal() {
-    setRenderError(QString());
+RenderRun::RenderRun(RenderSource const& source)
+    : parameters_(source.parameters), log_(source.log), verbose_(source.verbose), options_(source.options) {}
+
+RenderRun::~RenderRun() { releaseRenderObjects(); }
+
+bool RenderRun::render(Flight const& fly) {
+    setError(QString());
     if (!checkRenderParameters())
         return false;
     setUpCamera();
@@ -51,14 +60,14 @@ bool SceneryDelegate::renderFinal() {
     TextureImage texture;
     bool result = loadInputImages(texture) && allocateFrameImage();
     if (result)
-        result = renderFrames(texture);
+        result = renderFlight(texture, fly);
     releaseRenderObjects();
     return result;
 }
 
 // The run's sizes, light and camera from the record.
-void SceneryDelegate::setUpCamera() {
-    SceneryData const& p = *parameters;
+void RenderRun::setUpCamera() {
+    SceneryData const& p = parameters_;
     renderScale = p.renderQuality == 2 ? 2.0 : 1.0;
     gridResolutionX = p.gridResolutionXSetting;
     gridResolutionY = p.gridResolutionYSetting;
@@ -73,8 +82,8 @@ void SceneryDelegate::setUpCamera() {
 // For large images decoding is most of the start-up time, so the height map
 // is decoded on a second thread meanwhile, when that cannot change what the
 // run prints.
-bool SceneryDelegate::loadInputImages(TextureImage& texture) {
-    SceneryData const& p = *parameters;
+bool RenderRun::loadInputImages(TextureImage& texture) {
+    SceneryData const& p = parameters_;
     std::exception_ptr elevationFailure;
     std::thread elevationLoader;
     if (decodableSideBySide(p.textureFileName, p.elevationFileName)) {
@@ -99,7 +108,7 @@ bool SceneryDelegate::loadInputImages(TextureImage& texture) {
     if (elevationFailure)
         std::rethrow_exception(elevationFailure);
     if (texture.isNull()) {
-        setRenderError(tr("Could not open texture file \"%1\"").arg(p.textureFileName));
+        setError(tr("Could not open texture file \"%1\"").arg(p.textureFileName));
         return false;
     }
     texture.setBackgroundColor(p.backgroundArgb);
@@ -111,7 +120,7 @@ bool SceneryDelegate::loadInputImages(TextureImage& texture) {
                 ? std::make_unique<ElevationImage>()
                 : std::make_unique<ElevationImage>(p.elevationFileName, p.elevationScaleX, p.elevationScaleY, nullptr);
     if (elevation->isNull()) {
-        setRenderError(tr("Could not open elevation file \"%1\"").arg(p.elevationFileName));
+        setError(tr("Could not open elevation file \"%1\"").arg(p.elevationFileName));
         return false;
     }
     // The range of the stored heights, found once (here, or already by the
@@ -123,48 +132,48 @@ bool SceneryDelegate::loadInputImages(TextureImage& texture) {
     return true;
 }
 
-bool SceneryDelegate::allocateFrameImage() {
-    SceneryData const& p = *parameters;
+bool RenderRun::allocateFrameImage() {
+    SceneryData const& p = parameters_;
     frameImage = std::make_unique<TextureImage>(renderWidth, renderHeight, QImage::Format_RGB32);
     if (!frameImage->isNull())
         return true;
-    setRenderError(tr("Cannot allocate a frame buffer of %1 x %2 pixels (AusBreite=%3, AusHoehe=%4)")
-                       .arg(renderWidth)
-                       .arg(renderHeight)
-                       .arg(p.outputWidth)
-                       .arg(p.outputHeight));
+    setError(tr("Cannot allocate a frame buffer of %1 x %2 pixels (AusBreite=%3, AusHoehe=%4)")
+                 .arg(renderWidth)
+                 .arg(renderHeight)
+                 .arg(p.outputWidth)
+                 .arg(p.outputHeight));
     return false;
 }
 
 // Flies the flight, writing each frame and the video; false with the reason
 // set when a frame file or the video could not be written.
-bool SceneryDelegate::renderFrames(TextureImage& texture) {
-    SceneryData const& p = *parameters;
+bool RenderRun::renderFlight(TextureImage& texture, Flight const& fly) {
+    SceneryData const& p = parameters_;
     long long const frames = p.firstFrame <= p.lastFrame ? static_cast<long long>(p.lastFrame) - p.firstFrame + 1 : 0;
-    progress_ = std::make_unique<ProgressDisplay>(*log, options.progress, frames);
-    frameOutput_ = std::make_unique<FrameOutput>(p, *progress_, verbose);
+    progress_ = std::make_unique<ProgressDisplay>(log_, options_.progress, frames);
+    frameOutput_ = std::make_unique<FrameOutput>(p, *progress_, verbose_);
     bool result = checkFrameNumbers() && startVideo();
     if (result)
-        result = p.flyStraight ? straightFlight(&texture) : curvedFlight(&texture);
+        result = fly(&texture);
     if (result && frameOutput_->failures() > 0) {
-        setRenderError(tr("%1 frame files could not be written").arg(frameOutput_->failures()));
+        setError(tr("%1 frame files could not be written").arg(frameOutput_->failures()));
         result = false;
     }
     if (result && video_) {
         QString error;
         result = video_->finish(error);
         if (!result)
-            setRenderError(error);
+            setError(error);
     }
     return result;
 }
 
 // Values that would make the grid, the terrain or the frame buffer
 // meaningless are refused before anything is loaded.
-bool SceneryDelegate::checkRenderParameters() {
-    SceneryData const& p = *parameters;
+bool RenderRun::checkRenderParameters() {
+    SceneryData const& p = parameters_;
     auto refuse = [this](char const* key, QString const& value, QString const& rule) {
-        setRenderError(tr("Invalid value of %1: %2 (%3)").arg(QLatin1String(key), value, rule));
+        setError(tr("Invalid value of %1: %2 (%3)").arg(QLatin1String(key), value, rule));
         return false;
     };
     QString const atLeastOne = tr("must be at least 1");
@@ -194,39 +203,34 @@ bool SceneryDelegate::checkRenderParameters() {
 }
 
 // Frame numbers must fit the output pattern before the first frame is drawn.
-bool SceneryDelegate::checkFrameNumbers() {
-    SceneryData const& p = *parameters;
+bool RenderRun::checkFrameNumbers() {
+    SceneryData const& p = parameters_;
     if (p.firstFrame > p.lastFrame)
         return true;
     QString error;
     if (!frameOutput_->validate(static_cast<long long>(p.firstFrame) + p.frameNumberOffset,
                                 static_cast<long long>(p.lastFrame) + p.frameNumberOffset, error)) {
-        setRenderError(error);
+        setError(error);
         return false;
     }
     return true;
 }
 
-void SceneryDelegate::setRenderError(QString const& message) {
-    renderError_ = message;
-    setErrorString(message);
-}
-
 // The video gets the saved frames: the output size, reduced in double-size mode.
-bool SceneryDelegate::startVideo() {
-    if (options.videoFile.isEmpty())
+bool RenderRun::startVideo() {
+    if (options_.videoFile.isEmpty())
         return true;
     QSize const size = outputImage(*frameImage).size();
     video_ = std::make_unique<VideoEncoder>();
     QString error;
-    if (!video_->start(options.videoFile, size.width(), size.height(), options.videoFps, error)) {
-        setRenderError(error);
+    if (!video_->start(options_.videoFile, size.width(), size.height(), options_.videoFps, error)) {
+        setError(error);
         return false;
     }
     return true;
 }
 
-void SceneryDelegate::releaseRenderObjects() {
+void RenderRun::releaseRenderObjects() {
     video_.reset();
     frameOutput_.reset();
     progress_.reset();
@@ -235,7 +239,7 @@ void SceneryDelegate::releaseRenderObjects() {
     camera.reset();
 }
 
-ScanSetup SceneryDelegate::scanSetup(Transformation* view, ElevationImage* heights, TextureImage* frame) const {
+ScanSetup RenderRun::scanSetup(Transformation* view, ElevationImage* heights, TextureImage* frame) const {
     return {.camera = view,
             .elevation = heights,
             .frameImage = frame,
@@ -249,34 +253,34 @@ ScanSetup SceneryDelegate::scanSetup(Transformation* view, ElevationImage* heigh
             .fogDistance = fogDistance};
 }
 
-void SceneryDelegate::Scan(TextureImage* texture, bool useBackground, unsigned int background, int exactMode) {
+void RenderRun::Scan(TextureImage* texture, bool useBackground, unsigned int background, int exactMode) {
     scanner.setUp(scanSetup(camera.get(), elevation.get(), frameImage.get()));
     scanner.Scan(texture, useBackground, background, exactMode);
 }
 
 // The image saved for a frame: reduced to half size in the double-size mode.
-QImage SceneryDelegate::outputImage(QImage const& frame) const {
-    if (parameters->renderQuality == 2)
+QImage RenderRun::outputImage(QImage const& frame) const {
+    if (parameters_.renderQuality == 2)
         return frame.scaled(frame.width() / 2, frame.height() / 2, Qt::KeepAspectRatio, Qt::SmoothTransformation);
     return frame;
 }
 
 // With --skip-existing a frame whose files all exist is neither written
 // again nor, unless a video needs it, rendered.
-FrameJob SceneryDelegate::prepareFrame(long long index, FramePlan const& plan) const {
+FrameJob RenderRun::prepareFrame(long long index, FramePlan const& plan) const {
     FrameJob job{plan(index), true, true};
-    if (options.skipExisting && frameOutput_->allFilesExist(job.view.number)) {
+    if (options_.skipExisting && frameOutput_->allFilesExist(job.view.number)) {
         job.writeFiles = false;
         job.render = video_ != nullptr;
     }
     return job;
 }
 
-QList<EncodedFrameFile> SceneryDelegate::encodeFrame(FrameJob const& job, QImage const& output) const {
+QList<EncodedFrameFile> RenderRun::encodeFrame(FrameJob const& job, QImage const& output) const {
     return job.writeFiles ? frameOutput_->encode(output, job.view.number) : QList<EncodedFrameFile>();
 }
 
-void SceneryDelegate::commitFrame(FrameJob const& job, QImage const& output, QList<EncodedFrameFile> const& files) {
+void RenderRun::commitFrame(FrameJob const& job, QImage const& output, QList<EncodedFrameFile> const& files) {
     if (frameLog)
         frameLog->append(job.view);
     frameOutput_->commit(files);

@@ -1,9 +1,6 @@
 #include "scenery_delegate.h"
 
-#include "frame_output.h"
 #include "point_number.h"
-#include "progress_display.h"
-#include "video_encoder.h"
 
 #include <QTextStream>
 
@@ -18,12 +15,43 @@ int toInteger(QString const& text) { return text.toInt(nullptr, 10); }
 }  // namespace
 
 SceneryDelegate::SceneryDelegate(QTextStream& log_, bool verbose_)
-    : QFile(), log(&log_), verbose(verbose_), parameters(new SceneryData) {}
+    : QFile(),
+      log(&log_),
+      verbose(verbose_),
+      parameters(new SceneryData),
+      run_(std::make_unique<RenderRun>(RenderSource{*parameters, log_, verbose, options})) {}
 
 SceneryDelegate::~SceneryDelegate() {
-    releaseRenderObjects();
+    // The run refers to the record: it goes first.
+    run_.reset();
     delete parameters;
     parameters = nullptr;
+}
+
+// ---------------------------------------------------------------------------
+// Rendering, done by the run with the flight the record selects
+
+bool SceneryDelegate::renderFinal() {
+    bool const result = run_->render([this](TextureImage* texture) {
+        return parameters->flyStraight ? straightFlight(texture) : curvedFlight(texture);
+    });
+    // The device's error string tells the reason too, as it did for every
+    // failure set during the run.
+    setErrorString(run_->errorString());
+    return result;
+}
+
+void SceneryDelegate::setRenderError(QString const& message) {
+    run_->setError(message);
+    setErrorString(message);
+}
+
+ScanSetup SceneryDelegate::scanSetup(Transformation* view, ElevationImage* heights, TextureImage* frame) const {
+    return run_->scanSetup(view, heights, frame);
+}
+
+void SceneryDelegate::Scan(TextureImage* texture, bool useBackground, unsigned int background, int exactMode) {
+    run_->Scan(texture, useBackground, background, exactMode);
 }
 
 void SceneryDelegate::writeLog(QString const& text) {

@@ -1,11 +1,11 @@
-// The centre of the program: the scenery file's device, its reader, and the
-// render run that turns the scenery into frame files.
+// The centre of the program: the scenery file's device and its reader, and
+// the flights that plan the frames of the render run it owns.
 #pragma once
 
 #include "control_point.h"
 #include "elevation_image.h"
-#include "frame_output.h"
 #include "geometry.h"
+#include "render_run.h"
 #include "scenery_data.h"
 #include "terrain_scanner.h"
 #include "texture_image.h"
@@ -16,41 +16,9 @@
 #include <QList>
 #include <QString>
 
-#include <functional>
 #include <memory>
 
-class FrameOutput;
-class ProgressDisplay;
-class VideoEncoder;
 class QTextStream;
-
-// The view of one rendered frame, as handed to the camera.
-struct FrameView {
-    int number;
-    C4Vector observer;
-    double heading, tilt, focalLength, bank;  // radians, pixels
-    double zScale, fogDistance;
-};
-
-// How a render run uses the machine; the defaults are the plain sequential run.
-struct RenderOptions {
-    int jobs = 1;               // threads rendering frames (or bands of one frame)
-    bool skipExisting = false;  // skip frames whose every selected file exists
-    bool progress = false;      // show the progress line on the log stream
-    QString videoFile;          // also encode the frames into this video (.mp4, .webm, .gif)
-    int videoFps = 25;
-};
-
-// The view of every frame index of a flight.
-using FramePlan = std::function<FrameView(long long index)>;
-
-// One frame to handle: its view, whether its files are written, and whether
-// it is rendered at all.
-struct FrameJob {
-    FrameView view;
-    bool writeFiles;
-    bool render;
-};
 
 // The scenery-file flags whose value is not simply stored in the record.
 enum class SceneryFlagKey { ObsoleteYuv, AlsoPng, Round };
@@ -81,7 +49,7 @@ class SceneryDelegate : public QFile {
     bool renderFinal();
     // The reason of the last failed renderFinal, without the device's
     // "Unknown error" stand-in for an empty message.
-    QString renderErrorString() const { return renderError_; }
+    QString renderErrorString() const { return run_->errorString(); }
 
     // Removes blanks and tabs before the first "=".
     static void compactLine(QString& line);
@@ -102,7 +70,8 @@ class SceneryDelegate : public QFile {
     // linear for inertia 0, an ease-in/ease-out otherwise.
     static double GetSmoothedValue(double t, double start, double end, double inertia);
 
-    // Render the frames of the flight; false when the flight refuses its input.
+    // Plan the views of the flight's frames and hand them to the run, which
+    // renders them (within renderFinal); false when the flight refuses its input.
     bool straightFlight(TextureImage* texture);
     bool curvedFlight(TextureImage* texture);
 
@@ -110,8 +79,12 @@ class SceneryDelegate : public QFile {
     // buffer, with the run's sizes, grid, light and current fog distance.
     ScanSetup scanSetup(Transformation* view, ElevationImage* heights, TextureImage* frame) const;
 
-    // Draws the terrain of the current view into frameImage.
+    // Draws the terrain of the current view into the run's frameImage.
     void Scan(TextureImage* texture, bool useBackground, unsigned int background, int exactMode);
+
+    // The render run, with its sizes, camera, images and frame log.
+    RenderRun& run() { return *run_; }
+    RenderRun const& run() const { return *run_; }
 
     QTextStream* log;
     bool verbose;
@@ -119,24 +92,6 @@ class SceneryDelegate : public QFile {
     SceneryData* parameters;
     QList<ControlPoint> controlPoints;
     QList<Waypoint> waypoints;
-
-    // Render run state, set by renderFinal.
-    double renderScale = 1.0;
-    double gridResolutionX = 0.0;
-    double gridResolutionY = 0.0;
-    C4Vector lightDirection;
-    int renderWidth = 0;
-    int renderHeight = 0;
-    std::unique_ptr<Transformation> camera;
-    std::unique_ptr<ElevationImage> elevation;
-    std::unique_ptr<TextureImage> frameImage;
-    double terrainExtentX = 0.0;
-    double terrainExtentY = 0.0;
-    double fogDistance = 0.0;
-    // The back-to-front scan with its per-frame scratch state.
-    TerrainScanner scanner;
-    // When set, receives the view of every rendered frame in order.
-    QList<FrameView>* frameLog = nullptr;
 
   private:
     // Finds where the value text of `key` starts in `line`: the result of the
@@ -150,31 +105,8 @@ class SceneryDelegate : public QFile {
     void normalisePointLists();
     void writeLog(QString const& text);
 
-    // Render driver steps.
-    bool checkRenderParameters();
-    void setUpCamera();
-    bool loadInputImages(TextureImage& texture);
-    bool allocateFrameImage();
-    bool renderFrames(TextureImage& texture);
-    bool checkFrameNumbers();
-    bool startVideo();
-    void releaseRenderObjects();
-    // Renders and saves frames first ... last of a flight.
-    void renderFrames(long long first, long long last, FramePlan const& plan, TextureImage* texture);
-    void renderSequentially(long long first, long long last, FramePlan const& plan, TextureImage* texture);
-    void renderInParallel(long long first, long long last, FramePlan const& plan, TextureImage* texture);
-    void renderInBands(long long first, long long last, FramePlan const& plan, TextureImage* texture);
-    FrameJob prepareFrame(long long index, FramePlan const& plan) const;
-    QImage outputImage(QImage const& frame) const;
-    // Encodes the frame's files (any thread), then writes them and hands the
-    // frame to the video (in frame order).
-    QList<EncodedFrameFile> encodeFrame(FrameJob const& job, QImage const& output) const;
-    void commitFrame(FrameJob const& job, QImage const& output, QList<EncodedFrameFile> const& files);
-
+    // Sets the reason of a failed render on the run and on the device.
     void setRenderError(QString const& message);
 
-    std::unique_ptr<ProgressDisplay> progress_;
-    std::unique_ptr<VideoEncoder> video_;
-    std::unique_ptr<FrameOutput> frameOutput_;
-    QString renderError_;
+    std::unique_ptr<RenderRun> run_;
 };

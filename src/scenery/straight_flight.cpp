@@ -28,7 +28,7 @@ bool SceneryDelegate::straightFlight(TextureImage* texture) {
     // Straight down has no horizontal view direction to build the camera from.
     double const tiltStart = p.tiltStart == -90 ? -89.999 : p.tiltStart;
     double const tiltEnd = p.tiltEnd == -90 ? -89.999 : p.tiltEnd;
-    double const scale = renderScale;
+    double const scale = run_->renderScale;
 
     // Every frame's view follows from its index alone.
     FramePlan const plan = [&p, tiltStart, tiltEnd, scale](long long i) {
@@ -46,6 +46,6 @@ bool SceneryDelegate::straightFlight(TextureImage* texture) {
         view.fogDistance = p.fogEnd != 0 ? smooth(p.fogStart, p.fogEnd) : p.fogStart;
         return view;
     };
-    renderFrames(p.firstFrame, p.lastFrame, plan, texture);
+    run_->renderFrames(p.firstFrame, p.lastFrame, plan, texture);
     return true;
 }

@@ -40,7 +40,7 @@ struct Flight {
 
     bool run(QByteArray const& lines) {
         EXPECT_TRUE(delegate.open(files.scenery(lines))) << delegate.errorString().toStdString();
-        delegate.frameLog = &frames;
+        delegate.run().frameLog = &frames;
         QString const previous = QDir::currentPath();
         QDir::setCurrent(files.dir->path());
         bool const result = delegate.renderFinal();
@@ -162,8 +162,8 @@ TEST(RenderDriver, RefusesUnusableParametersNamingTheKey) {
         Flight flight;
         EXPECT_FALSE(flight.run(c.line));
         EXPECT_EQ(flight.delegate.renderErrorString(), c.message);
-        EXPECT_EQ(flight.delegate.camera, nullptr);
-        EXPECT_EQ(flight.delegate.frameImage, nullptr);
+        EXPECT_EQ(flight.delegate.run().camera, nullptr);
+        EXPECT_EQ(flight.delegate.run().frameImage, nullptr);
     }
 }
 
@@ -174,41 +174,41 @@ TEST(RenderDriver, ScanDrawsTheCurrentViewIntoTheFrameBuffer) {
     QString logText;
     QTextStream log(&logText);
     SceneryDelegate delegate(log, false);
-    delegate.renderWidth = 40;
-    delegate.renderHeight = 30;
-    delegate.lightDirection = C4Vector(0, 0, -1, 0);
-    delegate.gridResolutionX = delegate.gridResolutionY = 8;
-    delegate.terrainExtentX = delegate.terrainExtentY = 64;
-    delegate.camera = std::make_unique<Transformation>(nullptr, delegate.lightDirection, 40, 30);
-    delegate.elevation = std::make_unique<ElevationImage>(16, 16, QImage::Format_RGB32);
-    delegate.elevation->fill(0xFF000000u);
-    delegate.elevation->refreshPixelCache();
-    delegate.elevation->pixelsPerUnitX = delegate.elevation->pixelsPerUnitY = 0.25;
-    delegate.frameImage = std::make_unique<TextureImage>(40, 30, QImage::Format_RGB32);
+    delegate.run().renderWidth = 40;
+    delegate.run().renderHeight = 30;
+    delegate.run().lightDirection = C4Vector(0, 0, -1, 0);
+    delegate.run().gridResolutionX = delegate.run().gridResolutionY = 8;
+    delegate.run().terrainExtentX = delegate.run().terrainExtentY = 64;
+    delegate.run().camera = std::make_unique<Transformation>(nullptr, delegate.run().lightDirection, 40, 30);
+    delegate.run().elevation = std::make_unique<ElevationImage>(16, 16, QImage::Format_RGB32);
+    delegate.run().elevation->fill(0xFF000000u);
+    delegate.run().elevation->refreshPixelCache();
+    delegate.run().elevation->pixelsPerUnitX = delegate.run().elevation->pixelsPerUnitY = 0.25;
+    delegate.run().frameImage = std::make_unique<TextureImage>(40, 30, QImage::Format_RGB32);
     TextureImage texture(64, 64, QImage::Format_RGB32);
     texture.fill(0xFFFFFFFFu);
     texture.refreshPixelCache();
-    delegate.camera->SetzeTexturDatei(&texture);
-    delegate.camera->SetView(C4Vector(32, 32, 40, 1), 0, -std::numbers::pi / 2 + 0.01, 30, 0);
+    delegate.run().camera->SetzeTexturDatei(&texture);
+    delegate.run().camera->SetView(C4Vector(32, 32, 40, 1), 0, -std::numbers::pi / 2 + 0.01, 30, 0);
 
-    delegate.fogDistance = std::numeric_limits<double>::infinity();
+    delegate.run().fogDistance = std::numeric_limits<double>::infinity();
     delegate.Scan(&texture, true, 0xFF0000FFu, 0);
-    QImage const lit = delegate.frameImage->copy();
+    QImage const lit = delegate.run().frameImage->copy();
     EXPECT_EQ(lit.pixel(20, 15), 0xFFFFFFFFu);
-    delegate.fogDistance = 0;
+    delegate.run().fogDistance = 0;
     delegate.Scan(&texture, true, 0xFF0000FFu, 0);
-    EXPECT_EQ(delegate.frameImage->pixel(20, 15), 0xFF0000FFu);
+    EXPECT_EQ(delegate.run().frameImage->pixel(20, 15), 0xFF0000FFu);
 }
 
 TEST(RenderDriver, LightIsNormalisedUnlessZero) {
     Flight up;
     ASSERT_TRUE(up.run("LichtX=0\nLichtY=0\nLichtZ=2\n"));
-    EXPECT_EQ(up.delegate.lightDirection.z, 1.0);
-    EXPECT_EQ(up.delegate.lightDirection.w, 0.0);
+    EXPECT_EQ(up.delegate.run().lightDirection.z, 1.0);
+    EXPECT_EQ(up.delegate.run().lightDirection.w, 0.0);
     Flight none;
     ASSERT_TRUE(none.run("LichtX=0\nLichtY=0\nLichtZ=0\n"));
-    EXPECT_EQ(none.delegate.lightDirection.x, 0.0);
-    EXPECT_EQ(none.delegate.lightDirection.z, 0.0);
+    EXPECT_EQ(none.delegate.run().lightDirection.x, 0.0);
+    EXPECT_EQ(none.delegate.run().lightDirection.z, 0.0);
 }
 
 TEST(FrameOutputPattern, AcceptsOneIntegerConversionOnly) {
