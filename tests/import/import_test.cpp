@@ -503,6 +503,7 @@ TEST_F(ImportTest, RefusalsNameTheirCauseAndWriteNothing) {
         std::function<void(ImportOptions&)> change;
         int code;
         QStringList words;
+        qint64 memoryLimit = 0;
     };
     std::vector<Case> const cases = {
         {[&](ImportOptions& o) { o.elevationFile = path("nothing.tif"); }, 2, {"no such file"}},
@@ -513,18 +514,8 @@ TEST_F(ImportTest, RefusalsNameTheirCauseAndWriteNothing) {
         {[&](ImportOptions& o) { o.textureImage = path("missing.jpg"); }, 2, {"texture image", "missing.jpg"}},
         {[&](ImportOptions& o) { o.elevationFile = path("deep.tif"); }, 2, {"-100000.00 m", "--unit-cm 2"}},
         // 20000 x 10000 texels x 4 bytes.
-        {[](ImportOptions& o) {
-             o.texelsPerCell = 1000;
-             o.memoryLimit = qint64(64) << 20;
-         },
-         3,
-         {"20000 x 10000", "762.9 MiB", "64.0 MiB"}},
-        {[&](ImportOptions& o) {
-             o.elevationFile = path("model.tif");
-             o.memoryLimit = 100000;
-         },
-         3,
-         {"200 x 100 cells", "97.7 KiB"}},
+        {[](ImportOptions& o) { o.texelsPerCell = 1000; }, 3, {"20000 x 10000", "762.9 MiB", "64.0 MiB"}, 64 << 20},
+        {[&](ImportOptions& o) { o.elevationFile = path("model.tif"); }, 3, {"200 x 100 cells", "97.7 KiB"}, 100000},
         {[&](ImportOptions& o) { o.outputFolder = path("file/out"); }, 3, {"Cannot create the folder"}},
         {[](ImportOptions& o) { o.texelsPerCell = 0; }, 1, {}},
         {[](ImportOptions& o) { o.exaggeration = -1; }, 1, {}},
@@ -534,6 +525,7 @@ TEST_F(ImportTest, RefusalsNameTheirCauseAndWriteNothing) {
     for (std::size_t n = 0; n < cases.size(); ++n) {
         SCOPED_TRACE(n);
         ImportOptions o = options("dem.tif");
+        o.memoryLimit = cases[n].memoryLimit;
         cases[n].change(o);
         Imported const failure = runImporter(o);
         EXPECT_EQ(failure.code, cases[n].code) << failure.message.toStdString();

@@ -15,7 +15,7 @@ TEST(RenderRun, FramesInEveryFormatInOrderWithOffsetAndVerboseNames) {
     QDir(files.dir->path()).mkdir("out");
     files.scenery(
         "AusgabeTGA=1\nAusgabePNG=1\nAusgabeJPG=1\nAusgabePPM=1\nAusDateiname=out/f%04d\n"
-        "Bildanzahl=4\nStartbildNr=1\nEndbildNr=2\nOffset=5\n");
+        "Bildanzahl=4\nStartbildNr=1\nEndbildNr=2\nOffset=5\nHintergrundVerwenden=1\nHintergrund=00FF00\n");
     auto const result = runProgram({"-i", "s.avs", "-v"}, files.dir->path());
     EXPECT_EQ(result.exitCode, 0);
     EXPECT_TRUE(result.standardOutput.isEmpty());
@@ -31,6 +31,13 @@ TEST(RenderRun, FramesInEveryFormatInOrderWithOffsetAndVerboseNames) {
     ASSERT_EQ(png.size(), QSize(64, 48));
     EXPECT_EQ(png.convertToFormat(QImage::Format_RGB32),
               QImage(files.path("out/f0006.tga")).convertToFormat(QImage::Format_RGB32));
+    // The background colour shows as sky above the horizon; most of the frame is terrain.
+    int background = 0;
+    for (int y = 0; y < png.height(); ++y)
+        for (int x = 0; x < png.width(); ++x)
+            background += png.pixel(x, y) == 0xFF00FF00u;
+    EXPECT_GT(background, 0);
+    EXPECT_LT(background, png.width() * png.height() / 2);
 }
 
 // The compass as the user sees it: world y grows toward the texture image's
