@@ -1,5 +1,7 @@
 // The program as a user runs it: options, usage text, exit codes, messages.
-#include "test_support.h"
+#include "scene_files.h"
+
+#include <QDir>
 
 #include <gtest/gtest.h>
 
@@ -51,29 +53,42 @@ TEST(CommandLine, StrayArgumentsAreListedBeforeUsage) {
     EXPECT_TRUE(result.standardOutput.isEmpty());
 }
 
-TEST(CommandLine, WithoutInputFileOpensDashInWorkingFolder) {
-    auto const dir = testsupport::makeTempDir();
-    auto const result = runProgram({}, dir->path());
-    EXPECT_EQ(result.exitCode, 3);
-    EXPECT_EQ(result.standardError, "Error: Cannot open file \"-\": No such file or directory.\n");
-}
-
-TEST(CommandLine, EmptyInputFileNameIsRefusedWithTheProgramsLineAlone) {
-    auto const result = runProgram({"-i", ""});
-    EXPECT_EQ(result.exitCode, 3);
-    EXPECT_EQ(result.standardError, "Error: Cannot open file \"\": No file name specified.\n");
-}
-
-TEST(CommandLine, EveryFormOfInputOptionSetsTheFile) {
+TEST(CommandLine, InputFileNamesAndTheirRefusals) {
     auto const dir = testsupport::makeTempDir();
     testsupport::writeFile(dir->filePath("a.avs"), "Foo=1\n");
     testsupport::writeFile(dir->filePath("b.avs"), "Bar=2\n");
+    struct Case {
+        QStringList arguments;
+        QByteArray standardError;
+    };
+    QByteArray const fooRefused = "Error: Cannot open file \"a.avs\": No such key: Foo=1.\n";
+    for (Case const& c : {
+             // Without an input file the program reads "-" in its working folder.
+             Case{{}, "Error: Cannot open file \"-\": No such file or directory.\n"},
+             Case{{"-i", ""}, "Error: Cannot open file \"\": No file name specified.\n"},
+             // Every form of the option sets the file; the last one counts.
+             Case{{"--input-file=a.avs"}, fooRefused},
+             Case{{"--input-file", "a.avs"}, fooRefused},
+             Case{{"-ia.avs"}, fooRefused},
+             Case{{"--inp", "a.avs"}, fooRefused},
+             Case{{"-i", "b.avs", "-i", "a.avs"}, fooRefused},
+         }) {
+        auto const result = runProgram(c.arguments, dir->path());
+        EXPECT_EQ(result.exitCode, 3) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(result.standardError, c.standardError) << c.arguments.join(' ').toStdString();
+    }
+}
+
+TEST(CommandLine, BadOptionValuesAreRefused) {
+    SceneFiles files;
+    files.scenery("AusgabePNG=1\nAusDateiname=f%d\n");
     for (QStringList const& arguments :
-         {QStringList{"--input-file=a.avs"}, QStringList{"--input-file", "a.avs"}, QStringList{"-ia.avs"},
-          QStringList{"--inp", "a.avs"}, QStringList{"-i", "b.avs", "-i", "a.avs"}}) {
-        auto const result = runProgram(arguments, dir->path());
-        EXPECT_EQ(result.exitCode, 3) << arguments.join(' ').toStdString();
-        EXPECT_EQ(result.standardError, "Error: Cannot open file \"a.avs\": No such key: Foo=1.\n");
+         {QStringList{"-j", "0"}, QStringList{"-j", "x"}, QStringList{"--frames", "a-b"}, QStringList{"--frames", "1-"},
+          QStringList{"--video", "v.avi"}, QStringList{"--video", "v"}, QStringList{"--fps", "0"}}) {
+        auto const result = runProgram(QStringList{"-i", "s.avs"} + arguments, files.dir->path());
+        EXPECT_EQ(result.exitCode, 1) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(result.standardError.startsWith("Error: Invalid ")) << result.standardError.toStdString();
+        EXPECT_EQ(QDir(files.dir->path()).entryList(QDir::Files).size(), 3);  // no frame written
     }
 }
 

@@ -1,8 +1,7 @@
-// Threads, frame ranges and resumed renders all produce the files of one
-// plain sequential run, byte for byte.
+// Threads, frame ranges, resumed renders and Slurm array tasks all produce the
+// files of one plain sequential run, byte for byte.
 #include "scene_files.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QMap>
@@ -10,8 +9,6 @@
 #include <gtest/gtest.h>
 
 namespace {
-
-using testsupport::runProgram;
 
 QByteArray const flight =
     "AusgabePNG=1\nAusgabeTGA=1\nAusDateiname=out/f%03d\nBildanzahl=7\nStartbildNr=0\nEndbildNr=6\n"
@@ -24,7 +21,7 @@ struct Render {
         QDir(files.dir->path()).mkdir("out");
     }
     testsupport::ProcessResult run(QStringList const& arguments) {
-        auto result = runProgram(QStringList{"-i", "s.avs"} + arguments, files.dir->path());
+        auto result = testsupport::runProgram(QStringList{"-i", "s.avs"} + arguments, files.dir->path());
         EXPECT_EQ(result.exitCode, 0) << result.standardError.toStdString();
         return result;
     }
@@ -78,9 +75,8 @@ TEST(ParallelRender, SplitRangesAndResumeGiveTheWholeRender) {
     EXPECT_EQ(result.standardError,
               "out/f002.tga\nout/f002.png\nout/f004.tga\nout/f004.png\nout/f005.tga\n"
               "out/f005.png\nout/f006.tga\nout/f006.png\n");
-}
 
-TEST(ParallelRender, ConstantNameKeepsTheLastFrame) {
+    // A constant name keeps the last frame's files.
     QByteArray constant = flight;
     constant.replace("AusDateiname=out/f%03d", "AusDateiname=out/same");
     Render parallel(constant);
@@ -90,23 +86,44 @@ TEST(ParallelRender, ConstantNameKeepsTheLastFrame) {
     EXPECT_EQ(parallel.output(), last.output());
 }
 
-TEST(Progress, ShownOnRequestNeverWhenQuiet) {
+// Four Slurm array tasks, numbered from 10 as a real array may be; the script
+// runs outside Slurm as well, with the task given in its environment.
+TEST(RenderFarm, SlurmArrayTasksTogetherRenderTheFlight) {
+    QString const script = QStringLiteral(AVRENDER_SOURCE_DIR "/examples/slurm-render.sh");
+    Render whole;
+    EXPECT_TRUE(whole.run({"-q"}).standardError.isEmpty());
+    Render array;
+    for (int task = 10; task < 14; ++task) {
+        SCOPED_TRACE(task);
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("SLURM_ARRAY_TASK_ID", QString::number(task));
+        environment.insert("SLURM_ARRAY_TASK_MIN", "10");
+        environment.insert("SLURM_ARRAY_TASK_COUNT", "4");
+        environment.insert("SLURM_CPUS_PER_TASK", "2");
+        environment.insert("AVRENDER", QStringLiteral(AVRENDER_EXE));
+        auto const result =
+            testsupport::runProgram({script, "s.avs", "0", "6"}, array.files.dir->path(), 120000, "bash", environment);
+        EXPECT_FALSE(result.crashed || result.timedOut);
+        EXPECT_EQ(result.exitCode, 0);
+        EXPECT_EQ(result.standardError, QByteArray());
+    }
+    EXPECT_EQ(array.output(), whole.output());
+    EXPECT_EQ(array.output().size(), 14);
+    auto const usage = testsupport::runProgram({script}, array.files.dir->path(), 120000, "bash");
+    EXPECT_EQ(usage.exitCode, 2);
+    EXPECT_TRUE(usage.standardError.startsWith("usage: ")) << usage.standardError.toStdString();
+}
+
+// Progress shows on request (the catalogue's runs, whose standard error is no
+// terminal, show none by default).
+TEST(Progress, ShownOnRequestInWholeLinesNeverWhenQuiet) {
     Render shown;
-    auto const withProgress = shown.run({"--progress", "-j", "2"});
+    auto const withProgress = shown.run({"--progress", "-v", "-j", "2"});
     EXPECT_TRUE(withProgress.standardError.contains("\rFrame 7 of 7 (100%)"))
         << withProgress.standardError.toStdString();
     EXPECT_TRUE(withProgress.standardError.endsWith("\r\033[K"));  // cleared at the end
-    Render quiet;
-    EXPECT_TRUE(quiet.run({"--progress", "--quiet"}).standardError.isEmpty());
-    Render notTerminal;
-    EXPECT_TRUE(notTerminal.run({}).standardError.isEmpty());
-}
-
-TEST(Progress, VerboseNamesStayWholeLines) {
-    Render render;
-    auto const result = render.run({"--progress", "-v", "-j", "2"});
     // Every name is on a line of its own once the progress line is cleared.
-    QByteArray cleaned = result.standardError;
+    QByteArray cleaned = withProgress.standardError;
     cleaned.replace("\033[K", "");
     QList<QByteArray> names;
     for (QByteArray const& line : cleaned.split('\n'))
@@ -115,17 +132,8 @@ TEST(Progress, VerboseNamesStayWholeLines) {
     ASSERT_EQ(names.size(), 14);
     EXPECT_EQ(names.front(), "out/f000.tga");
     EXPECT_EQ(names.back(), "out/f006.png");
-}
-
-TEST(CommandLineOptions, BadJobsAndFramesAreRefused) {
-    SceneFiles files;
-    files.scenery(flight);
-    for (QStringList const& arguments : {QStringList{"-j", "0"}, QStringList{"-j", "x"}, QStringList{"--frames", "a-b"},
-                                         QStringList{"--frames", "1-"}}) {
-        auto const result = runProgram(QStringList{"-i", "s.avs"} + arguments, files.dir->path());
-        EXPECT_EQ(result.exitCode, 1) << arguments.join(' ').toStdString();
-        EXPECT_TRUE(result.standardError.startsWith("Error: Invalid ")) << result.standardError.toStdString();
-    }
+    Render quiet;
+    EXPECT_TRUE(quiet.run({"--progress", "--quiet"}).standardError.isEmpty());
 }
 
 }  // namespace

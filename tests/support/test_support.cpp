@@ -44,14 +44,15 @@ void setSetting(QString const& key, QString const& value) {
     settings.sync();
 }
 
-ProcessResult runProgram(QStringList const& arguments, QString const& workingDir, int timeoutMs) {
+ProcessResult runProgram(QStringList const& arguments, QString const& workingDir, int timeoutMs, QString const& program,
+                         QProcessEnvironment const& environment) {
     ProcessResult result;
     QProcess process;
-    if (!workingDir.isEmpty())
-        process.setWorkingDirectory(workingDir);
-    process.start(QString::fromUtf8(AVRENDER_EXE), arguments);
+    process.setWorkingDirectory(workingDir);
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
     if (!process.waitForStarted()) {
-        ADD_FAILURE() << "cannot start " << QString::fromUtf8(AVRENDER_EXE).toStdString();
+        ADD_FAILURE() << "cannot start " << program.toStdString();
         return result;
     }
     process.closeWriteChannel();

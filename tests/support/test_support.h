@@ -3,6 +3,7 @@
 
 #include <QByteArray>
 #include <QMap>
+#include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -38,8 +39,11 @@ struct ProcessResult {
     QByteArray standardError;
 };
 
-// Runs the AVRender program with the arguments in the given working folder.
-ProcessResult runProgram(QStringList const& arguments, QString const& workingDir = QString(), int timeoutMs = 120000);
+// Runs a program (AVRender unless named) with the arguments in the given
+// working folder and environment.
+ProcessResult runProgram(QStringList const& arguments, QString const& workingDir = QString(), int timeoutMs = 120000,
+                         QString const& program = QStringLiteral(AVRENDER_EXE),
+                         QProcessEnvironment const& environment = QProcessEnvironment::systemEnvironment());
 
 // Constructs a T with make() at every address within 64 bytes that T's own
 // alignment allows (so at 8 modulo 16 and 16 modulo 32 where alignof(T) is 8)
