@@ -89,18 +89,7 @@ void ElevationImage::refreshPixelCache() {
         format() != QImage::Format_ARGB32_Premultiplied) {
         QImage::operator=(convertToFormat(hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32));
     }
-    if (isNull()) {
-        pixels_ = nullptr;
-        stride_ = 0;
-        width_ = 0;
-        height_ = 0;
-        return;
-    }
-    // constBits never detaches shared image data.
-    pixels_ = reinterpret_cast<QRgb const*>(constBits());
-    stride_ = bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
-    width_ = width();
-    height_ = height();
+    takeWords(*this);
 }
 
 double ElevationImage::elevation(int x, int y) const {

@@ -21,6 +21,7 @@
 
 #include "geometry.h"
 #include "image_arguments.h"
+#include "pixel_words.h"
 
 #include <QImage>
 
@@ -29,7 +30,7 @@
 #include <limits>
 #include <utility>
 
-class ElevationImage : public QImage {
+class ElevationImage : public QImage, private PixelWords {
   public:
     // File name, pixel spacing along X and Y in world units, format (null: detect).
     ElevationImage(QString const& fileName, double spacingX, double spacingY, char const* format = nullptr);
@@ -99,10 +100,6 @@ class ElevationImage : public QImage {
 
     double zScale_ = 1.0;
 
-    QRgb const* pixels_ = nullptr;
-    qsizetype stride_ = 0;  // in QRgb units
-    int width_ = 0;
-    int height_ = 0;
     // The range of the stored counts, once known.
     mutable bool countRangeKnown_ = false;
     mutable int lowestCount_ = 0;

@@ -43,20 +43,8 @@ void TextureImage::refreshPixelCache() {
         QImage::operator=(convertToFormat(QImage::Format_ARGB32));
 
     blockCached = false;
-    if (isNull()) {
-        pixels_ = nullptr;
-        stride_ = 0;
-        width_ = 0;
-        height_ = 0;
-        alphaMask_ = 0;
-        return;
-    }
-    // constBits never detaches shared image data.
-    pixels_ = reinterpret_cast<QRgb const*>(constBits());
-    stride_ = bytesPerLine() / static_cast<qsizetype>(sizeof(QRgb));
-    width_ = width();
-    height_ = height();
-    alphaMask_ = format() == QImage::Format_RGB32 ? 0xFF000000u : 0u;
+    takeWords(*this);
+    alphaMask_ = !isNull() && format() == QImage::Format_RGB32 ? 0xFF000000u : 0u;
 }
 
 void TextureImage::SetWeight() {

@@ -28,6 +28,7 @@
 
 #include "geometry.h"
 #include "image_arguments.h"
+#include "pixel_words.h"
 #include "simd.h"
 
 #include <QImage>
@@ -35,7 +36,7 @@
 
 #include <utility>
 
-class TextureImage : public QImage {
+class TextureImage : public QImage, private PixelWords {
   public:
     explicit TextureImage(QString const& fileName, char const* format = nullptr);
     // The file name is taken in the local 8-bit encoding.
@@ -128,10 +129,6 @@ class TextureImage : public QImage {
     // The cached block's texels as (blue, green, red, 1) quads, row by row:
     // the filter's four sums (weights, red, green, blue) advance together.
     double blockTexels_[16][4] = {};
-    QRgb const* pixels_ = nullptr;
-    qsizetype stride_ = 0;  // in QRgb units
-    int width_ = 0;
-    int height_ = 0;
     // 0xFF000000 for Format_RGB32, whose stored alpha byte is undefined.
     QRgb alphaMask_ = 0;
 };

@@ -13,24 +13,29 @@ namespace {
 
 QString const programName = QStringLiteral("AVImport");
 
-double parseNumber(QCommandLineParser const& parser, QString const& name, double fallback) {
+// The value of option `name` read by `convert` (text, &ok), or `fallback` when the option is not given; refused unless
+// it reads as `what`.
+template <class Value, class Convert>
+Value parseOption(QCommandLineParser const& parser, QString const& name, Value fallback, Convert convert,
+                  char const* what) {
     if (!parser.isSet(name))
         return fallback;
     bool ok = false;
-    double const value = parser.value(name).toDouble(&ok);
+    Value const value = convert(parser.value(name), &ok);
     if (!ok)
-        throw argumentError(QStringLiteral("--%1 needs a number, not \"%2\"").arg(name, parser.value(name)));
+        throw argumentError(
+            QStringLiteral("--%1 needs %2, not \"%3\"").arg(name, QLatin1String(what), parser.value(name)));
     return value;
 }
 
+double parseNumber(QCommandLineParser const& parser, QString const& name, double fallback) {
+    return parseOption(
+        parser, name, fallback, [](QString const& text, bool* ok) { return text.toDouble(ok); }, "a number");
+}
+
 int parseInteger(QCommandLineParser const& parser, QString const& name, int fallback) {
-    if (!parser.isSet(name))
-        return fallback;
-    bool ok = false;
-    int const value = parser.value(name).toInt(&ok);
-    if (!ok)
-        throw argumentError(QStringLiteral("--%1 needs a whole number, not \"%2\"").arg(name, parser.value(name)));
-    return value;
+    return parseOption(
+        parser, name, fallback, [](QString const& text, bool* ok) { return text.toInt(ok); }, "a whole number");
 }
 
 ImportOptions optionsFrom(QCommandLineParser const& parser) {

@@ -60,14 +60,13 @@ QString defaultOutputFolder(QString const& elevationFile) {
 namespace {
 
 ElevationModel readModel(ImportOptions const& options, qint64 memoryLimit, QTextStream& log) {
-    ElevationReadOptions reading;
-    reading.fileName = options.elevationFile;
-    reading.band = options.band;
-    reading.pixelSizeX = options.pixelSizeX;
-    reading.pixelSizeY = options.pixelSizeY;
-    reading.metresPerValue = options.metresPerValue;
-    reading.memoryLimit = memoryLimit;
-    return readElevationModel(reading, log);
+    return readElevationModel({.fileName = options.elevationFile,
+                               .band = options.band,
+                               .pixelSizeX = options.pixelSizeX,
+                               .pixelSizeY = options.pixelSizeY,
+                               .metresPerValue = options.metresPerValue,
+                               .memoryLimit = memoryLimit},
+                              log);
 }
 
 // The scenery's sizes in world units: metres per count over metres per

@@ -63,6 +63,24 @@ class NURBS {
     // when the file cannot be opened or has no header line.
     void rdpnp(int& k1, int& k2, int& npts, int& mpts, int& p1, int& p2);
 
+    // Calls visit(q, h * N[i] * M[j]) for every net point q (x, y, z, h)
+    // whose two basis values are non-zero, row by row: the terms of the
+    // rational denominator and of the weighted sum of the surface point.
+    template <class Visit>
+    static void forEachWeightedNetPoint(double const* net, double const* N, double const* M, int npts, int mpts,
+                                        Visit visit) {
+        for (int i = 0; i < npts; ++i) {
+            if (N[i] == 0.0)
+                continue;
+            for (int j = 0; j < mpts; ++j) {
+                if (M[j] == 0.0)
+                    continue;
+                double const* q = &net[(static_cast<std::size_t>(i) * mpts + j) * 4];
+                visit(q, M[j] * (q[3] * N[i]));
+            }
+        }
+    }
+
   private:
     // Cox-de Boor recursion into the given work buffer (npts + c - 1 entries).
     static void basisInto(int c, double t, int npts, int const* x, double* out, double* temp);

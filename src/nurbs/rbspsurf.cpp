@@ -54,19 +54,13 @@ void NURBS::rbspsurf(int k1, int k2, int npts, int mpts, int p1, int p2) {
             double const s = sumrbas(net_.data(), N.data(), M.data(), npts, mpts);
 
             double* point = &result_[(static_cast<std::size_t>(r) * p2 + c) * 3];
-            for (int i = 0; i < npts; ++i) {
-                if (N[i] == 0.0)
-                    continue;
-                for (int j = 0; j < mpts; ++j) {
-                    if (M[j] == 0.0)
-                        continue;
-                    double const* q = &net_[(static_cast<std::size_t>(i) * mpts + j) * 4];
-                    double const f = M[j] * (q[3] * N[i]) / s;
-                    point[0] += q[0] * f;
-                    point[1] += q[1] * f;
-                    point[2] += q[2] * f;
-                }
-            }
+            forEachWeightedNetPoint(net_.data(), N.data(), M.data(), npts, mpts,
+                                    [point, s](double const* q, double term) {
+                                        double const f = term / s;
+                                        point[0] += q[0] * f;
+                                        point[1] += q[1] * f;
+                                        point[2] += q[2] * f;
+                                    });
             w = w + sw;
         }
         u = u + su;

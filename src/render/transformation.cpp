@@ -41,7 +41,7 @@ void principalPoint(int quarter, int width, int height, double& px, double& py) 
 }  // namespace
 
 Transformation::Transformation(QWidget* parent, C4Vector light, int width, int height)
-    : parentWidget(parent), lightDirection(light) {
+    : lightDirection(light), parentWidget(parent) {
     normalise3(lightDirection);
     quarter = readUserSetting(QStringLiteral("Quarter"), 0);
     if (quarter < 0 || quarter > 4)

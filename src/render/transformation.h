@@ -133,7 +133,6 @@ class Transformation {
             denominators[k] = HitAt(static_cast<double>(first + k) + columnOffset, q, hitX[k], hitY[k]);
     }
 
-    QWidget* parentWidget;
     C4Vector observer;
     C4Vector viewVector;
     double heading = 0.0;
@@ -143,14 +142,7 @@ class Transformation {
     C4Vector rightVector;
     C4Vector upVector;
     double bank = 0.0;
-    C4Vector samplePoints[5];
     C4Vector screenVertices[3];
-    C4Vector centroidOffset;
-    C4Vector faceNormal;
-    C3Matrix planeSystem;
-    double planeDeterminant = 0.0;
-    double sinBank = 0.0;
-    double cosBank = 0.0;
     double principalX = 0.0;
     double principalY = 0.0;
     TextureImage* texture = nullptr;
@@ -158,6 +150,16 @@ class Transformation {
     int quarter = 0;
 
   private:
+    QWidget* parentWidget;  // kept for the interface; the renderer has no window
+    // Scratch of the current triangle and pixel, and the bank's sine and
+    // cosine, overwritten by every triangle and ray.
+    C4Vector samplePoints[5];
+    C4Vector centroidOffset;
+    C4Vector faceNormal;
+    C3Matrix planeSystem;
+    double planeDeterminant = 0.0;
+    double sinBank = 0.0;
+    double cosBank = 0.0;
     double planeCofactor0 = 0.0;  // m11 * m22 - m12 * m21 of planeSystem
 };
 

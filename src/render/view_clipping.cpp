@@ -120,23 +120,15 @@ void TerrainScanner::RoundTheLimits() {
     auto high = [](double v, double cell) { return std::trunc((v + e) / cell) * cell; };
     auto highNear = [](double v, double cell) { return std::floor((v + e) / cell - 1) * cell; };
 
-    quadrantXLow[0] = low(quadrantXLow[0], cx, 0);
-    quadrantXLow[1] = low(quadrantXLow[1], cx, 1);
-    quadrantXLow[2] = low(quadrantXLow[2], cx, 1);
-    quadrantXLow[3] = low(quadrantXLow[3], cx, 0);
-
-    quadrantXHigh[0] = highNear(quadrantXHigh[0], cx);
-    quadrantXHigh[1] = high(quadrantXHigh[1], cx);
-    quadrantXHigh[2] = high(quadrantXHigh[2], cx);
-    quadrantXHigh[3] = highNear(quadrantXHigh[3], cx);
-
-    quadrantYLow[0] = low(quadrantYLow[0], cy, 1);
-    quadrantYLow[1] = low(quadrantYLow[1], cy, 1);
-    quadrantYLow[2] = low(quadrantYLow[2], cy, 0);
-    quadrantYLow[3] = low(quadrantYLow[3], cy, 0);
-
-    quadrantYHigh[0] = high(quadrantYHigh[0], cy);
-    quadrantYHigh[1] = high(quadrantYHigh[1], cy);
-    quadrantYHigh[2] = highNear(quadrantYHigh[2], cy);
-    quadrantYHigh[3] = highNear(quadrantYHigh[3], cy);
+    for (int q = 0; q < 4; ++q) {
+        // Quadrants 1 and 2 lie right of the observer, 0 and 1 above it;
+        // the limit next to the observer's own column or row is the one
+        // moved off it (low + 1 cell, or floor - 1 cell).
+        bool const right = q == 1 || q == 2;
+        bool const above = q == 0 || q == 1;
+        quadrantXLow[q] = low(quadrantXLow[q], cx, right ? 1 : 0);
+        quadrantXHigh[q] = right ? high(quadrantXHigh[q], cx) : highNear(quadrantXHigh[q], cx);
+        quadrantYLow[q] = low(quadrantYLow[q], cy, above ? 1 : 0);
+        quadrantYHigh[q] = above ? high(quadrantYHigh[q], cy) : highNear(quadrantYHigh[q], cy);
+    }
 }

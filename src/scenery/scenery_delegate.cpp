@@ -271,89 +271,77 @@ int SceneryDelegate::matchKey(QString const& line, QString const& key, QString& 
     return ValueRead;
 }
 
+int SceneryDelegate::malformed(QString const& message) {
+    setErrorString(message);
+    return Malformed;
+}
+
 int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, QString& value) {
-    QString text;
-    int const match = matchKey(line, key, text);
-    if (match == ValueRead)
+    return readWith(line, key, [&](QString const& text) -> int {
         value = text;
-    return match;
+        return ValueRead;
+    });
 }
 
 int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, unsigned int& colour) {
-    QString text;
-    int const match = matchKey(line, key, text);
-    if (match != ValueRead)
-        return match;
-    bool ok = false;
-    unsigned long const v = text.toULong(&ok, 16);
-    if (!ok || v > 0xFFFFFFFFul) {
-        setErrorString(tr("No color value: %1").arg(text));
-        return Malformed;
-    }
-    // The file gives the colour with red in the lowest byte.
-    colour = static_cast<unsigned int>(0xFF000000ul | ((v & 0xFFul) << 16) | (v & 0xFF00ul) | ((v & 0xFF0000ul) >> 16));
-    return ValueRead;
+    return readWith(line, key, [&](QString const& text) -> int {
+        bool ok = false;
+        unsigned long const v = text.toULong(&ok, 16);
+        if (!ok || v > 0xFFFFFFFFul)
+            return malformed(tr("No color value: %1").arg(text));
+        // The file gives the colour with red in the lowest byte.
+        colour =
+            static_cast<unsigned int>(0xFF000000ul | ((v & 0xFFul) << 16) | (v & 0xFF00ul) | ((v & 0xFF0000ul) >> 16));
+        return ValueRead;
+    });
 }
 
 int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, bool& flag) {
-    QString text;
-    int const match = matchKey(line, key, text);
-    if (match == ValueRead)
+    return readWith(line, key, [&](QString const& text) -> int {
         flag = toInteger(text) != 0;
-    return match;
+        return ValueRead;
+    });
 }
 
 int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, int& value) {
-    QString text;
-    int const match = matchKey(line, key, text);
-    if (match == ValueRead)
+    return readWith(line, key, [&](QString const& text) -> int {
         value = toInteger(text);
-    return match;
+        return ValueRead;
+    });
 }
 
 int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, int& first, int& second) {
-    QString text;
-    int const match = matchKey(line, key, text);
-    if (match != ValueRead)
-        return match;
-    qsizetype const comma = text.indexOf(QLatin1Char(','));
-    if (comma < 0) {
-        setErrorString(tr("No comma in two value parameter: %1").arg(line));
-        return Malformed;
-    }
-    first = toInteger(text.left(comma));
-    second = toInteger(text.mid(comma + 1));
-    return ValueRead;
+    return readWith(line, key, [&](QString const& text) -> int {
+        qsizetype const comma = text.indexOf(QLatin1Char(','));
+        if (comma < 0)
+            return malformed(tr("No comma in two value parameter: %1").arg(line));
+        first = toInteger(text.left(comma));
+        second = toInteger(text.mid(comma + 1));
+        return ValueRead;
+    });
 }
 
 int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, int& first, int& second, int& third) {
-    QString text;
-    int const match = matchKey(line, key, text);
-    if (match != ValueRead)
-        return match;
-    qsizetype const firstComma = text.indexOf(QLatin1Char(','));
-    if (firstComma < 0) {
-        setErrorString(tr("No first comma in three value parameter: %1").arg(line));
-        return Malformed;
-    }
-    QString const rest = text.mid(firstComma + 1);
-    qsizetype const secondComma = rest.indexOf(QLatin1Char(','));
-    if (secondComma < 0) {
-        setErrorString(tr("No second comma in three value parameter: %1").arg(line));
-        return Malformed;
-    }
-    first = toInteger(text.left(firstComma));
-    second = toInteger(rest.left(secondComma));
-    third = toInteger(rest.mid(secondComma + 1));
-    return ValueRead;
+    return readWith(line, key, [&](QString const& text) -> int {
+        qsizetype const firstComma = text.indexOf(QLatin1Char(','));
+        if (firstComma < 0)
+            return malformed(tr("No first comma in three value parameter: %1").arg(line));
+        QString const rest = text.mid(firstComma + 1);
+        qsizetype const secondComma = rest.indexOf(QLatin1Char(','));
+        if (secondComma < 0)
+            return malformed(tr("No second comma in three value parameter: %1").arg(line));
+        first = toInteger(text.left(firstComma));
+        second = toInteger(rest.left(secondComma));
+        third = toInteger(rest.mid(secondComma + 1));
+        return ValueRead;
+    });
 }
 
 int SceneryDelegate::readValueFromKey(QString const& line, QString const& key, double& value) {
-    QString text;
-    int const match = matchKey(line, key, text);
-    if (match == ValueRead)
+    return readWith(line, key, [&](QString const& text) -> int {
         value = text.toDouble();
-    return match;
+        return ValueRead;
+    });
 }
 
 // ---------------------------------------------------------------------------

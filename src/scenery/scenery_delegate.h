@@ -97,6 +97,15 @@ class SceneryDelegate : public QFile {
     // Finds where the value text of `key` starts in `line`: the result of the
     // match, and on ValueRead the value text.
     int matchKey(QString const& line, QString const& key, QString& valueText);
+    // The result of matchKey, or on ValueRead that of take(value text).
+    template <class Take>
+    int readWith(QString const& line, QString const& key, Take take) {
+        QString text;
+        int const match = matchKey(line, key, text);
+        return match == ValueRead ? take(text) : match;
+    }
+    // Records the reason of a malformed line; returns Malformed.
+    int malformed(QString const& message);
     int processScalarLine(QString const& line);
     int processFlagKey(QString const& line, QString const& key, SceneryFlagKey kind);
     int processWaypointLine(QString const& line);
