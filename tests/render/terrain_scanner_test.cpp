@@ -46,20 +46,30 @@ TEST(RoundTheLimits, QuadrantLimitsInWholeCells) {
     }
 }
 
-// Each corner normal is the normalised mean of the four cross products of
-// the corner's axis neighbours, taken in this order, bit for bit.
-TEST(CellStencil, CornerNormalsAreTheMeanOfTheNeighbourCrossProducts) {
+// Cell sizes and positions that are no binary fractions, so that y + 2c and
+// (y + c) + c differ. The full computation places every point exactly where
+// the stencil layout says, and each corner normal is, bit for bit, the
+// normalised mean of the four cross products of the corner's axis
+// neighbours, taken in this order, also after the normals alone are redone
+// and after every step; a step along x leaves y untouched and the points
+// within rounding of the full result.
+TEST(CellStencil, FullAndSteppedStencilsAgree) {
     RenderScene scene;
-    scene.height = [](int column, int row) { return 9 * std::sin(column * 1.3) * std::cos(row * 0.7) + row; };
+    scene.height = [](int column, int row) { return 7 * std::sin(column * 0.7) + 5 * std::cos(row * 0.45) + row; };
     scene.build();
-    TerrainScanner s;
-    s.setUp(heightsOnly(scene.elevation.get()));
-    s.cellSizeX = 7.3;
-    s.cellSizeY = 5.1;
-    s.cellY = 41.7;
+    TerrainScanner stepped, full;
+    for (TerrainScanner* s : {&stepped, &full}) {
+        s->setUp(heightsOnly(scene.elevation.get()));
+        s->cellSizeX = 3.1;
+        s->cellSizeY = 2.7;
+        s->cellY = 41.7;
+    }
+    // Column and row offsets of P0 .. P11 in cells.
+    int const offset[12][2] = {{0, -1}, {1, -1}, {-1, 0}, {0, 0}, {1, 0}, {2, 0},
+                               {-1, 1}, {0, 1},  {1, 1},  {2, 1}, {0, 2}, {1, 2}};
     // centre, right, up, left, down for P3, P4, P7, P8
     int const neighbours[4][5] = {{3, 4, 7, 2, 0}, {4, 5, 8, 3, 1}, {7, 8, 10, 6, 3}, {8, 9, 11, 7, 4}};
-    auto expectNormals = [&](char const* where) {
+    auto expectNormals = [&](TerrainScanner const& s, char const* where) {
         for (int k = 0; k < 4; ++k) {
             C4Vector const* p = s.cellStencil;
             C4Vector const& c = p[neighbours[k][0]];
@@ -72,76 +82,35 @@ TEST(CellStencil, CornerNormalsAreTheMeanOfTheNeighbourCrossProducts) {
             EXPECT_EQ(std::memcmp(&s.cornerNormals[k], &expected, sizeof expected), 0) << where << " N" << k;
         }
     };
-    for (double x : {20.0, 33.3, 47.9}) {
-        s.cellX = x;
-        s.AllesBerechnen();
-        expectNormals("full");
+    auto expectFull = [&] {
+        full.cellX = stepped.cellX;
+        full.AllesBerechnen();
+        for (int k = 0; k < 12; ++k) {
+            EXPECT_EQ(full.cellStencil[k].x, full.cellX + offset[k][0] * full.cellSizeX) << "P" << k;
+            EXPECT_EQ(full.cellStencil[k].y, full.cellY + offset[k][1] * full.cellSizeY) << "P" << k;
+            EXPECT_EQ(stepped.cellStencil[k].y, full.cellStencil[k].y) << "P" << k;
+            EXPECT_NEAR(stepped.cellStencil[k].x, full.cellStencil[k].x, 1e-9) << "P" << k;
+            EXPECT_NEAR(stepped.cellStencil[k].z, full.cellStencil[k].z, 1e-9) << "P" << k;
+        }
+        expectNormals(full, "full");
         for (int k = 1; k < 4; ++k)
-            s.cornerNormals[k] = C4Vector(9, 9, 9, 9);
-        s.AllesBerechnen1();  // N4, N7 and N8 again
-        expectNormals("N4, N7, N8 alone");
-        s.cellX = x + s.cellSizeX;
-        s.TeilPlusBerechnen();
-        expectNormals("plus");
-        s.cellX = x;
-        s.TeilMinusBerechnen();
-        expectNormals("minus");
-    }
-}
-
-// Cell sizes and a row position that are no binary fractions, so that
-// y + 2c and (y + c) + c differ: the full computation places every point
-// exactly where the stencil layout says, and a step along x leaves y
-// untouched and x, z and the normals within rounding of the full result.
-TEST(CellStencil, IncrementalStepsMatchTheFullComputation) {
-    RenderScene scene;
-    scene.height = [](int column, int row) { return 7 * std::sin(column * 0.7) + 5 * std::cos(row * 0.45); };
-    scene.build();
-    TerrainScanner stepped, full;
-    for (TerrainScanner* s : {&stepped, &full}) {
-        s->setUp(heightsOnly(scene.elevation.get()));
-        s->cellSizeX = 3.1;
-        s->cellSizeY = 2.7;
-        s->cellY = 41.7;
-    }
-    // Column and row offsets of P0 .. P11 in cells.
-    int const offset[12][2] = {{0, -1}, {1, -1}, {-1, 0}, {0, 0}, {1, 0}, {2, 0},
-                               {-1, 1}, {0, 1},  {1, 1},  {2, 1}, {0, 2}, {1, 2}};
-    auto expectLayout = [&](TerrainScanner const& s) {
-        for (int k = 0; k < 12; ++k) {
-            EXPECT_EQ(s.cellStencil[k].x, s.cellX + offset[k][0] * s.cellSizeX) << "P" << k;
-            EXPECT_EQ(s.cellStencil[k].y, s.cellY + offset[k][1] * s.cellSizeY) << "P" << k;
-        }
-    };
-    auto expectSame = [&](char const* where) {
-        for (int k = 0; k < 12; ++k) {
-            EXPECT_NEAR(stepped.cellStencil[k].x, full.cellStencil[k].x, 1e-9) << where << " P" << k;
-            EXPECT_EQ(stepped.cellStencil[k].y, full.cellStencil[k].y) << where << " P" << k;
-            EXPECT_NEAR(stepped.cellStencil[k].z, full.cellStencil[k].z, 1e-9) << where << " P" << k;
-        }
-        for (int k = 0; k < 4; ++k) {
-            C4Vector const a = stepped.cornerNormals[k], b = full.cornerNormals[k];
-            EXPECT_NEAR(a.x, b.x, 1e-9) << where << " N" << k;
-            EXPECT_NEAR(a.y, b.y, 1e-9) << where << " N" << k;
-            EXPECT_NEAR(a.z, b.z, 1e-9) << where << " N" << k;
-        }
+            full.cornerNormals[k] = C4Vector(9, 9, 9, 9);
+        full.AllesBerechnen1();  // N4, N7 and N8 again
+        expectNormals(full, "N4, N7, N8 alone");
     };
     stepped.cellX = 6.2;
     stepped.AllesBerechnen();
     for (int step = 1; step <= 4; ++step) {
         stepped.cellX += stepped.cellSizeX;
         stepped.TeilPlusBerechnen();
-        full.cellX = stepped.cellX;
-        full.AllesBerechnen();
-        expectLayout(full);
-        expectSame("plus");
+        expectNormals(stepped, "plus");
+        expectFull();
     }
     for (int step = 1; step <= 6; ++step) {
         stepped.cellX -= stepped.cellSizeX;
         stepped.TeilMinusBerechnen();
-        full.cellX = stepped.cellX;
-        full.AllesBerechnen();
-        expectSame("minus");
+        expectNormals(stepped, "minus");
+        expectFull();
     }
 }
 
