@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <limits>
 #include <numbers>
 
 namespace {
@@ -327,6 +328,34 @@ TEST(CurvedFlight, RefusalsNameTheirReason) {
 // AusAuflX=0, AusBreite=100000 and non-finite HDateiSkalaX are the end-to-end
 // catalogue's rows; here the other bounds of each check, and the largest
 // frame side, accepted.
+// Scan draws the camera's current view with the run's objects: level white
+// ground straight below, or the background when the fog distance is 0.
+TEST(RenderDriver, ScanDrawsTheCurrentView) {
+    Scenery scenery;
+    RenderRun& run = scenery.delegate.run();
+    run.renderWidth = 40;
+    run.renderHeight = 30;
+    run.lightDirection = C4Vector(0, 0, -1, 0);
+    run.gridResolutionX = run.gridResolutionY = 8;
+    run.terrainExtentX = run.terrainExtentY = 64;
+    run.camera = std::make_unique<Transformation>(nullptr, run.lightDirection, 40, 30);
+    run.elevation = std::make_unique<ElevationImage>(16, 16, QImage::Format_RGB32);
+    run.elevation->fill(0xFF000000u);  // level ground at height 0
+    run.elevation->refreshPixelCache();
+    run.elevation->pixelsPerUnitX = run.elevation->pixelsPerUnitY = 0.25;
+    run.frameImage = std::make_unique<TextureImage>(40, 30, QImage::Format_RGB32);
+    TextureImage texture(64, 64, QImage::Format_RGB32);
+    texture.fill(0xFFFFFFFFu);
+    texture.refreshPixelCache();
+    run.camera->SetzeTexturDatei(&texture);
+    run.camera->SetView(C4Vector(32, 32, 40, 1), 0, -std::numbers::pi / 2 + 0.01, 30, 0);
+    for (double fogDistance : {std::numeric_limits<double>::infinity(), 0.0}) {
+        run.fogDistance = fogDistance;
+        scenery.delegate.Scan(&texture, true, 0xFF0000FFu, 0);
+        EXPECT_EQ(run.frameImage->pixel(20, 15), fogDistance > 0 ? 0xFFFFFFFFu : 0xFF0000FFu);
+    }
+}
+
 TEST(RenderDriver, RefusesUnusableParametersNamingTheKey) {
     struct Case {
         QByteArray line;
