@@ -122,23 +122,6 @@ Imported runImporter(ImportOptions const& options) {
     return imported;
 }
 
-// The signed 24-bit count of height-map pixel (column, row).
-int countAt(QImage const& heightMap, int column, int row) {
-    int const raw = static_cast<int>(heightMap.pixel(column, row) & 0xFFFFFFu);
-    return raw >= 0x800000 ? raw - 0x1000000 : raw;
-}
-
-// Metres per degree on WGS 84 from the usual cosine series, independent of
-// the ellipsoid formulas of the importer.
-double metresPerDegreeLongitude(double latitude) {
-    double const p = latitude * std::numbers::pi / 180;
-    return 111412.84 * std::cos(p) - 93.5 * std::cos(3 * p) + 0.118 * std::cos(5 * p);
-}
-double metresPerDegreeLatitude(double latitude) {
-    double const p = latitude * std::numbers::pi / 180;
-    return 111132.954 - 559.822 * std::cos(2 * p) + 1.175 * std::cos(4 * p) - 0.0023 * std::cos(6 * p);
-}
-
 double utmHeight(int column, int row) {
     return 300.0 + 2.5 * column - 1.7 * row + 40.0 * std::sin(column * row / 50.0);
 }
@@ -156,8 +139,9 @@ void expectHeights(Imported const& imported, HeightFunction const& input, double
         for (int column = 0; column < map.width(); ++column) {
             if (skip && skip(column, row))
                 continue;
-            ASSERT_NEAR(countAt(map, column, row) * zScale * metresPerTexel / exaggeration, input(column, row),
-                        unitMetres)
+            int const raw = static_cast<int>(map.pixel(column, row) & 0xFFFFFFu);  // a signed 24-bit count
+            ASSERT_NEAR((raw >= 0x800000 ? raw - 0x1000000 : raw) * zScale * metresPerTexel / exaggeration,
+                        input(column, row), unitMetres)
                 << "cell " << column << ", " << row;
         }
 }
@@ -235,8 +219,12 @@ TEST_F(ImportTest, SrtmTileWithVoids) {
     EXPECT_EQ(QFileInfo(i.result->outputFolder).fileName(), QStringLiteral("N36W084"));
     EXPECT_EQ(i.result->filledCells, 200);
 
-    double const cellX = 3.0 / 3600 * metresPerDegreeLongitude(36.5);
-    double const cellY = 3.0 / 3600 * metresPerDegreeLatitude(36.5);
+    // Metres per degree on WGS 84 from the usual cosine series, independent of
+    // the ellipsoid formulas of the importer.
+    double const p = 36.5 * std::numbers::pi / 180;
+    double const cellX = 3.0 / 3600 * (111412.84 * std::cos(p) - 93.5 * std::cos(3 * p) + 0.118 * std::cos(5 * p));
+    double const cellY =
+        3.0 / 3600 * (111132.954 - 559.822 * std::cos(2 * p) + 1.175 * std::cos(4 * p) - 0.0023 * std::cos(6 * p));
     EXPECT_NEAR(i.result->cellMetresX, cellX, cellX * 1e-6);
     EXPECT_NEAR(i.result->cellMetresY, cellY, cellY * 1e-6);
     EXPECT_TRUE(i.log.contains(QStringLiteral("centre latitude 36.5000"))) << i.log.toStdString();
@@ -279,18 +267,17 @@ TEST_F(ImportTest, SixteenBitPngNeedsAPixelSizeAndGetsAReliefTexture) {
 TEST(FillNodata, FillsOutwardWithinTheKnownRange) {
     // 7 x 7 ramp with a 5 x 5 hole in the middle.
     std::vector<double> values(49);
-    std::vector<unsigned char> valid(49, 1);
+    std::vector<unsigned char> valid(49);
     for (int i = 0; i < 49; ++i) {
-        int const row = i / 7, column = i % 7;
-        bool const hole = row >= 1 && row <= 5 && column >= 1 && column <= 5;
-        values[i] = hole ? -1e30 : 10.0 * column + row;
+        bool const hole = i / 7 >= 1 && i / 7 <= 5 && i % 7 >= 1 && i % 7 <= 5;
+        values[i] = hole ? -1e30 : 10.0 * (i % 7) + i / 7;
         valid[i] = hole ? 0 : 1;
     }
     EXPECT_EQ(fillNodata(values, valid, 7, 7), 25);
-    for (int i = 0; i < 49; ++i) {
-        EXPECT_EQ(valid[i], 1);
-        EXPECT_GE(values[i], 0.0);
-        EXPECT_LE(values[i], 66.0);
+    EXPECT_EQ(valid, std::vector<unsigned char>(49, 1));
+    for (double const value : values) {
+        EXPECT_GE(value, 0.0);
+        EXPECT_LE(value, 66.0);
     }
     // Symmetric ring, symmetric fill: the centre gets the ring's mean.
     EXPECT_NEAR(values[3 * 7 + 3], 33.0, 1e-9);

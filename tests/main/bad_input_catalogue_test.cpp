@@ -70,12 +70,9 @@ void runRows(std::vector<Row> const& rows) {
         QString const folder = files.dir->path();
         QStringList const before = filesBelow(folder);
         auto const result = testsupport::runProgram({"-i", "s.avs"}, folder, 20000);
-        EXPECT_FALSE(result.timedOut);
-        EXPECT_FALSE(result.crashed);
+        EXPECT_FALSE(result.timedOut || result.crashed);
         EXPECT_EQ(result.exitCode, row.exitCode);
         EXPECT_TRUE(matchesExpected(result.standardError, row.standardError))
-            << "expected:\n"
-            << row.standardError.left(600).toStdString() << "\nactual:\n"
             << result.standardError.left(600).toStdString();
         EXPECT_TRUE(result.standardOutput.isEmpty()) << result.standardOutput.left(600).toStdString();
         QStringList created;
