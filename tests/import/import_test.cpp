@@ -8,8 +8,8 @@
 #include "scenery_writer.h"
 #include "test_support.h"
 
-#include <gdal.h>
-#include <ogr_srs_api.h>
+#include <cpl_string.h>
+#include <gdal_utils.h>
 
 #include <QDir>
 #include <QFileInfo>
@@ -18,7 +18,6 @@
 
 #include <gtest/gtest.h>
 
-#include <array>
 #include <cmath>
 #include <functional>
 #include <numbers>
@@ -28,84 +27,55 @@
 namespace {
 
 using HeightFunction = std::function<double(int column, int row)>;
-using GeoTransform = std::array<double, 6>;
 
-// A raster written through GDAL (GeoTIFF unless the driver says otherwise)
-// with value(column, row, band) in each band, georeferencing (none when gt is
-// empty) and coordinate system (EPSG code, 0 for none); cells equal to
-// `nodata` are marked missing.
-void writeBands(QString const& path, int width, int height, int bands,
-                std::function<double(int, int, int)> const& value, std::optional<GeoTransform> gt, int epsg,
-                std::optional<double> nodata = std::nullopt, char const* driver = "GTiff",
-                GDALDataType type = GDT_Float64) {
+// Writes `path` from the raster `source` as gdal_translate does with the arguments.
+void translate(QString const& source, QString const& path, QStringList const& arguments) {
     GDALAllRegister();
-    GDALDatasetH const memory = GDALCreate(GDALGetDriverByName("MEM"), "", width, height, bands, type, nullptr);
-    ASSERT_NE(memory, nullptr);
-    std::vector<double> values(static_cast<std::size_t>(width) * height);
-    for (int band = 1; band <= bands; ++band) {
-        for (int row = 0; row < height; ++row)
-            for (int column = 0; column < width; ++column)
-                values[static_cast<std::size_t>(row) * width + column] = value(column, row, band);
-        GDALRasterBandH const handle = GDALGetRasterBand(memory, band);
-        ASSERT_EQ(GDALRasterIO(handle, GF_Write, 0, 0, width, height, values.data(), width, height, GDT_Float64, 0, 0),
-                  CE_None);
-        if (nodata)
-            GDALSetRasterNoDataValue(handle, *nodata);
-        if (bands == 3)
-            GDALSetRasterColorInterpretation(handle, static_cast<GDALColorInterp>(GCI_RedBand + band - 1));
-    }
-    if (gt)
-        GDALSetGeoTransform(memory, gt->data());
-    if (epsg != 0) {
-        OGRSpatialReferenceH const srs = OSRNewSpatialReference(nullptr);
-        ASSERT_EQ(OSRImportFromEPSG(srs, epsg), OGRERR_NONE);
-        GDALSetSpatialRef(memory, srs);
-        OSRDestroySpatialReference(srs);
-    }
-    GDALDatasetH const file = GDALCreateCopy(GDALGetDriverByName(driver), path.toUtf8().constData(), memory, FALSE,
-                                             nullptr, nullptr, nullptr);
-    ASSERT_NE(file, nullptr) << CPLGetLastErrorMsg();
-    GDALClose(file);
-    GDALClose(memory);
+    GDALDatasetH const in = GDALOpen(source.toUtf8().constData(), GA_ReadOnly);
+    ASSERT_NE(in, nullptr) << CPLGetLastErrorMsg();
+    CPLStringList argv;
+    for (QString const& argument : arguments)
+        argv.AddString(argument.toUtf8().constData());
+    GDALTranslateOptions* const options = GDALTranslateOptionsNew(argv.List(), nullptr);
+    GDALDatasetH const out = GDALTranslate(path.toUtf8().constData(), in, options, nullptr);
+    EXPECT_NE(out, nullptr) << CPLGetLastErrorMsg();
+    if (out)
+        GDALClose(out);
+    GDALTranslateOptionsFree(options);
+    GDALClose(in);
 }
 
-// A one-band raster of the heights.
-void writeRaster(QString const& path, int width, int height, HeightFunction const& heights,
-                 std::optional<GeoTransform> const& gt, int epsg, std::optional<double> nodata = std::nullopt,
-                 char const* driver = "GTiff", GDALDataType type = GDT_Float64) {
-    writeBands(
-        path, width, height, 1, [&](int column, int row, int) { return heights(column, row); }, gt, epsg, nodata,
-        driver, type);
+QString decimal(double value) { return QString::number(value, 'g', 17); }
+
+// A one-band raster of value(column, row) in square cells of `cell` units whose
+// north-west corner is (west, north): an ESRI ASCII grid converted with the
+// arguments (a UTM zone 17 GeoTIFF unless they say otherwise).
+void writeGrid(QString const& path, int width, int height, HeightFunction const& value, double west = 500000,
+               double north = 4000000, double cell = 30, QStringList const& arguments = {"-a_srs", "EPSG:32617"}) {
+    QString grid = QStringLiteral("ncols %1\nnrows %2\nxllcorner %3\nyllcorner %4\ncellsize %5\n")
+                       .arg(width)
+                       .arg(height)
+                       .arg(decimal(west), decimal(north - height * cell), decimal(cell));
+    for (int row = 0; row < height; ++row)
+        for (int column = 0; column < width; ++column)
+            grid += decimal(value(column, row)) + (column + 1 < width ? u' ' : u'\n');
+    testsupport::writeFile(path + ".asc", grid.toUtf8());
+    translate(path + ".asc", path, arguments);
 }
 
-// A three-band 8-bit GeoTIFF whose texel (column, row) has colour(column, row).
-void writeRgbImage(QString const& path, int width, int height, std::function<QRgb(int, int)> const& colour,
-                   GeoTransform const& gt, int epsg) {
-    auto channel = [&](int column, int row, int band) {
-        QRgb const c = colour(column, row);
-        return double(band == 1 ? qRed(c) : band == 2 ? qGreen(c) : qBlue(c));
-    };
-    writeBands(path, width, height, 3, channel, gt, epsg, std::nullopt, "GTiff", GDT_Byte);
-}
-
-// A netCDF file with two 2-D variables: a container without bands of its
-// own, its rasters listed as subdatasets.
-void writeTwoVariableNetcdf(QString const& path) {
-    GDALAllRegister();
-    GDALDatasetH const file =
-        GDALCreateMultiDimensional(GDALGetDriverByName("netCDF"), path.toUtf8().constData(), nullptr, nullptr);
-    ASSERT_NE(file, nullptr) << CPLGetLastErrorMsg();
-    GDALGroupH const root = GDALDatasetGetRootGroup(file);
-    GDALDimensionH dimensions[2] = {GDALGroupCreateDimension(root, "y", nullptr, nullptr, 3, nullptr),
-                                    GDALGroupCreateDimension(root, "x", nullptr, nullptr, 4, nullptr)};
-    GDALExtendedDataTypeH const type = GDALExtendedDataTypeCreate(GDT_Float32);
-    for (char const* name : {"a", "b"})
-        GDALMDArrayRelease(GDALGroupCreateMDArray(root, name, 2, dimensions, type, nullptr));
-    GDALExtendedDataTypeRelease(type);
-    GDALDimensionRelease(dimensions[0]);
-    GDALDimensionRelease(dimensions[1]);
-    GDALGroupRelease(root);
-    GDALClose(file);
+// A colour GeoTIFF of colour(column, row) placed like writeGrid's rasters,
+// through a PNG and its world file.
+void writeImage(QString const& path, int width, int height, std::function<QRgb(int, int)> const& colour, double west,
+                double north, double cell, char const* srs = "EPSG:32617") {
+    QImage image(width, height, QImage::Format_RGB32);
+    for (int row = 0; row < height; ++row)
+        for (int column = 0; column < width; ++column)
+            image.setPixel(column, row, colour(column, row));
+    ASSERT_TRUE(image.save(path + ".png"));
+    QStringList const world{
+        decimal(cell), "0", "0", decimal(-cell), decimal(west + cell / 2), decimal(north - cell / 2)};
+    testsupport::writeFile(path + ".pgw", world.join(u'\n').toUtf8());
+    translate(path + ".png", path, {"-a_srs", srs});
 }
 
 // An SRTM tile: size x size big-endian int16 values, rows from the north.
@@ -119,9 +89,11 @@ void writeHgt(QString const& path, int size, HeightFunction const& heights) {
     testsupport::writeFile(path, bytes);
 }
 
-// What an import did: its result, or the exit code and message of its refusal.
+// What an import did: its result and the scenery it wrote as AVRender reads
+// it, or the exit code and message of its refusal.
 struct Imported {
     std::optional<ImportResult> result;
+    std::unique_ptr<SceneryData> scenery;
     int code = 0;
     QString message;
     QString log;
@@ -137,71 +109,40 @@ Imported runImporter(ImportOptions const& options) {
         imported.message = error.message();
     }
     stream.flush();
+    if (imported.result) {
+        QString logText;
+        QTextStream log(&logText);
+        SceneryDelegate delegate(log, false);
+        if (delegate.open(imported.result->sceneryFile))
+            imported.scenery = std::make_unique<SceneryData>(*delegate.parameters);
+        else
+            ADD_FAILURE() << delegate.errorString().toStdString();
+        EXPECT_TRUE(logText.isEmpty()) << logText.toStdString();
+    }
     return imported;
-}
-
-// The result of an import that must succeed, and its log.
-std::optional<ImportResult> import(ImportOptions const& options, QString* log = nullptr) {
-    Imported imported = runImporter(options);
-    EXPECT_TRUE(imported.result) << imported.code << ": " << imported.message.toStdString();
-    if (log)
-        *log = imported.log;
-    return imported.result;
-}
-
-// The scenery as AVRender reads it; fails the test when it is not accepted.
-std::unique_ptr<SceneryData> readScenery(QString const& path) {
-    QString logText;
-    QTextStream log(&logText);
-    SceneryDelegate delegate(log, false);
-    bool const accepted = delegate.open(path);
-    EXPECT_TRUE(accepted) << delegate.errorString().toStdString();
-    EXPECT_TRUE(logText.isEmpty()) << logText.toStdString();
-    return accepted ? std::make_unique<SceneryData>(*delegate.parameters) : nullptr;
-}
-
-// The signed 24-bit count of height-map pixel (column, row).
-int countAt(QImage const& heightMap, int column, int row) {
-    int const raw = static_cast<int>(heightMap.pixel(column, row) & 0xFFFFFFu);
-    return raw >= 0x800000 ? raw - 0x1000000 : raw;
-}
-
-testsupport::ProcessResult runAVImport(QStringList const& arguments, QString const& workingDir = QString()) {
-    return testsupport::runProgram(arguments, workingDir, 120000, QStringLiteral(AVIMPORT_EXE));
-}
-
-// Metres per degree on WGS 84 from the usual cosine series, independent of
-// the ellipsoid formulas of the importer.
-double metresPerDegreeLongitude(double latitude) {
-    double const p = latitude * std::numbers::pi / 180;
-    return 111412.84 * std::cos(p) - 93.5 * std::cos(3 * p) + 0.118 * std::cos(5 * p);
-}
-double metresPerDegreeLatitude(double latitude) {
-    double const p = latitude * std::numbers::pi / 180;
-    return 111132.954 - 559.822 * std::cos(2 * p) + 1.175 * std::cos(4 * p) - 0.0023 * std::cos(6 * p);
 }
 
 double utmHeight(int column, int row) {
     return 300.0 + 2.5 * column - 1.7 * row + 40.0 * std::sin(column * row / 50.0);
 }
 
-GeoTransform const utmPlacement{500000.0, 30.0, 0.0, 4000000.0, 0.0, -30.0};
-
 // Every height-map pixel, turned back into metres through the scenery's
 // scales, equals the input height within the count unit.
-void expectHeights(ImportResult const& result, SceneryData const& scenery, HeightFunction const& input,
-                   double metresPerTexel, double exaggeration, double unitMetres,
-                   std::function<bool(int, int)> const& skip = {}) {
-    QImage const map(result.heightMapFile);
-    ASSERT_EQ(map.size(), QSize(result.cellsX, result.cellsY));
+void expectHeights(Imported const& imported, HeightFunction const& input, double metresPerTexel, double exaggeration,
+                   double unitMetres, std::function<bool(int, int)> const& skip = {}) {
+    QImage const map(imported.result->heightMapFile);
+    ASSERT_EQ(map.size(), QSize(imported.result->cellsX, imported.result->cellsY));
     EXPECT_FALSE(map.hasAlphaChannel());
-    EXPECT_EQ(scenery.zScaleStart, scenery.zScaleEnd);
+    double const zScale = imported.scenery->zScaleStart;
+    EXPECT_EQ(zScale, imported.scenery->zScaleEnd);
     for (int row = 0; row < map.height(); ++row)
         for (int column = 0; column < map.width(); ++column) {
             if (skip && skip(column, row))
                 continue;
-            double const metres = countAt(map, column, row) * scenery.zScaleStart * metresPerTexel / exaggeration;
-            ASSERT_NEAR(metres, input(column, row), unitMetres) << "cell " << column << ", " << row;
+            int const raw = static_cast<int>(map.pixel(column, row) & 0xFFFFFFu);  // a signed 24-bit count
+            ASSERT_NEAR((raw >= 0x800000 ? raw - 0x1000000 : raw) * zScale * metresPerTexel / exaggeration,
+                        input(column, row), unitMetres)
+                << "cell " << column << ", " << row;
         }
 }
 
@@ -211,7 +152,7 @@ struct ImportTest : ::testing::Test {
     // Options importing the file into the output folder; "utm.tif" is written first.
     ImportOptions options(QString const& input, QString const& output = QStringLiteral("out")) {
         if (input == QLatin1String("utm.tif"))
-            writeRaster(path(input), 40, 30, utmHeight, utmPlacement, 32617);
+            writeGrid(path(input), 40, 30, utmHeight);
         ImportOptions o;
         o.elevationFile = path(input);
         o.outputFolder = path(output);
@@ -220,72 +161,44 @@ struct ImportTest : ::testing::Test {
 };
 
 TEST_F(ImportTest, ProjectedGeoTiffInMetres) {
-    auto const result = import(options("utm.tif"));
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->cellMetresX, 30.0);
-    EXPECT_EQ(result->cellMetresY, 30.0);
-    auto const scenery = readScenery(path("out/scenery.avs"));
-    ASSERT_TRUE(scenery);
-    EXPECT_EQ(scenery->elevationScaleX, 4.0);
-    EXPECT_EQ(scenery->elevationScaleY, 4.0);
-    EXPECT_NEAR(scenery->zScaleStart, 0.01 / 7.5, 1e-12);
-    expectHeights(*result, *scenery, utmHeight, 30.0 / 4, 1.0, 0.01);
-    EXPECT_EQ(QImage(result->textureFile).size(), QSize(160, 120));
+    Imported const i = runImporter(options("utm.tif"));
+    ASSERT_TRUE(i.scenery) << i.message.toStdString();
+    EXPECT_EQ(i.result->cellMetresX, 30.0);
+    EXPECT_EQ(i.result->cellMetresY, 30.0);
+    EXPECT_EQ(i.scenery->elevationScaleX, 4.0);
+    EXPECT_EQ(i.scenery->elevationScaleY, 4.0);
+    EXPECT_NEAR(i.scenery->zScaleStart, 0.01 / 7.5, 1e-12);
+    expectHeights(i, utmHeight, 30.0 / 4, 1.0, 0.01);
+    EXPECT_EQ(QImage(i.result->textureFile).size(), QSize(160, 120));
 
     // The flight: east along the middle (the longer axis), above the highest point.
-    double const highest = (300.0 + 2.5 * 39 + 40.0) / 7.5;
-    EXPECT_EQ(scenery->headingStart, 90.0);
-    EXPECT_EQ(scenery->headingEnd, 90.0);
-    EXPECT_EQ(scenery->observerYStart, 60.0);
-    EXPECT_GT(scenery->observerZStart, highest);
-    EXPECT_EQ(scenery->observerZStart, scenery->observerZEnd);
-    EXPECT_GE(scenery->observerXStart, 0.0);
-    EXPECT_GT(scenery->observerXEnd, scenery->observerXStart);
-    EXPECT_LE(scenery->observerXEnd, 160.0);
-    EXPECT_LT(scenery->tiltStart, 0.0);  // looking down at the terrain
+    SceneryData const& s = *i.scenery;
+    EXPECT_EQ(s.headingStart, 90.0);
+    EXPECT_EQ(s.headingEnd, 90.0);
+    EXPECT_EQ(s.observerYStart, 60.0);
+    EXPECT_GT(s.observerZStart, (300.0 + 2.5 * 39 + 40.0) / 7.5);
+    EXPECT_EQ(s.observerZStart, s.observerZEnd);
+    EXPECT_GE(s.observerXStart, 0.0);
+    EXPECT_GT(s.observerXEnd, s.observerXStart);
+    EXPECT_LE(s.observerXEnd, 160.0);
+    EXPECT_LT(s.tiltStart, 0.0);  // looking down at the terrain
 
     // The count unit and the exaggeration set the vertical scale.
     ImportOptions scaled = options("utm.tif", "scaled");
     scaled.unitCm = 10;
     scaled.exaggeration = 2.5;
     scaled.texelsPerCell = 3;
-    auto const scaledResult = import(scaled);
-    ASSERT_TRUE(scaledResult);
-    auto const scaledScenery = readScenery(scaledResult->sceneryFile);
-    ASSERT_TRUE(scaledScenery);
-    EXPECT_EQ(scaledScenery->elevationScaleX, 3.0);
-    EXPECT_NEAR(scaledScenery->zScaleStart, 0.1 / 10.0 * 2.5, 1e-12);
-    expectHeights(*scaledResult, *scaledScenery, utmHeight, 30.0 / 3, 2.5, 0.1);
-    EXPECT_EQ(QImage(scaledResult->textureFile).size(), QSize(120, 90));
+    Imported const j = runImporter(scaled);
+    ASSERT_TRUE(j.scenery) << j.message.toStdString();
+    EXPECT_EQ(j.scenery->elevationScaleX, 3.0);
+    EXPECT_NEAR(j.scenery->zScaleStart, 0.1 / 10.0 * 2.5, 1e-12);
+    expectHeights(j, utmHeight, 30.0 / 3, 2.5, 0.1);
+    EXPECT_EQ(QImage(j.result->textureFile).size(), QSize(120, 90));
 }
 
-TEST_F(ImportTest, GeographicGeoTiffGetsMetresAtItsLatitude) {
-    // 60 x 40 cells of one arc-second from 45.02 degrees north.
-    double const second = 1.0 / 3600;
-    auto heights = [](int column, int row) { return 1500.0 + 3.0 * column + 2.0 * row; };
-    writeRaster(path("geo.tif"), 60, 40, heights, GeoTransform{7.0, second, 0, 45.02, 0, -second}, 4326);
-    QString log;
-    auto const result = import(options("geo.tif"), &log);
-    ASSERT_TRUE(result);
-
-    double const latitude = 45.02 - 20 * second;
-    double const cellX = second * metresPerDegreeLongitude(latitude);
-    double const cellY = second * metresPerDegreeLatitude(latitude);
-    EXPECT_NEAR(result->cellMetresX, cellX, cellX * 1e-6);
-    EXPECT_NEAR(result->cellMetresY, cellY, cellY * 1e-6);
-    EXPECT_TRUE(log.contains(QStringLiteral("centre latitude 45.0144"))) << log.toStdString();
-
-    // East-west cells are the finer ones: 4 texels each; north-south as many as keep texels square.
-    auto const scenery = readScenery(result->sceneryFile);
-    ASSERT_TRUE(scenery);
-    int const texelsY = static_cast<int>(std::lround(40 * 4 * cellY / cellX));
-    EXPECT_EQ(scenery->elevationScaleX, 4.0);
-    EXPECT_NEAR(scenery->elevationScaleY, texelsY / 40.0, 1e-9);
-    EXPECT_EQ(QImage(result->textureFile).size(), QSize(240, texelsY));
-    EXPECT_NEAR(cellY / scenery->elevationScaleY, cellX / 4, cellX / 4 / texelsY);
-    expectHeights(*result, *scenery, heights, cellX / 4, 1.0, 0.01);
-}
-
+// A geographic raster gets its cell size in metres at its centre latitude,
+// texels square on the ground; the raster's missing values are filled: an
+// SRTM tile and its voids.
 TEST_F(ImportTest, SrtmTileWithVoids) {
     // A 3 arc-second tile; a block of voids (-32768) is filled from around it.
     auto inVoid = [](int column, int row) { return row >= 500 && row < 510 && column >= 600 && column < 620; };
@@ -294,157 +207,130 @@ TEST_F(ImportTest, SrtmTileWithVoids) {
                                    : std::round(1000.0 + 300.0 * std::sin(column / 100.0) * std::cos(row / 150.0));
     };
     writeHgt(path("N36W084.hgt"), 1201, heights);
-    ImportOptions options;
-    options.elevationFile = path("N36W084.hgt");
-    options.texelsPerCell = 1;
+    ImportOptions o;
+    o.elevationFile = path("N36W084.hgt");
+    o.texelsPerCell = 1;
     // Without an output folder the import goes to one named after the tile.
     QString const previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(dir->path()));
-    auto const result = import(options);
+    Imported const i = runImporter(o);
     QDir::setCurrent(previous);
-    ASSERT_TRUE(result);
-    EXPECT_EQ(QFileInfo(result->outputFolder).fileName(), QStringLiteral("N36W084"));
-    EXPECT_EQ(result->filledCells, 200);
+    ASSERT_TRUE(i.scenery) << i.message.toStdString();
+    EXPECT_EQ(QFileInfo(i.result->outputFolder).fileName(), QStringLiteral("N36W084"));
+    EXPECT_EQ(i.result->filledCells, 200);
 
-    double const cellX = 3.0 / 3600 * metresPerDegreeLongitude(36.5);
-    double const cellY = 3.0 / 3600 * metresPerDegreeLatitude(36.5);
-    EXPECT_NEAR(result->cellMetresX, cellX, cellX * 1e-6);
-    EXPECT_NEAR(result->cellMetresY, cellY, cellY * 1e-6);
-    auto const scenery = readScenery(result->sceneryFile);
-    ASSERT_TRUE(scenery);
-    expectHeights(*result, *scenery, heights, cellX / scenery->elevationScaleX, 1.0, 0.01, inVoid);
+    // Metres per degree on WGS 84 from the usual cosine series, independent of
+    // the ellipsoid formulas of the importer.
+    double const p = 36.5 * std::numbers::pi / 180;
+    double const cellX = 3.0 / 3600 * (111412.84 * std::cos(p) - 93.5 * std::cos(3 * p) + 0.118 * std::cos(5 * p));
+    double const cellY =
+        3.0 / 3600 * (111132.954 - 559.822 * std::cos(2 * p) + 1.175 * std::cos(4 * p) - 0.0023 * std::cos(6 * p));
+    EXPECT_NEAR(i.result->cellMetresX, cellX, cellX * 1e-6);
+    EXPECT_NEAR(i.result->cellMetresY, cellY, cellY * 1e-6);
+    EXPECT_TRUE(i.log.contains(QStringLiteral("centre latitude 36.5000"))) << i.log.toStdString();
+    // East-west cells are the finer ones: one texel each; north-south as many as keep texels square.
+    int const texelsY = static_cast<int>(std::lround(1201 * cellY / cellX));
+    EXPECT_EQ(i.scenery->elevationScaleX, 1.0);
+    EXPECT_NEAR(i.scenery->elevationScaleY, texelsY / 1201.0, 1e-9);
+    EXPECT_EQ(QImage(i.result->textureFile).size(), QSize(1201, texelsY));
+    expectHeights(i, heights, cellX, 1.0, 0.01, inVoid);
 }
 
-TEST_F(ImportTest, SixteenBitPngNeedsAPixelSize) {
-    auto heights = [](int column, int row) { return 100.0 + 7.0 * column + 3.0 * row; };
-    writeRaster(path("dem.png"), 30, 20, heights, std::nullopt, 0, std::nullopt, "PNG", GDT_UInt16);
-    ImportOptions png = options("dem.png");
-    Imported const failure = runImporter(png);
+// A raster without georeferencing needs the pixel size; the relief texture
+// made from its heights is shaded and tinted by them.
+TEST_F(ImportTest, SixteenBitPngNeedsAPixelSizeAndGetsAReliefTexture) {
+    // A ridge running north-south: its western flank faces the light.
+    auto heights = [](int column, int row) { return 500.0 - 10.0 * std::abs(column - 15) + row; };
+    QImage png(31, 20, QImage::Format_Grayscale16);
+    for (int row = 0; row < 20; ++row)
+        for (int column = 0; column < 31; ++column)
+            reinterpret_cast<quint16*>(png.scanLine(row))[column] = static_cast<quint16>(heights(column, row));
+    ASSERT_TRUE(png.save(path("dem.png")));
+    ImportOptions o = options("dem.png");
+    Imported const failure = runImporter(o);
     EXPECT_EQ(failure.code, 2);
     EXPECT_TRUE(failure.message.contains(QStringLiteral("--pixel-size"))) << failure.message.toStdString();
 
-    png.pixelSizeX = png.pixelSizeY = 10.0;
-    auto const result = import(png);
-    ASSERT_TRUE(result);
-    auto const scenery = readScenery(result->sceneryFile);
-    ASSERT_TRUE(scenery);
-    expectHeights(*result, *scenery, heights, 10.0 / 4, 1.0, 0.01);
-    EXPECT_EQ(QImage(result->textureFile).size(), QSize(120, 80));
-}
-
-TEST_F(ImportTest, AsciiGridNodataIsFilled) {
-    auto heights = [](int column, int row) {
-        if ((column >= 4 && column <= 6 && row >= 5 && row <= 7) || (column == 0 && row == 0))
-            return -9999.0;
-        return 50.0 + column * column - 2.0 * row;
-    };
-    writeRaster(path("grid.asc"), 12, 10, heights, GeoTransform{1000, 25, 0, 2000, 0, -25}, 0, -9999.0, "AAIGrid");
-    auto const result = import(options("grid.asc"));
-    ASSERT_TRUE(result);
-    EXPECT_EQ(result->filledCells, 10);
-    EXPECT_EQ(result->cellMetresX, 25.0);
-    QImage const map(result->heightMapFile);
-    EXPECT_NEAR(countAt(map, 11, 9) * 0.01, 50.0 + 121 - 18, 0.01);
-    EXPECT_GE(countAt(map, 0, 0) * 0.01, 50.0 + 0 - 2 - 0.01);  // within its neighbours
-    EXPECT_LE(countAt(map, 0, 0) * 0.01, 50.0 + 1 + 0.01);
+    o.pixelSizeX = o.pixelSizeY = 10.0;
+    Imported const i = runImporter(o);
+    ASSERT_TRUE(i.scenery) << i.message.toStdString();
+    expectHeights(i, heights, 10.0 / 4, 1.0, 0.01);
+    QImage const texture(i.result->textureFile);
+    ASSERT_EQ(texture.size(), QSize(124, 80));
+    auto brightness = [&](int u) { return qGray(texture.pixel(u, 40)); };
+    EXPECT_GT(brightness(30), brightness(90));  // lit western flank vs. shaded eastern one
+    // Low ground is tinted green, the crest lighter and browner.
+    EXPECT_GT(qGreen(texture.pixel(2, 40)), qRed(texture.pixel(2, 40)));
+    EXPECT_GT(qRed(texture.pixel(62, 40)), qRed(texture.pixel(2, 40)));
 }
 
 TEST(FillNodata, FillsOutwardWithinTheKnownRange) {
     // 7 x 7 ramp with a 5 x 5 hole in the middle.
     std::vector<double> values(49);
-    std::vector<unsigned char> valid(49, 1);
+    std::vector<unsigned char> valid(49);
     for (int i = 0; i < 49; ++i) {
-        int const row = i / 7, column = i % 7;
-        values[i] = 10.0 * column + row;
-        if (row >= 1 && row <= 5 && column >= 1 && column <= 5) {
-            valid[i] = 0;
-            values[i] = -1e30;
-        }
+        bool const hole = i / 7 >= 1 && i / 7 <= 5 && i % 7 >= 1 && i % 7 <= 5;
+        values[i] = hole ? -1e30 : 10.0 * (i % 7) + i / 7;
+        valid[i] = hole ? 0 : 1;
     }
     EXPECT_EQ(fillNodata(values, valid, 7, 7), 25);
-    for (int i = 0; i < 49; ++i) {
-        EXPECT_EQ(valid[i], 1);
-        EXPECT_GE(values[i], 0.0);
-        EXPECT_LE(values[i], 66.0);
+    EXPECT_EQ(valid, std::vector<unsigned char>(49, 1));
+    for (double const value : values) {
+        EXPECT_GE(value, 0.0);
+        EXPECT_LE(value, 66.0);
     }
     // Symmetric ring, symmetric fill: the centre gets the ring's mean.
     EXPECT_NEAR(values[3 * 7 + 3], 33.0, 1e-9);
 
-    std::vector<unsigned char> none(4, 0);
+    std::vector<unsigned char> none(4, 0), all(4, 1);
     std::vector<double> four(4, 0.0);
     EXPECT_EQ(fillNodata(four, none, 2, 2), -1);
-    std::vector<unsigned char> all(4, 1);
     EXPECT_EQ(fillNodata(four, all, 2, 2), 0);
 }
 
-TEST_F(ImportTest, OrthophotoIsPlacedByCoordinates) {
+// A texture image is draped by its coordinates: each pixel at its place,
+// reprojected from another coordinate system, grey where it does not reach.
+TEST_F(ImportTest, OrthophotosArePlacedByCoordinates) {
     // 5 m pixels reaching 100 m beyond the model on every side; red grows
     // eastwards and green southwards, linearly in the pixel index.
-    writeRgbImage(
+    writeImage(
         path("ortho.tif"), 280, 220, [](int column, int row) { return qRgb(column * 255 / 279, row * 255 / 219, 77); },
-        GeoTransform{499900, 5, 0, 4000100, 0, -5}, 32617);
-    ImportOptions o = options("utm.tif");
-    o.textureImage = path("ortho.tif");
-    QString log;
-    auto const result = import(o, &log);
-    ASSERT_TRUE(result);
-    EXPECT_FALSE(log.contains(QStringLiteral("covers only"))) << log.toStdString();
-    QImage const texture(result->textureFile);
-    ASSERT_EQ(texture.size(), QSize(160, 120));
-    // Texel centres lie half a cell east and north of the raster's corner.
-    for (int v = 0; v < 120; v += 7)
-        for (int u = 0; u < 160; u += 9) {
-            double const easting = 500000 + 15 + (u + 0.5) * 7.5;
-            double const northing = 4000000 + 15 - (v + 0.5) * 7.5;
-            double const column = (easting - 499900) / 5 - 0.5, row = (4000100 - northing) / 5 - 0.5;
-            QRgb const texel = texture.pixel(u, v);
-            EXPECT_NEAR(qRed(texel), column * 255 / 279, 1.5) << u << ", " << v;
-            EXPECT_NEAR(qGreen(texel), row * 255 / 219, 1.5) << u << ", " << v;
-            EXPECT_EQ(qBlue(texel), 77);
-        }
-}
-
-TEST_F(ImportTest, OrthophotoInAnotherCoordinateSystemIsReprojectedOrPartlyGrey) {
+        499900, 4000100, 5);
     // Longitude/latitude pixels around 81 W, 36.1 N, where the model lies.
-    writeRgbImage(
-        path("wgs.tif"), 200, 150, [](int, int) { return qRgb(10, 200, 30); },
-        GeoTransform{-81.1, 0.001, 0, 36.2, 0, -0.001}, 4326);
+    writeImage(
+        path("wgs.tif"), 200, 150, [](int, int) { return qRgb(10, 200, 30); }, -81.1, 36.2, 0.001, "EPSG:4326");
     // Covers only the western half of the model.
-    writeRgbImage(
-        path("half.tif"), 60, 90, [](int, int) { return qRgb(200, 0, 0); },
-        GeoTransform{499900, 10, 0, 4000100, 0, -10}, 32617);
+    writeImage(
+        path("half.tif"), 60, 90, [](int, int) { return qRgb(200, 0, 0); }, 499900, 4000100, 10);
     ImportOptions o = options("utm.tif");
-    for (char const* image : {"wgs.tif", "half.tif"}) {
+    for (char const* image : {"ortho.tif", "wgs.tif", "half.tif"}) {
         SCOPED_TRACE(image);
         o.textureImage = path(QLatin1String(image));
-        QString log;
-        auto const result = import(o, &log);
-        ASSERT_TRUE(result);
+        Imported const i = runImporter(o);
+        ASSERT_TRUE(i.scenery) << i.message.toStdString();
         bool const half = image == QLatin1String("half.tif");
-        EXPECT_EQ(log.contains(QStringLiteral("covers only")), half) << log.toStdString();
-        QImage const texture(result->textureFile);
+        EXPECT_EQ(i.log.contains(QStringLiteral("covers only")), half) << i.log.toStdString();
+        QImage const texture(i.result->textureFile);
         ASSERT_EQ(texture.size(), QSize(160, 120));
-        EXPECT_EQ(texture.pixel(10, 60) & 0xFFFFFFu, half ? 0xC80000u : 0x0AC81Eu);
-        EXPECT_EQ(texture.pixel(150, 60) & 0xFFFFFFu, half ? 0x808080u : 0x0AC81Eu);
-        EXPECT_EQ(texture.pixel(0, 0) & 0xFFFFFFu, half ? 0xC80000u : 0x0AC81Eu);
-        EXPECT_EQ(texture.pixel(159, 119) & 0xFFFFFFu, half ? 0x808080u : 0x0AC81Eu);
+        if (image != QLatin1String("ortho.tif")) {
+            QRgb const west = half ? 0xC80000u : 0x0AC81Eu, east = half ? 0x808080u : 0x0AC81Eu;
+            EXPECT_EQ(texture.pixel(10, 60) & 0xFFFFFFu, west);
+            EXPECT_EQ(texture.pixel(0, 0) & 0xFFFFFFu, west);
+            EXPECT_EQ(texture.pixel(150, 60) & 0xFFFFFFu, east);
+            EXPECT_EQ(texture.pixel(159, 119) & 0xFFFFFFu, east);
+            continue;
+        }
+        // Texel centres lie half a cell east and north of the raster's corner.
+        for (int v = 0; v < 120; v += 7)
+            for (int u = 0; u < 160; u += 9) {
+                double const column = (15 + (u + 0.5) * 7.5 + 100) / 5 - 0.5;
+                double const row = (100 - 15 + (v + 0.5) * 7.5) / 5 - 0.5;
+                QRgb const texel = texture.pixel(u, v);
+                EXPECT_NEAR(qRed(texel), column * 255 / 279, 1.5) << u << ", " << v;
+                EXPECT_NEAR(qGreen(texel), row * 255 / 219, 1.5) << u << ", " << v;
+                EXPECT_EQ(qBlue(texel), 77);
+            }
     }
-}
-
-TEST_F(ImportTest, ReliefTextureFollowsTheHeights) {
-    // A ridge running north-south: its western flank faces the light.
-    writeRaster(
-        path("ridge.tif"), 41, 30, [](int column, int) { return 500.0 - 10.0 * std::abs(column - 20); }, utmPlacement,
-        32617);
-    auto const result = import(options("ridge.tif"));
-    ASSERT_TRUE(result);
-    QImage const texture(result->textureFile);
-    ASSERT_EQ(texture.size(), QSize(164, 120));
-    auto brightness = [&](int u) { return qGray(texture.pixel(u, 60)); };
-    EXPECT_GT(brightness(40), brightness(120));  // lit western flank vs. shaded eastern one
-    // Low ground is tinted green, the crest lighter and browner.
-    EXPECT_GT(qGreen(texture.pixel(2, 60)), qRed(texture.pixel(2, 60)));
-    EXPECT_GT(qRed(texture.pixel(82, 60)), qRed(texture.pixel(2, 60)));
 }
 
 TEST(PlainDecimal, NeverUsesAnExponent) {
@@ -456,11 +342,15 @@ TEST(PlainDecimal, NeverUsesAnExponent) {
     EXPECT_EQ(plainDecimal(-0.0), QStringLiteral("0"));
 }
 
+testsupport::ProcessResult runAVImport(QStringList const& arguments, QString const& workingDir) {
+    return testsupport::runProgram(arguments, workingDir, 120000, QStringLiteral(AVIMPORT_EXE));
+}
+
 // The whole path a user takes: AVImport into a folder named after the input,
 // then AVRender on the scenery it wrote, with a video: the 48 PNG frames the
 // README promises, into frames/; ffprobe confirms frame count, size and codec.
 TEST_F(ImportTest, ImportRenderVideoEndToEnd) {
-    writeRaster(path("valley.tif"), 40, 30, utmHeight, utmPlacement, 32617);
+    writeGrid(path("valley.tif"), 40, 30, utmHeight);
     auto const imported = runAVImport({"valley.tif", "--frame-size", "160x120"}, dir->path());
     ASSERT_EQ(imported.exitCode, 0) << imported.standardError.toStdString();
     EXPECT_TRUE(imported.standardOutput.isEmpty());
@@ -486,19 +376,16 @@ TEST_F(ImportTest, ImportRenderVideoEndToEnd) {
 
 // Every refusal has its exit code and names its cause, and nothing is written.
 TEST_F(ImportTest, RefusalsNameTheirCauseAndWriteNothing) {
-    writeRaster(
-        path("dem.tif"), 20, 10, [](int column, int row) { return 10.0 * column + row; }, utmPlacement, 32617);
-    writeRaster(
-        path("model.tif"), 200, 100, [](int, int) { return 1.0; }, utmPlacement, 32617);
-    writeRaster(
-        path("deep.tif"), 10, 10, [](int column, int) { return column < 5 ? -100000.0 : 9000.0; }, utmPlacement, 32617);
-    writeRgbImage(
-        path("far.tif"), 10, 10, [](int, int) { return qRgb(1, 2, 3); }, GeoTransform{600000, 30, 0, 4000000, 0, -30},
-        32617);
-    writeTwoVariableNetcdf(path("two.nc"));
+    writeGrid(path("dem.tif"), 20, 10, [](int column, int row) { return 10.0 * column + row; });
+    writeGrid(path("model.tif"), 200, 100, [](int, int) { return 1.0; });
+    writeGrid(path("deep.tif"), 10, 10, [](int column, int) { return column < 5 ? -100000.0 : 9000.0; });
+    writeGrid(
+        path("far.tif"), 10, 10, [](int, int) { return 1.0; }, 600000);
+    // A netCDF file of two variables: a container without bands of its own,
+    // its rasters listed as subdatasets.
+    writeGrid(path("two.nc"), 4, 3, [](int, int) { return 1.0; }, 0, 3, 1, {"-of", "netCDF", "-b", "1", "-b", "1"});
     testsupport::writeFile(path("notes.txt"), "just some words\n");
     testsupport::writeFile(path("file"), "x");
-
     struct Case {
         std::function<void(ImportOptions&)> change;
         int code;
@@ -537,13 +424,13 @@ TEST_F(ImportTest, RefusalsNameTheirCauseAndWriteNothing) {
     // The unit the refusal proposes is enough.
     ImportOptions deep = options("deep.tif");
     deep.unitCm = 2;
-    EXPECT_TRUE(import(deep));
+    EXPECT_TRUE(runImporter(deep).scenery);
 }
 
 TEST(CommandLine, ExitCodesAndMessages) {
     auto const dir = testsupport::makeTempDir();
-    writeRaster(
-        dir->filePath("big.tif"), 1000, 1000, [](int, int) { return 1.0; }, utmPlacement, 32617);
+    writeGrid(dir->filePath("big.tif"), 2, 2, [](int, int) { return 1.0; }, 500000, 4000000, 30,
+              {"-a_srs", "EPSG:32617", "-outsize", "1000", "1000"});
     struct Case {
         QStringList arguments;
         int exitCode;

@@ -115,24 +115,11 @@ TEST(RenderFarm, SlurmArrayTasksTogetherRenderTheFlight) {
 }
 
 // Progress shows on request (the catalogue's runs, whose standard error is no
-// terminal, show none by default).
-TEST(Progress, ShownOnRequestInWholeLinesNeverWhenQuiet) {
-    Render shown;
-    auto const withProgress = shown.run({"--progress", "-v", "-j", "2"});
-    EXPECT_TRUE(withProgress.standardError.contains("\rFrame 7 of 7 (100%)"))
-        << withProgress.standardError.toStdString();
-    EXPECT_TRUE(withProgress.standardError.endsWith("\r\033[K"));  // cleared at the end
-    // Every name is on a line of its own once the progress line is cleared.
-    QByteArray cleaned = withProgress.standardError;
-    cleaned.replace("\033[K", "");
-    QList<QByteArray> names;
-    for (QByteArray const& line : cleaned.split('\n'))
-        if (line.contains("out/"))
-            names.append(line.mid(line.lastIndexOf('\r') + 1));
-    ASSERT_EQ(names.size(), 14);
-    EXPECT_EQ(names.front(), "out/f000.tga");
-    EXPECT_EQ(names.back(), "out/f006.png");
-    Render quiet;
+// terminal, show none by default), cleared at the end, never when quiet.
+TEST(Progress, ShownOnRequestNeverWhenQuiet) {
+    Render shown, quiet;
+    QByteArray const progress = shown.run({"--progress", "-j", "2"}).standardError;
+    EXPECT_TRUE(progress.contains("\rFrame 7 of 7 (100%)") && progress.endsWith("\r\033[K")) << progress.toStdString();
     EXPECT_TRUE(quiet.run({"--progress", "--quiet"}).standardError.isEmpty());
 }
 

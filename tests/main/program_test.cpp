@@ -1,0 +1,251 @@
+// The program as a user runs it: options, usage text, exit codes and
+// messages; frame files, their names and formats, what a frame shows; videos
+// through ffmpeg; and the peak memory of a run with a large texture.
+#include "scene_files.h"
+
+#include <QDir>
+#include <QImage>
+#include <QProcess>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace {
+
+using testsupport::runProgram;
+
+QByteArray const usageText =
+    "\nAVRender V1.0\n\n"
+    "This program reads a Altivero scenery file and renders one or more image files.\n"
+    "The scenery file is created by the AVScenery program.\n\n"
+    "Usage:\n\nAVRender -i scenery-file [-v]\nAVRender [-h | -?]\n\n\nOptions:\n\n"
+    "-i    --input-file     name of the scenery file (.avs).\n"
+    "-v    --verbose        verbose output\n"
+    "-h|-? --help           help\n"
+    "-j    --jobs           number of threads rendering frames (default: every core)\n"
+    "      --frames         render only frame indices A-B (overrides StartbildNr/EndbildNr)\n"
+    "      --skip-existing  skip frames whose output files all exist (resume a render)\n"
+    "      --progress       show progress even when standard error is not a terminal\n"
+    "-q    --quiet          show no progress\n"
+    "      --video          also write the frames as a video (.mp4, .webm or .gif)\n"
+    "      --fps            frames per second of the video (default 25)\n";
+
+TEST(CommandLine, HelpAndUnknownOptionsPrintUsageAndSucceed) {
+    for (QStringList const& arguments :
+         {QStringList{"-h"}, QStringList{"-?"}, QStringList{"--help"}, QStringList{"-x"}, QStringList{"-i"},
+          QStringList{"--input-file"}, QStringList{"--verbose=3"}, QStringList{"-v", "--bogus"}}) {
+        auto const result = runProgram(arguments);
+        EXPECT_EQ(result.exitCode, 0) << arguments.join(' ').toStdString();
+        EXPECT_EQ(result.standardError, usageText) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(result.standardOutput.isEmpty());
+    }
+    auto const stray = runProgram({"a.avs", "-v", "b c"});
+    EXPECT_EQ(stray.exitCode, 2);
+    EXPECT_EQ(stray.standardError, "Error: Non-option ARGV elements.\na.avs b c \n" + usageText);
+}
+
+TEST(CommandLine, InputFileNamesAndTheirRefusals) {
+    auto const dir = testsupport::makeTempDir();
+    testsupport::writeFile(dir->filePath("a.avs"), "Foo=1\n");
+    testsupport::writeFile(dir->filePath("b.avs"), "Bar=2\n");
+    QByteArray const fooRefused = "Error: Cannot open file \"a.avs\": No such key: Foo=1.\n";
+    for (auto const& [arguments, standardError] : {
+             // Without an input file the program reads "-" in its working folder.
+             std::pair{QStringList{}, QByteArray("Error: Cannot open file \"-\": No such file or directory.\n")},
+             {{"-i", ""}, "Error: Cannot open file \"\": No file name specified.\n"},
+             // Every form of the option sets the file; the last one counts.
+             {{"--input-file=a.avs"}, fooRefused},
+             {{"-ia.avs"}, fooRefused},
+             {{"--inp", "a.avs"}, fooRefused},
+             {{"-i", "b.avs", "-i", "a.avs"}, fooRefused},
+         }) {
+        auto const result = runProgram(arguments, dir->path());
+        EXPECT_EQ(result.exitCode, 3) << arguments.join(' ').toStdString();
+        EXPECT_EQ(result.standardError, standardError) << arguments.join(' ').toStdString();
+    }
+}
+
+TEST(CommandLine, BadOptionValuesAreRefused) {
+    SceneFiles files;
+    files.scenery("AusgabePNG=1\nAusDateiname=f%d\n");
+    for (QStringList const& arguments :
+         {QStringList{"-j", "0"}, QStringList{"-j", "x"}, QStringList{"--frames", "a-b"}, QStringList{"--frames", "1-"},
+          QStringList{"--video", "v.avi"}, QStringList{"--video", "v"}, QStringList{"--fps", "0"}}) {
+        auto const result = runProgram(QStringList{"-i", "s.avs"} + arguments, files.dir->path());
+        EXPECT_EQ(result.exitCode, 1) << arguments.join(' ').toStdString();
+        EXPECT_TRUE(result.standardError.startsWith("Error: Invalid ")) << result.standardError.toStdString();
+        EXPECT_EQ(QDir(files.dir->path()).entryList(QDir::Files).size(), 3);  // no frame written
+    }
+}
+
+TEST(RenderRun, FramesInEveryFormatInOrderWithOffsetAndVerboseNames) {
+    SceneFiles files;
+    QDir(files.dir->path()).mkdir("out");
+    files.scenery(
+        "AusgabeTGA=1\nAusgabePNG=1\nAusgabeJPG=1\nAusgabePPM=1\nAusDateiname=out/f%04d\n"
+        "Bildanzahl=4\nStartbildNr=1\nEndbildNr=2\nOffset=5\nHintergrundVerwenden=1\nHintergrund=00FF00\n");
+    auto const result = runProgram({"-i", "s.avs", "-v"}, files.dir->path());
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_TRUE(result.standardOutput.isEmpty());
+    EXPECT_EQ(result.standardError,
+              "out/f0006.tga\nout/f0006.png\nout/f0006.jpg\nout/f0006.ppm\n"
+              "out/f0007.tga\nout/f0007.png\nout/f0007.jpg\nout/f0007.ppm\n");
+    EXPECT_EQ(QDir(files.path("out")).entryList(QDir::Files | QDir::Hidden, QDir::Name),
+              (QStringList{"f0006.jpg", "f0006.png", "f0006.ppm", "f0006.tga", "f0007.jpg", "f0007.png", "f0007.ppm",
+                           "f0007.tga"}));
+    // The TGA frame is our 24-bit layout: 18 header bytes and three per pixel.
+    EXPECT_EQ(QFileInfo(files.path("out/f0006.tga")).size(), 18 + 64 * 48 * 3);
+    QImage const png(files.path("out/f0006.png"));
+    ASSERT_EQ(png.size(), QSize(64, 48));
+    EXPECT_EQ(png.convertToFormat(QImage::Format_RGB32),
+              QImage(files.path("out/f0006.tga")).convertToFormat(QImage::Format_RGB32));
+    // The background colour shows as sky above the horizon; most of the frame is terrain.
+    int background = 0;
+    for (int y = 0; y < png.height(); ++y)
+        for (int x = 0; x < png.width(); ++x)
+            background += png.pixel(x, y) == 0xFF00FF00u;
+    EXPECT_GT(background, 0);
+    EXPECT_LT(background, png.width() * png.height() / 2);
+}
+
+// The compass as the user sees it: world y grows toward the texture image's
+// top, heading 0 looks north (+y), 90 east (+x), 180 south, 270 west. The
+// texture is four wedges around its centre; from the centre, looking down at
+// 60 degrees, the frame's centre shows the wedge the camera faces.
+TEST(RenderRun, HeadingsFaceTheirCompassDirection) {
+    SceneFiles files;
+    QRgb const north = qRgb(255, 0, 0), east = qRgb(0, 255, 0), south = qRgb(0, 0, 255), west = qRgb(255, 255, 0);
+    QImage texture(100, 100, QImage::Format_RGB32);
+    for (int row = 0; row < 100; ++row)
+        for (int column = 0; column < 100; ++column) {
+            int const dx = column - 50, up = 50 - row;
+            texture.setPixel(column, row,
+                             std::abs(up) >= std::abs(dx) ? (up > 0 ? north : south) : (dx > 0 ? east : west));
+        }
+    ASSERT_TRUE(texture.save(files.path("t.png")));
+    QImage flat(20, 20, QImage::Format_RGB32);
+    flat.fill(qRgb(0, 0, 0));
+    ASSERT_TRUE(flat.save(files.path("h.png")));
+
+    for (auto const& [heading, colour] : {std::pair{0, north}, {90, east}, {180, south}, {270, west}}) {
+        SCOPED_TRACE(heading);
+        QByteArray const degrees = QByteArray::number(heading);
+        files.scenery(
+            "BeobXA=50\nBeobYA=50\nBeobXE=50\nBeobYE=50\nNeigungA=-60\nNeigungE=-60\nLichtX=0\nLichtY=0\n"
+            "LichtZ=-1\nAusgabePNG=1\nAusDateiname=o%d\nRichtungA=" +
+            degrees + "\nRichtungE=" + degrees + "\n");
+        auto const result = runProgram({"-i", "s.avs"}, files.dir->path());
+        ASSERT_EQ(result.exitCode, 0) << result.standardError.toStdString();
+        QImage const frame(files.path("o0.png"));
+        ASSERT_EQ(frame.size(), QSize(64, 48));
+        QRgb const seen = frame.pixel(32, 24);
+        int const distance = std::abs(qRed(seen) - qRed(colour)) + std::abs(qGreen(seen) - qGreen(colour)) +
+                             std::abs(qBlue(seen) - qBlue(colour));
+        EXPECT_LT(distance, 30) << std::hex << seen;
+    }
+}
+
+// Every container holds all frames in a format players accept; the frame
+// files are still written and no temporary file is left behind.
+TEST(VideoOutput, EveryContainerHoldsAllFramesInPlayableFormat) {
+    // Odd frame sizes are padded to even ones for 4:2:0 chroma; GIF keeps them.
+    for (auto const& [name, probed] : {std::pair{"flight.mp4", "h264\n66\n48\nyuv420p\n5\n"},
+                                       {"flight.webm", "vp9\n66\n48\nyuv420p\n5\n"},
+                                       {"flight.gif", "gif\n65\n47\nbgra\n5\n"}}) {
+        SCOPED_TRACE(name);
+        SceneFiles files;
+        files.scenery(
+            "AusgabePNG=1\nAusDateiname=f%d\nBildanzahl=5\nStartbildNr=0\nEndbildNr=4\nAusBreite=65\n"
+            "AusHoehe=47\n");
+        auto const result = runProgram({"-i", "s.avs", "-j", "2", "--video", name, "--fps", "10"}, files.dir->path());
+        ASSERT_EQ(result.exitCode, 0) << result.standardError.toStdString();
+        auto const probe =
+            runProgram({"-v", "error", "-count_frames", "-select_streams", "v:0", "-show_entries",
+                        "stream=codec_name,width,height,pix_fmt,nb_read_frames", "-of", "default=nw=1:nk=1", name},
+                       files.dir->path(), 60000, "ffprobe");
+        EXPECT_EQ(probe.standardOutput, probed);
+        EXPECT_EQ(QDir(files.dir->path()).entryList(QDir::Files | QDir::Hidden),
+                  (QStringList{"f0.png", "f1.png", "f2.png", "f3.png", "f4.png", name, "h.png", "s.avs", "t.png"}));
+    }
+}
+
+TEST(VideoOutput, MissingFfmpegOrUnwritableVideoFailBeforeAnyFrame) {
+    SceneFiles files;
+    files.scenery("AusgabePNG=1\nAusDateiname=f%d\n");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("PATH", files.dir->path());  // no ffmpeg here
+    auto const noFfmpeg = runProgram({"-i", "s.avs", "--video", "v.mp4"}, files.dir->path(), 60000,
+                                     QStringLiteral(AVRENDER_EXE), environment);
+    EXPECT_EQ(noFfmpeg.exitCode, 4);
+    EXPECT_EQ(noFfmpeg.standardError,
+              "Error: Cannot render file \"s.avs\": Cannot start ffmpeg to write the video \"v.mp4\": ffmpeg is not "
+              "installed (Debian package ffmpeg).\n");
+    auto const missingFolder = runProgram({"-i", "s.avs", "--video", "nowhere/v.mp4"}, files.dir->path());
+    EXPECT_EQ(missingFolder.exitCode, 4);
+    EXPECT_TRUE(missingFolder.standardError.startsWith(
+        "Error: Cannot render file \"s.avs\": Cannot write the video \"nowhere/v.mp4\": "))
+        << missingFolder.standardError.toStdString();
+    EXPECT_EQ(QDir(files.dir->path()).entryList(QDir::Files | QDir::Hidden).size(), 3);  // nothing rendered
+}
+
+// Peak memory of a run with an 8192 x 8192 texture, measured on the program's
+// own process: the texture is held once.
+TEST(PeakMemory, LargeTextureIsHeldOnce) {
+    constexpr int side = 8192, frameWidth = 640, frameHeight = 480;
+    SceneFiles files;
+    {
+        // A checkerboard of 256-texel squares over a diagonal gradient; the
+        // image is freed before the program runs. Its 256 MiB of texels are
+        // also beyond the image system's default allocation limit of 128 MiB.
+        QImage texture(side, side, QImage::Format_RGB32);
+        for (int y = 0; y < side; ++y) {
+            auto* line = reinterpret_cast<QRgb*>(texture.scanLine(y));
+            for (int x = 0; x < side; ++x) {
+                int const shade = ((x + y) >> 6) & 0xFF;
+                line[x] = ((x >> 8) ^ (y >> 8)) & 1 ? qRgb(shade / 2, 60, 30) : qRgb(200, shade, 120);
+            }
+        }
+        // Quality 80 is zlib level 1: quick to write and still small.
+        ASSERT_TRUE(texture.save(files.path("big.png"), "PNG", 80));
+    }
+    files.scenery("AusgabePNG=1\nAusDateiname=m%d\nBildanzahl=1\nAusBreite=640\nAusHoehe=480\nTDateiname=big.png\n");
+
+    // The peak resident set size of the program is that of this process's
+    // waited-for children, the program being the only one. A forked child
+    // inherits the parent's peak and exec carries it into the child's, so the
+    // child resets it to its current size first (/proc/self/clear_refs, value
+    // 5); the current size of the test process is far below the program's.
+    QProcess process;
+    process.setWorkingDirectory(files.dir->path());
+    process.setChildProcessModifier([] {
+        int const clearRefs = open("/proc/self/clear_refs", O_WRONLY);
+        if (clearRefs >= 0) {
+            [[maybe_unused]] ssize_t const written = write(clearRefs, "5", 1);
+            close(clearRefs);
+        }
+    });
+    process.start(QStringLiteral(AVRENDER_EXE), {"-i", "s.avs"});
+    ASSERT_TRUE(process.waitForFinished(120000));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+    EXPECT_EQ(process.readAllStandardError(), QByteArray());
+    EXPECT_EQ(QImage(files.path("m0.png")).size(), QSize(frameWidth, frameHeight));
+    rusage usage{};
+    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
+    long long const peakKiB = usage.ru_maxrss;  // kibibytes on Linux
+
+    long long const textureBytes = 4LL * side * side;                 // decoded as 32-bit texels
+    long long const heightMapBytes = 4LL * 20 * 20;                   // the base height map
+    long long const frameBytes = 2 * 4LL * frameWidth * frameHeight;  // frame buffer and the image written
+    long long const overheadBytes = 160LL << 20;                      // Qt, libraries, decoder buffers
+    long long const boundKiB = (textureBytes + heightMapBytes + frameBytes + overheadBytes) / 1024;
+    RecordProperty("peak_rss_kib_8192_texture", static_cast<int>(peakKiB));
+    RecordProperty("peak_rss_bound_kib", static_cast<int>(boundKiB));
+    EXPECT_GT(peakKiB, textureBytes / 1024) << "the texture cannot have been loaded";
+    EXPECT_LT(peakKiB, boundKiB);
+}
+
+}  // namespace
