@@ -300,34 +300,31 @@ TEST(CurvedFlight, FourControlPointsGiveEvenSteps) {
     }
 }
 
-// The point and frame counts are refused on the log with an empty reason
-// (too few control points is an end-to-end row); the frame range and the
-// length (a guard against huge counts) with a reason.
+// The point and frame counts are refused on the log with an empty reason;
+// the frame range and the length (a guard against huge counts) with a reason.
 TEST(CurvedFlight, RefusalsNameTheirReason) {
     struct Case {
-        int waypoints;
+        int controlPoints, waypoints;
         QByteArray extra;
         QString logged, reason;
     };
     QString const curved = QStringLiteral("SceneryDelegate::CurvedFlight(): ");
     for (Case const& c :
-         {Case{6, "Bildanzahl=5\n", curved + "number of waypoints is 0, has to be greater than 6.\n", ""},
-          Case{7, "Bildanzahl=1\n", curved + "total number of frames is 1, has to be greater than 1.\n", ""},
-          Case{7, "Bildanzahl=3\nStartbildNr=0\nEndbildNr=4\n", "",
+         {Case{3, 7, "Bildanzahl=5\n", curved + "number of control points is 3, has to be greater than 3.\n", ""},
+          Case{4, 6, "Bildanzahl=5\n", curved + "number of waypoints is 0, has to be greater than 6.\n", ""},
+          Case{4, 7, "Bildanzahl=1\n", curved + "total number of frames is 1, has to be greater than 1.\n", ""},
+          Case{4, 7, "Bildanzahl=3\nStartbildNr=0\nEndbildNr=4\n", "",
                "Frames 0 to 4 lie outside the curved flight's frames 0 to 3"},
-          Case{7, "Bildanzahl=1000001\nStartbildNr=0\nEndbildNr=0\n", "",
+          Case{4, 7, "Bildanzahl=1000001\nStartbildNr=0\nEndbildNr=0\n", "",
                "A curved flight of 1000001 frames is too long (at most 1000000)"}}) {
         Scenery flight;
-        EXPECT_FALSE(flight.run(points(4, c.waypoints, c.extra)));
+        EXPECT_FALSE(flight.run(points(c.controlPoints, c.waypoints, c.extra)));
         EXPECT_EQ(flight.logText, c.logged);
         EXPECT_EQ(flight.delegate.renderErrorString(), c.reason);
         EXPECT_TRUE(flight.frames.isEmpty());
     }
 }
 
-// AusAuflX=0, AusBreite=100000 and non-finite HDateiSkalaX are the end-to-end
-// catalogue's rows; here the other bounds of each check, and the largest
-// frame side, accepted.
 // Scan draws the camera's current view with the run's objects: level white
 // ground straight below, or the background when the fog distance is 0.
 TEST(RenderDriver, ScanDrawsTheCurrentView) {
@@ -356,6 +353,7 @@ TEST(RenderDriver, ScanDrawsTheCurrentView) {
     }
 }
 
+// Each bound of each check, and the largest frame side, accepted.
 TEST(RenderDriver, RefusesUnusableParametersNamingTheKey) {
     struct Case {
         QByteArray line;
