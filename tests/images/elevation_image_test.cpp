@@ -6,10 +6,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <functional>
+#include <iterator>
 #include <limits>
-#include <vector>
+#include <utility>
 
 namespace {
 
@@ -17,7 +19,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 QRgb encode(int count) { return 0xFF000000u | (static_cast<QRgb>(count) & 0x00FFFFFFu); }
 
-// A height map whose pixel (column, row) from the top-left holds count(column, row).
+// A height map whose pixel (column, row) from the top-left holds count(column,
+// row).
 ElevationImage makeHeights(int width, int height, std::function<int(int, int)> const& count) {
     ElevationImage image(width, height, QImage::Format_ARGB32);
     for (int row = 0; row < height; ++row)
@@ -35,65 +38,63 @@ ElevationImage makeUniform(int width, int height, QRgb raw) {
     return image;
 }
 
+// A file holding a 4 x 3 RGB888 height map with count 1000 * row + column.
+QString writeHeightFile(QString const& dir) {
+    QString const path = dir + QStringLiteral("/heights.png");
+    QImage source(4, 3, QImage::Format_RGB888);
+    for (int row = 0; row < 3; ++row)
+        for (int column = 0; column < 4; ++column)
+            source.setPixel(column, row, encode(1000 * row + column));
+    EXPECT_TRUE(source.save(path));
+    return path;
+}
+
 }  // namespace
 
+// The low 24 bits are a two's-complement count, alpha is ignored, and the
+// nearest-pixel query scales the count by zScale.
 TEST(ElevationImageDecoding, SignedTwentyFourBitCounts) {
-    EXPECT_EQ(ElevationImage::heightCount(0x00000000u), 0);
-    EXPECT_EQ(ElevationImage::heightCount(0x00FFFFFFu), -1);
-    EXPECT_EQ(ElevationImage::heightCount(0x00800000u), -8388608);
-    EXPECT_EQ(ElevationImage::heightCount(0x007FFFFFu), 8388607);
-    EXPECT_EQ(ElevationImage::heightCount(0x00000001u), 1);
+    struct Case {
+        QRgb raw;
+        int count;
+    } const cases[] = {
+        {0x00000000u, 0},       {0x00000001u, 1},       {0x00FFFFFFu, -1},       {0x00800000u, -8388608},
+        {0x007FFFFFu, 8388607}, {0xFF7FFFFFu, 8388607}, {0x12800000u, -8388608}, {0x80FFFFFFu, -1},
+        {0xAB000000u, 0},       {0x017FFFFFu, 8388607},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(testing::Message() << std::hex << c.raw);
+        EXPECT_EQ(ElevationImage::heightCount(c.raw), c.count);
+        ElevationImage image = makeUniform(2, 2, c.raw);
+        image.setZScale(0.5);
+        EXPECT_EQ(image.elevation(0, 0), c.count * 0.5);
+    }
 }
 
 TEST(ElevationImageDecoding, HeightBoundsCoverEveryQueryAndZero) {
+    auto const bounds = [](ElevationImage const& image) {
+        std::pair<double, double> b;
+        image.heightBounds(b.first, b.second);
+        return b;
+    };
     ElevationImage image = makeHeights(3, 2, [](int column, int row) { return column * 4 - row * 9 + 3; });
-    double low = 0, high = 0;
     image.setZScale(0.5);
-    image.heightBounds(low, high);  // counts -6 ... 11
-    EXPECT_EQ(low, -3.0);
-    EXPECT_EQ(high, 5.5);
+    EXPECT_EQ(bounds(image), std::pair(-3.0, 5.5));  // counts -6 ... 11
     image.setZScale(-2);
-    image.heightBounds(low, high);
-    EXPECT_EQ(low, -22.0);
-    EXPECT_EQ(high, 12.0);
+    EXPECT_EQ(bounds(image), std::pair(-22.0, 12.0));
 
     // Outside the map a query gives 0, so 0 is always inside.
     ElevationImage raised = makeHeights(2, 2, [](int, int) { return 40; });
-    raised.heightBounds(low, high);
-    EXPECT_EQ(low, 0.0);
-    EXPECT_EQ(high, 40.0);
+    EXPECT_EQ(bounds(raised), std::pair(0.0, 40.0));
+    EXPECT_EQ(bounds(makeHeights(2, 2, [](int, int) { return -5; })), std::pair(-5.0, 0.0));
 
     // A copy shares the range; a change is seen after refreshing the pixel
     // cache, in the changed image only.
     ElevationImage copy(raised);
     copy.setPixel(0, 0, encode(-8388608));
     copy.refreshPixelCache();
-    copy.heightBounds(low, high);
-    EXPECT_EQ(low, -8388608.0);
-    EXPECT_EQ(high, 40.0);
-    raised.heightBounds(low, high);
-    EXPECT_EQ(low, 0.0);
-}
-
-TEST(ElevationImageDecoding, AlphaIsIgnored) {
-    EXPECT_EQ(ElevationImage::heightCount(0xFF7FFFFFu), 8388607);
-    EXPECT_EQ(ElevationImage::heightCount(0x12800000u), -8388608);
-    EXPECT_EQ(ElevationImage::heightCount(0x80FFFFFFu), -1);
-    EXPECT_EQ(ElevationImage::heightCount(0xAB000000u), 0);
-}
-
-TEST(ElevationImageDecoding, NearestPixelScalesCountByZScale) {
-    struct Case {
-        QRgb raw;
-        double expected;
-    };
-    for (Case const& c : {Case{0x00000000u, 0.0}, Case{0x00FFFFFFu, -1.0 * 0.5}, Case{0x00800000u, -8388608.0 * 0.5},
-                          Case{0x007FFFFFu, 8388607.0 * 0.5}, Case{0xFF800000u, -8388608.0 * 0.5},
-                          Case{0x017FFFFFu, 8388607.0 * 0.5}}) {
-        ElevationImage image = makeUniform(2, 2, c.raw);
-        image.setZScale(0.5);
-        EXPECT_EQ(image.elevation(0, 0), c.expected) << std::hex << c.raw;
-    }
+    EXPECT_EQ(bounds(copy), std::pair(-8388608.0, 40.0));
+    EXPECT_EQ(bounds(raised), std::pair(0.0, 40.0));
 }
 
 // Heights exist only strictly inside the grid's interpolation domain: from
@@ -112,80 +113,50 @@ TEST(ElevationImageInterpolation, DomainEdges) {
         EXPECT_EQ(image.elevation(c.x, c.y), c.expected) << c.x << ", " << c.y;
     ElevationImage const row = makeUniform(5, 1, encode(7));
     ElevationImage const column = makeUniform(1, 5, encode(7));
-    for (double x : {0.0, 0.5, 2.25})
-        for (double y : {0.0, 0.5, 3.0}) {
-            EXPECT_EQ(row.elevation(x, y), 0.0) << x << ", " << y;
-            EXPECT_EQ(column.elevation(y, x), 0.0) << y << ", " << x;
-        }
-    ElevationImage const null;
-    EXPECT_EQ(null.elevation(0.5, 0.5), 0.0);
-    EXPECT_EQ(null.elevation(0, 0), 0.0);
+    EXPECT_EQ(row.elevation(0.5, 0.0), 0.0);
+    EXPECT_EQ(column.elevation(0.0, 0.5), 0.0);
+    EXPECT_EQ(ElevationImage().elevation(0.5, 0.5), 0.0);
+    EXPECT_EQ(ElevationImage().elevation(0, 0), 0.0);
 }
 
-TEST(ElevationImageInterpolation, PixelCentreGivesThatPixel) {
-    // Distinct counts: 10 * column + 100 * row - 250, some negative.
-    ElevationImage image = makeHeights(4, 3, [](int c, int r) { return 10 * c + 100 * r - 250; });
-    image.setZScale(0.25);
-    // World (x, y) is pixel (x, 2 - y) for unit spacing.
-    EXPECT_EQ(image.elevation(1.0, 1.0), (10 * 1 + 100 * 1 - 250) * 0.25);
-    EXPECT_EQ(image.elevation(2.0, 2.0), (10 * 2 + 100 * 0 - 250) * 0.25);
-    EXPECT_EQ(image.elevation(0.0, 1.0), (10 * 0 + 100 * 1 - 250) * 0.25);
-}
-
-TEST(ElevationImageInterpolation, MidpointIsTheMean) {
-    ElevationImage image = makeHeights(4, 3, [](int c, int r) { return 10 * c * c + 100 * r; });
-    // Between pixels (1, 1) = 110 and (2, 1) = 140.
-    EXPECT_EQ(image.elevation(1.5, 1.0), 125.0);
-    // Between pixels (1, 1) = 110 and (1, 0) = 10 (one row up).
-    EXPECT_EQ(image.elevation(1.0, 1.5), 60.0);
-    // Centre of four pixels (1,1)=110, (2,1)=140, (1,0)=10, (2,0)=40.
-    EXPECT_EQ(image.elevation(1.5, 1.5), 75.0);
-    // A quarter of the way right and up: 110 + 30 / 4 = 117.5 below, 10 + 30 / 4 = 17.5
-    // above, 117.5 - 100 / 4 = 92.5.
-    EXPECT_EQ(image.elevation(1.25, 1.25), 92.5);
+TEST(ElevationImageInterpolation, HandComputedHeights) {
+    // Counts 10 * column^2 + 100 * row - 250: (1,1) = -140, (2,1) = -110,
+    // (1,0) = -240, (2,0) = -210. World (x, y) is pixel (x, 2 - y). Three
+    // pixel centres, the mean of two neighbours across and up, of four, and
+    // a quarter of the way right and up: -140 + 30 / 4 below, -240 + 30 / 4
+    // above.
+    ElevationImage image = makeHeights(4, 3, [](int c, int r) { return 10 * c * c + 100 * r - 250; });
+    image.setZScale(0.5);
+    struct Case {
+        double x, y, expected;
+    } const cases[] = {{1.0, 1.0, -70.0}, {2.0, 2.0, -105.0}, {0.0, 1.0, -75.0},   {1.5, 1.0, -62.5},
+                       {1.0, 1.5, -95.0}, {1.5, 1.5, -87.5},  {1.25, 1.25, -78.75}};
+    for (Case const& c : cases)
+        EXPECT_EQ(image.elevation(c.x, c.y), c.expected) << c.x << ", " << c.y;
 }
 
 TEST(ElevationImageZ, SetsZAndKeepsW) {
     ElevationImage image = makeUniform(3, 3, encode(-40));
     image.setZScale(2.0);
-    C4Vector p(1.0, 1.0, 99.0, 0.5);
+    C4Vector p(1.0, 1.0, 99.0, 0.5), outside(0.0, 0.0, 5.0, 1.0);
     image.Z(p);
-    EXPECT_EQ(p.x, 1.0);
-    EXPECT_EQ(p.y, 1.0);
-    EXPECT_EQ(p.z, -80.0);
-    EXPECT_EQ(p.w, 0.5);
-    C4Vector outside(0.0, 0.0, 5.0, 1.0);
     image.Z(outside);
+    EXPECT_TRUE(p.x == 1.0 && p.y == 1.0 && p.z == -80.0 && p.w == 0.5) << p.x << " " << p.y << " " << p.z;
     EXPECT_EQ(outside.z, 0.0);
 }
 
 TEST(ElevationImageFile, LoadsWithPixelSpacing) {
     auto dir = testsupport::makeTempDir();
-    QString const path = dir->path() + QStringLiteral("/heights.png");
-    // An RGB888 file comes back in some format that is converted for reading.
-    QImage source(4, 3, QImage::Format_RGB888);
-    for (int row = 0; row < 3; ++row)
-        for (int column = 0; column < 4; ++column)
-            source.setPixel(column, row, encode(1000 * row + column));
-    ASSERT_TRUE(source.save(path));
-
+    QString const path = writeHeightFile(dir->path());
     ElevationImage image(path, 2.0, 0.5);
-    ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.pixelsPerUnitX, 0.5);
     EXPECT_EQ(image.pixelsPerUnitY, 2.0);
-    EXPECT_EQ(image.zScale(), 1.0);
     EXPECT_TRUE(image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32);
     // World (2, 0.5) is column 1, row (H - 1) - 1 = 1.
     EXPECT_EQ(image.elevation(2.0, 0.5), 1001.0);
     EXPECT_EQ(image.elevation(4.0, 1.0), 2.0);  // column 2, row 0
-
-    ElevationImage byName(path);
-    EXPECT_EQ(byName.pixelsPerUnitX, 1.0);
-    EXPECT_EQ(byName.pixelsPerUnitY, 1.0);
-    EXPECT_EQ(byName.elevation(1.0, 1.0), 1001.0);
-
-    ElevationImage byCString(path.toLocal8Bit().constData());
-    EXPECT_EQ(byCString.elevation(1.0, 1.0), 1001.0);
+    EXPECT_EQ(ElevationImage(path).elevation(1.0, 1.0), 1001.0);
+    EXPECT_EQ(ElevationImage(path.toLocal8Bit().constData()).elevation(1.0, 1.0), 1001.0);
 
     ElevationImage missing(dir->path() + QStringLiteral("/missing.png"), 1.0, 1.0);
     EXPECT_TRUE(missing.isNull());
@@ -195,8 +166,7 @@ TEST(ElevationImageFile, LoadsWithPixelSpacing) {
 TEST(ElevationImageFormat, OtherFormatsReadLikePixel) {
     // Grey 0x80 reads as 0xFF808080 through QImage::pixel.
     uchar grey[4 * 3];
-    for (uchar& g : grey)
-        g = 0x80;
+    std::fill(std::begin(grey), std::end(grey), uchar(0x80));
     ElevationImage image(grey, 4, 3, 4, QImage::Format_Grayscale8);
     EXPECT_EQ(image.format(), QImage::Format_RGB32);
     EXPECT_EQ(image.elevation(1.0, 1.0), static_cast<double>(0x808080 - 0x1000000));
@@ -211,48 +181,33 @@ TEST(ElevationImageFormat, OtherFormatsReadLikePixel) {
     EXPECT_EQ(withTable.format(), QImage::Format_ARGB32);
     EXPECT_EQ(withTable.elevation(1.0, 1.0), 258.0);
     EXPECT_EQ(withTable.elevation(0.0, 2.0), 8388607.0);
-}
 
-TEST(ElevationImageFormat, PremultipliedIsReadAsStored) {
     // QImage::pixel returns the stored premultiplied word; so do the reads.
     QImage source(2, 2, QImage::Format_ARGB32_Premultiplied);
     source.fill(0x80201008u);
-    ElevationImage image(source.constBits(), 2, 2, static_cast<int>(source.bytesPerLine()),
-                         QImage::Format_ARGB32_Premultiplied);
-    EXPECT_EQ(image.format(), QImage::Format_ARGB32_Premultiplied);
-    EXPECT_EQ(source.pixel(0, 0), 0x80201008u);
-    EXPECT_EQ(image.elevation(0, 0), static_cast<double>(0x201008));
-    EXPECT_EQ(image.elevation(0.5, 0.5), static_cast<double>(0x201008));
+    ElevationImage premultiplied(source.constBits(), 2, 2, static_cast<int>(source.bytesPerLine()),
+                                 QImage::Format_ARGB32_Premultiplied);
+    EXPECT_EQ(premultiplied.format(), QImage::Format_ARGB32_Premultiplied);
+    EXPECT_EQ(premultiplied.elevation(0, 0), static_cast<double>(0x201008));
+    EXPECT_EQ(premultiplied.elevation(0.5, 0.5), static_cast<double>(0x201008));
 }
 
-TEST(ElevationImageSpacing, ZeroSpacingGivesZeroEverywhere) {
+// A spacing of 0 (infinite pixels per unit), a negative one, or an infinite
+// one (0 pixels per unit) maps nothing: every query gives 0, writes nothing.
+TEST(ElevationImageSpacing, UnusableSpacingGivesZeroEverywhere) {
     auto dir = testsupport::makeTempDir();
-    QString const path = dir->path() + QStringLiteral("/flat.png");
-    QImage source(4, 4, QImage::Format_RGB32);
-    source.fill(encode(50));
-    ASSERT_TRUE(source.save(path));
-
-    ElevationImage zeroX(path, 0.0, 1.0);
-    EXPECT_TRUE(std::isinf(zeroX.pixelsPerUnitX));
-    ElevationImage zeroY(path, 1.0, 0.0);
-    ElevationImage negative(path, -1.0, -1.0);
-    EXPECT_EQ(negative.pixelsPerUnitX, -1.0);
-    ElevationImage infinite(path, std::numeric_limits<double>::infinity(), 1.0);
-    EXPECT_EQ(infinite.pixelsPerUnitX, 0.0);
-    for (double x : {-2.0, -1.0, -0.5, 0.0, 0.5, 1.0, 2.0}) {
-        for (double y : {-2.0, -1.0, 0.0, 0.5, 1.0, 2.0}) {
-            EXPECT_EQ(zeroX.elevation(x, y), 0.0) << x << ", " << y;
-            EXPECT_EQ(zeroY.elevation(x, y), 0.0) << x << ", " << y;
-            EXPECT_EQ(negative.elevation(x, y), 0.0) << x << ", " << y;
-            EXPECT_EQ(infinite.elevation(x, y), 0.0) << x << ", " << y;
-        }
+    QString const path = writeHeightFile(dir->path());
+    double const inf = std::numeric_limits<double>::infinity();
+    for (auto [sx, sy] :
+         {std::pair{0.0, 1.0}, std::pair{1.0, 0.0}, std::pair{-1.0, -1.0}, std::pair{inf, 1.0}, std::pair{1.0, inf}}) {
+        ElevationImage image(path, sx, sy);
+        for (double x : {-1.0, 0.0, 0.5, 1.0, 2.0})
+            for (double y : {-1.0, 0.0, 0.5, 1.0})
+                EXPECT_EQ(image.elevation(x, y), 0.0) << sx << " " << sy << " at " << x << ", " << y;
+        EXPECT_EQ(image.elevation(-1, -1), 0.0) << sx << " " << sy;
+        image.setElevation(0, 0, 9.0);
+        EXPECT_EQ(image.pixel(0, 2), encode(2000)) << sx << " " << sy;
     }
-    EXPECT_EQ(negative.elevation(-1, -1), 0.0);
-    negative.setElevation(-1, -1, 9.0);
-    EXPECT_EQ(negative.pixel(1, 1), encode(50));
-
-    // The same file with a usable spacing does have heights.
-    EXPECT_EQ(ElevationImage(path, 1.0, 1.0).elevation(1.0, 1.0), 50.0);
 }
 
 TEST(ElevationImageNearest, UsesRoundedGridPosition) {
@@ -266,111 +221,68 @@ TEST(ElevationImageNearest, UsesRoundedGridPosition) {
     // x = 7: column trunc(4.0) = 4 is outside; y = 5: row 2 - 3 is outside.
     EXPECT_EQ(image.elevation(7, 0), 0.0);
     EXPECT_EQ(image.elevation(0, 5), 0.0);
-    // x = -1: trunc(-0.5 + 0.5) = 0 is inside; x = -3: trunc(-1.0) = -1 is outside.
+    // x = -1: trunc(-0.5 + 0.5) = 0 is inside; x = -3: trunc(-1.0) = -1 is
+    // outside.
     EXPECT_EQ(image.elevation(-1, 0), 200.0);
     EXPECT_EQ(image.elevation(-3, 0), 0.0);
 }
 
-TEST(ElevationImageSetElevation, RoundTripRoundsToZScaleMultiples) {
-    ElevationImage image = makeUniform(4, 3, encode(0));
+// The count is height / zScale rounded half away from zero, kept modulo
+// 2^24 (huge multiples of 2^24 and NaN store 0), with alpha 255.
+TEST(ElevationImageSetElevation, RoundsAndWrapsTheCount) {
+    ElevationImage image = makeUniform(3, 3, encode(0));
     image.setZScale(0.5);
-    image.setElevation(1, 1, 10.3);  // 20.6 counts -> 21
-    EXPECT_EQ(image.elevation(1, 1), 10.5);
-    EXPECT_EQ(image.pixel(1, 1), 0xFF000015u);
-    image.setElevation(2, 0, -1.25);  // -2.5 counts -> -3, halves away from zero
-    EXPECT_EQ(image.elevation(2, 0), -1.5);
-    EXPECT_EQ(image.pixel(2, 2), 0xFFFFFFFDu);
-    image.setElevation(0, 2, 1.25);  // 2.5 -> 3
-    EXPECT_EQ(image.elevation(0, 2), 1.5);
-    // Interpolation sees the new pixels at once.
+    struct Case {
+        double height;
+        QRgb stored;
+    } const cases[] = {
+        {10.3, 0xFF000015u},      {-1.25, 0xFFFFFFFDu},      {1.25, 0xFF000003u}, {8388610.5, 0xFF000005u},
+        {4194304.0, 0xFF800000u}, {-4194304.5, 0xFF7FFFFFu}, {1e30, 0xFF000000u}, {kNaN, 0xFF000000u},
+    };
+    for (Case const& c : cases) {
+        image.setElevation(1, 1, c.height);
+        EXPECT_EQ(image.pixel(1, 1), c.stored) << c.height;
+        EXPECT_EQ(image.elevation(1, 1), ElevationImage::heightCount(c.stored) * 0.5) << c.height;
+    }
+    // Interpolation sees the new pixel at once.
+    image.setElevation(1, 1, 10.5);
     EXPECT_EQ(image.elevation(1.0, 1.0), 10.5);
 }
 
-TEST(ElevationImageSetElevation, CountsWrapToTwentyFourBits) {
-    ElevationImage image = makeUniform(3, 3, encode(0));
-    image.setElevation(0, 0, 16777216.0 + 5.0);
-    EXPECT_EQ(image.elevation(0, 0), 5.0);
-    image.setElevation(1, 0, 8388608.0);
-    EXPECT_EQ(image.elevation(1, 0), -8388608.0);
-    image.setElevation(2, 0, -8388609.0);
-    EXPECT_EQ(image.elevation(2, 0), 8388607.0);
-    image.setElevation(0, 1, 1e30);  // a multiple of 2^24
-    EXPECT_EQ(image.elevation(0, 1), 0.0);
-    image.setElevation(1, 1, kNaN);
-    EXPECT_EQ(image.pixel(1, 1), 0xFF000000u);
-}
-
-TEST(ElevationImageSetElevation, OutsideWritesNothing) {
+// A copy takes the mapping and shares the pixels until one of them is written.
+TEST(ElevationImageSetElevation, OutsideWritesNothingAndCopiesStayUnchanged) {
     ElevationImage image = makeUniform(3, 3, encode(7));
-    QImage const before = image.copy();
-    image.setElevation(3, 0, 1.0);
-    image.setElevation(0, 3, 1.0);
-    image.setElevation(-2, 0, 1.0);
-    image.setElevation(0, -2, 1.0);
-    EXPECT_EQ(static_cast<QImage const&>(image), before);
-}
-
-TEST(ElevationImageSetElevation, DoesNotChangeSharedCopies) {
-    ElevationImage image = makeUniform(3, 3, encode(7));
-    ElevationImage copy(image);
-    image.setElevation(1, 1, 30.0);
-    EXPECT_EQ(image.elevation(1, 1), 30.0);
-    EXPECT_EQ(copy.elevation(1, 1), 7.0);
-    EXPECT_EQ(copy.elevation(1.0, 1.0), 7.0);
+    image.pixelsPerUnitX = 0.5;
+    image.pixelsPerUnitY = 2.0;
+    image.setZScale(3.0);
+    ElevationImage const copy(image);
+    EXPECT_EQ(copy.pixelsPerUnitX, 0.5);
+    EXPECT_EQ(copy.pixelsPerUnitY, 2.0);
+    EXPECT_EQ(copy.elevation(2.0, 0.5), 21.0);
+    EXPECT_EQ(copy.constBits(), image.constBits());
+    for (auto [x, y] : {std::pair{6, 0}, std::pair{0, 2}, std::pair{-4, 0}, std::pair{0, -1}})
+        image.setElevation(x, y, 1.0);
+    EXPECT_EQ(static_cast<QImage const&>(image), static_cast<QImage const&>(copy));
+    image.setElevation(2, 0, 30.0);  // column 1, bottom row
+    EXPECT_EQ(image.pixel(1, 2), encode(10));
+    EXPECT_EQ(copy.elevation(2, 0), 21.0);
+    EXPECT_EQ(copy.elevation(2.0, 0.5), 21.0);
 }
 
 TEST(ElevationImageClear, SetsEveryPixelRaw) {
     ElevationImage image = makeHeights(3, 2, [](int c, int r) { return c + r; });
     image.clear(0x12FFFFFEu);
-    for (int row = 0; row < 2; ++row)
-        for (int column = 0; column < 3; ++column)
-            EXPECT_EQ(image.pixel(column, row), 0x12FFFFFEu);
+    QImage expected(3, 2, QImage::Format_ARGB32);
+    expected.fill(0x12FFFFFEu);
+    EXPECT_EQ(static_cast<QImage const&>(image), expected);
     EXPECT_EQ(image.elevation(0, 0), -2.0);
 }
 
-TEST(ElevationImageCopy, CopiesAllFields) {
-    ElevationImage image = makeUniform(3, 3, encode(4));
-    image.pixelsPerUnitX = 0.25;
-    image.pixelsPerUnitY = 4.0;
-    image.setZScale(3.0);
-    ElevationImage const copy(image);
-    EXPECT_EQ(copy.pixelsPerUnitX, 0.25);
-    EXPECT_EQ(copy.pixelsPerUnitY, 4.0);
-    EXPECT_EQ(copy.zScale(), 3.0);
-    EXPECT_EQ(copy.elevation(1.0, 0.25), 12.0);
-    // Reading a copy does not detach the shared pixels.
-    EXPECT_EQ(copy.constBits(), image.constBits());
-}
-
-TEST(ElevationImageCache, RefreshAfterQImageChanges) {
-    ElevationImage image = makeUniform(3, 3, encode(4));
-    image.setPixel(1, 1, encode(9));
-    image.refreshPixelCache();
-    EXPECT_EQ(image.elevation(1.0, 1.0), 9.0);
-    image.convertTo(QImage::Format_RGB888);
-    image.refreshPixelCache();
-    EXPECT_EQ(image.format(), QImage::Format_RGB32);
-    EXPECT_EQ(image.elevation(1.0, 1.0), 9.0);
-}
-
-TEST(ElevationImageConstructors, SizesAndDefaults) {
-    ElevationImage bySize(QSize(5, 4), QImage::Format_ARGB32);
-    EXPECT_EQ(bySize.width(), 5);
-    EXPECT_EQ(bySize.height(), 4);
-    EXPECT_EQ(bySize.pixelsPerUnitX, 1.0);
-    EXPECT_EQ(bySize.zScale(), 1.0);
-
-    QRgb data[6] = {encode(1), encode(2), encode(3), encode(4), encode(5), encode(6)};
-    ElevationImage wrapped(reinterpret_cast<uchar*>(data), 3, 2, QImage::Format_ARGB32);
-    EXPECT_EQ(wrapped.elevation(0.0, 1.0), 1.0);
-    EXPECT_EQ(wrapped.elevation(1.5, 1.0), 2.5);
-    ElevationImage wrappedConst(reinterpret_cast<uchar const*>(data), 3, 2, QImage::Format_RGB32);
-    EXPECT_EQ(wrappedConst.elevation(1.0, 1.0), 2.0);
-
-    // Rows padded to 4 pixels; the padding is never read.
+// Rows padded to 4 pixels; the padding is never read.
+TEST(ElevationImageConstructors, WrappedDataWithRowStride) {
     QRgb padded[8] = {encode(1), encode(2), 0, 0, encode(3), encode(4), 0, 0};
     ElevationImage withStride(reinterpret_cast<uchar*>(padded), 2, 2, 16, QImage::Format_ARGB32);
     EXPECT_EQ(withStride.elevation(0.5, 0.5), 2.5);
-    ElevationImage withStrideConst(reinterpret_cast<uchar const*>(padded), 2, 2, 16, QImage::Format_ARGB32);
+    ElevationImage withStrideConst(reinterpret_cast<uchar const*>(padded), 2, 2, 16, QImage::Format_RGB32);
     EXPECT_EQ(withStrideConst.elevation(0, 0), 3.0);
 }

@@ -20,9 +20,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kStep = 1.0 / 1024.0;  // exactly representable offset from an edge
 
 // A texture whose texel (column, row) from the top-left has colour(column, row).
-TextureImage makeTexture(int width, int height, std::function<QRgb(int, int)> const& colour,
-                         QImage::Format format = QImage::Format_ARGB32) {
-    TextureImage image(width, height, format);
+TextureImage makeTexture(int width, int height, std::function<QRgb(int, int)> const& colour) {
+    TextureImage image(width, height, QImage::Format_ARGB32);
     for (int row = 0; row < height; ++row)
         for (int column = 0; column < width; ++column)
             image.setPixel(column, row, colour(column, row));
@@ -32,6 +31,11 @@ TextureImage makeTexture(int width, int height, std::function<QRgb(int, int)> co
 
 TextureImage makeUniform(int width, int height, QRgb colour) {
     return makeTexture(width, height, [colour](int, int) { return colour; });
+}
+
+TextureImage makeRandom(int size, unsigned seed) {
+    std::mt19937 random(seed);
+    return makeTexture(size, size, [&random](int, int) { return static_cast<QRgb>(random()); });
 }
 
 // Gaussian filter computed directly from QImage::pixel, one texel at a time.
@@ -82,35 +86,33 @@ unsigned int bilinear(TextureImage const& image, double u, double v) {
     return out;
 }
 
-// Keeps the antialiasing setting out of the other tests.
-class TextureImageWeights : public ::testing::Test {
-  protected:
-    void TearDown() override { testsupport::setSetting(QStringLiteral("Antialiasing"), QString()); }
+struct Sample {
+    double u, v;
+    unsigned int expected;
 };
 
 }  // namespace
 
-TEST_F(TextureImageWeights, ZeroOrNegativeCountsAsOne) {
-    for (char const* setting : {"0", "-3"}) {
-        testsupport::setSetting(QStringLiteral("Antialiasing"), QString::fromLatin1(setting));
-        TextureImage image;
-        for (int n = 0; n <= 80; ++n)
-            EXPECT_EQ(image.weights[n], std::exp(-static_cast<double>(n))) << setting << " " << n;
-    }
-}
-
-TEST_F(TextureImageWeights, SettingIsReadAgain) {
-    testsupport::setSetting(QStringLiteral("Antialiasing"), QString());
+// weights[n] = exp(-n / a) with a from the setting (default 10, at most 0
+// counts as 1), read again by SetWeight and by every copy.
+TEST(TextureImageWeights, FollowSettingReadAgainByCopies) {
+    auto const set = [](char const* value) {
+        testsupport::setSetting(QStringLiteral("Antialiasing"), QString::fromLatin1(value));
+    };
+    set("");
     TextureImage image(4, 4, QImage::Format_ARGB32);
-    testsupport::setSetting(QStringLiteral("Antialiasing"), QStringLiteral("20"));
     EXPECT_EQ(image.weights[40], std::exp(-4.0));
+    set("20");
     image.SetWeight();
     EXPECT_EQ(image.weights[40], std::exp(-2.0));
     EXPECT_EQ(image.weights[80], std::exp(-4.0));
-    // A copy re-reads the setting too.
-    testsupport::setSetting(QStringLiteral("Antialiasing"), QString());
-    TextureImage const copy(image);
-    EXPECT_EQ(copy.weights[40], std::exp(-4.0));
+    for (char const* setting : {"0", "-3"}) {
+        set(setting);
+        TextureImage const copy(image);
+        EXPECT_EQ(copy.weights[1], std::exp(-1.0)) << setting;
+        EXPECT_EQ(copy.weights[80], std::exp(-80.0)) << setting;
+    }
+    set("");
 }
 
 TEST(TextureImageConstruction, CopyResetsBackgroundAndStartsWithEmptyCache) {
@@ -121,38 +123,15 @@ TEST(TextureImageConstruction, CopyResetsBackgroundAndStartsWithEmptyCache) {
     TextureImage copy(image);
     EXPECT_EQ(copy.backgroundColor, 0xFFFFFFFFu);
     EXPECT_FALSE(copy.blockCached);
-    EXPECT_EQ(copy.blockReads, 0u);
     EXPECT_EQ(gaussian(copy, 3.0, 3.0), 0xFF7F7F7Fu);
     EXPECT_EQ(copy.blockReads, 1u);
     // Sampling a copy reads the shared pixels without detaching them.
     EXPECT_EQ(copy.constBits(), image.constBits());
 }
 
-TEST(TextureImageFormat, FrameBufferStaysRgb32) {
-    TextureImage frame(16, 9, QImage::Format_RGB32);
-    EXPECT_EQ(frame.format(), QImage::Format_RGB32);
-    TextureImage bySize(QSize(3, 2), QImage::Format_RGB32);
-    EXPECT_EQ(bySize.format(), QImage::Format_RGB32);
-    TextureImage const copy(frame);
-    EXPECT_EQ(copy.format(), QImage::Format_RGB32);
-}
-
-TEST(TextureImageFormat, OtherFormatsBecomeArgb32) {
-    QImage premultiplied(4, 4, QImage::Format_ARGB32_Premultiplied);
-    premultiplied.fill(qPremultiply(0x80402010u));
-    // Textures hold unpremultiplied colours.
-    QRgb const expected = qUnpremultiply(premultiplied.pixel(1, 1));
-    TextureImage texture(premultiplied.constBits(), 4, 4, static_cast<int>(premultiplied.bytesPerLine()),
-                         QImage::Format_ARGB32_Premultiplied);
-    EXPECT_EQ(texture.format(), QImage::Format_ARGB32);
-    EXPECT_EQ(nearest(texture, 1.0, 1.0), expected);
-
-    TextureImage rgb888(5, 5, QImage::Format_RGB888);
-    EXPECT_EQ(rgb888.format(), QImage::Format_ARGB32);
-}
-
-TEST(TextureImageFormat, Rgb32ReadsWithOpaqueAlpha) {
-    // Stored alpha bytes of an RGB32 image are not part of the colour.
+// RGB32 (the frame buffer) stays so and reads with alpha 255 whatever the
+// stored alpha byte; other formats become unpremultiplied ARGB32.
+TEST(TextureImageFormat, Rgb32StaysOthersBecomeUnpremultipliedArgb32) {
     QRgb data[4] = {0x00112233u, 0x00445566u, 0x12778899u, 0x00AABBCCu};
     TextureImage image(reinterpret_cast<uchar*>(data), 2, 2, QImage::Format_RGB32);
     EXPECT_EQ(image.format(), QImage::Format_RGB32);
@@ -162,22 +141,32 @@ TEST(TextureImageFormat, Rgb32ReadsWithOpaqueAlpha) {
     image.GetColor(1, 0, &out);
     EXPECT_EQ(out, 0xFFAABBCCu);
     EXPECT_EQ(bilinear(image, 1.0, 0.0), 0xFFAABBCCu);
+
+    EXPECT_EQ(TextureImage(5, 5, QImage::Format_RGB888).format(), QImage::Format_ARGB32);
+    QImage premultiplied(4, 4, QImage::Format_ARGB32_Premultiplied);
+    premultiplied.fill(qPremultiply(0x80402010u));
+    TextureImage texture(premultiplied.constBits(), 4, 4, static_cast<int>(premultiplied.bytesPerLine()),
+                         QImage::Format_ARGB32_Premultiplied);
+    EXPECT_EQ(texture.format(), QImage::Format_ARGB32);
+    EXPECT_EQ(nearest(texture, 1.0, 1.0), qUnpremultiply(premultiplied.pixel(1, 1)));
 }
 
+// A loaded texture is sampled like any other: its own colours and filter weights.
 TEST(TextureImageFile, LoadsByNameWithAlpha) {
     auto dir = testsupport::makeTempDir();
     QString const path = dir->path() + QStringLiteral("/texture.png");
-    QImage source(3, 2, QImage::Format_ARGB32);
+    QImage source(5, 5, QImage::Format_ARGB32);
     source.fill(0x80102030u);
-    source.setPixel(2, 0, 0xFF405060u);
+    source.setPixel(4, 0, 0xFF405060u);
     ASSERT_TRUE(source.save(path));
 
     TextureImage byName(path);
-    ASSERT_FALSE(byName.isNull());
-    EXPECT_EQ(nearest(byName, 2.0, 1.0), 0xFF405060u);
-    EXPECT_EQ(nearest(byName, 0.0, 0.0), 0x80102030u);
     TextureImage byCString(path.toLocal8Bit().constData());
-    EXPECT_EQ(nearest(byCString, 2.5, 1.5), 0xFF405060u);
+    for (TextureImage* image : {&byName, &byCString}) {
+        EXPECT_EQ(nearest(*image, 4.5, 4.0), 0xFF405060u);
+        EXPECT_EQ(nearest(*image, 0.0, 0.0), 0x80102030u);
+        EXPECT_EQ(gaussian(*image, 1.0, 3.0), 0xFF0F1F2Fu);  // the 4 x 4 block without column 4
+    }
 
     TextureImage missing(dir->path() + QStringLiteral("/missing.png"));
     EXPECT_TRUE(missing.isNull());
@@ -187,43 +176,40 @@ TEST(TextureImageFile, LoadsByNameWithAlpha) {
     EXPECT_EQ(bilinear(missing, -1.0, -1.0), 0xFF000000u);
 }
 
+// Texel at column x, row (H - 1) - y; the background just outside each edge.
 TEST(TextureImageNearest, IntegerLookup) {
     TextureImage image = makeTexture(4, 3, [](int c, int r) { return qRgba(c, r, 7, 200); });
     image.setBackgroundColor(0xFF010203u);
-    unsigned int out = 0;
-    image.GetColor(0, 0, &out);
-    EXPECT_EQ(out, qRgba(0, 2, 7, 200));  // bottom-left texel
-    image.GetColor(3, 2, &out);
-    EXPECT_EQ(out, qRgba(3, 0, 7, 200));  // top-right texel
-    for (auto [x, y] : {std::pair{4, 0}, std::pair{0, 3}, std::pair{-1, 0}, std::pair{0, -1}}) {
-        image.GetColor(x, y, &out);
-        EXPECT_EQ(out, 0xFF010203u) << x << ", " << y;
+    struct Case {
+        int x, y;
+        unsigned int expected;
+    } const cases[] = {{0, 0, qRgba(0, 2, 7, 200)}, {3, 2, qRgba(3, 0, 7, 200)}, {4, 0, 0xFF010203u},
+                       {0, 3, 0xFF010203u},         {-1, 0, 0xFF010203u},        {0, -1, 0xFF010203u}};
+    for (Case const& c : cases) {
+        unsigned int out = 0;
+        image.GetColor(c.x, c.y, &out);
+        EXPECT_EQ(out, c.expected) << c.x << ", " << c.y;
     }
 }
 
-TEST(TextureImageNearest, EdgesTruncateTowardZero) {
+// Truncation toward zero; NaN and huge coordinates give the background.
+TEST(TextureImageNearest, EdgesNaNAndHuge) {
     int const w = 5, h = 4;
+    unsigned int const bg = 0xFF0000FFu;
     TextureImage image = makeTexture(w, h, [](int c, int r) { return qRgba(c, r, 0, 10); });
-    image.setBackgroundColor(0xFF0000FFu);
-    EXPECT_EQ(nearest(image, w - 0.5, 0.5), qRgba(w - 1, h - 1, 0, 10));
-    EXPECT_EQ(nearest(image, w, 0.0), 0xFF0000FFu);
-    EXPECT_EQ(nearest(image, -0.5, 0.0), qRgba(0, h - 1, 0, 10));
-    EXPECT_EQ(nearest(image, 0.0, -0.5), qRgba(0, h - 1, 0, 10));
-    EXPECT_EQ(nearest(image, -1.0, 0.0), 0xFF0000FFu);
-    EXPECT_EQ(nearest(image, 0.0, -1.0), 0xFF0000FFu);
-    EXPECT_EQ(nearest(image, 1.0, h - 0.5), qRgba(1, 0, 0, 10));
-    EXPECT_EQ(nearest(image, 1.0, h), 0xFF0000FFu);
-    EXPECT_EQ(nearest(image, 2.75, 1.99), qRgba(2, h - 2, 0, 10));
-}
-
-TEST(TextureImageNearest, NaNAndHugeGiveBackground) {
-    TextureImage image = makeUniform(4, 4, 0xFF00FF00u);
-    image.setBackgroundColor(0xFF123456u);
+    image.setBackgroundColor(bg);
     double const inf = std::numeric_limits<double>::infinity();
-    for (auto [u, v] : {std::pair{kNaN, 1.0}, std::pair{1.0, kNaN}, std::pair{1e300, 1.0}, std::pair{1.0, -inf},
-                        std::pair{3e9, 1.0}, std::pair{1.0, -3e9}}) {
-        EXPECT_EQ(nearest(image, u, v), 0xFF123456u) << u << ", " << v;
-    }
+    Sample const inside[] = {{w - 0.5, 0.5, qRgba(w - 1, h - 1, 0, 10)},
+                             {-0.5, 0.0, qRgba(0, h - 1, 0, 10)},
+                             {0.0, -0.5, qRgba(0, h - 1, 0, 10)},
+                             {1.0, h - 0.5, qRgba(1, 0, 0, 10)},
+                             {2.75, 1.99, qRgba(2, h - 2, 0, 10)}};
+    for (Sample const& c : inside)
+        EXPECT_EQ(nearest(image, c.u, c.v), c.expected) << c.u << ", " << c.v;
+    for (auto [u, v] :
+         {std::pair{5.0, 0.0}, std::pair{-1.0, 0.0}, std::pair{0.0, -1.0}, std::pair{1.0, 4.0}, std::pair{kNaN, 1.0},
+          std::pair{1.0, kNaN}, std::pair{1e300, 1.0}, std::pair{1.0, -inf}, std::pair{3e9, 1.0}, std::pair{1.0, -3e9}})
+        EXPECT_EQ(nearest(image, u, v), bg) << u << ", " << v;
 }
 
 TEST(TextureImageArray, AverageTruncatesAndCountsOutsideAsBackground) {
@@ -246,33 +232,21 @@ TEST(TextureImageGaussian, UniformAreaLosesOne) {
     EXPECT_EQ(gaussian(white, 3.25, 4.5), 0xFFFEFEFEu);
     TextureImage colour = makeUniform(8, 8, 0x00804001u);
     EXPECT_EQ(gaussian(colour, 3.0, 3.0), 0xFF7F3F00u);
-    TextureImage black = makeUniform(8, 8, 0x00000000u);
-    EXPECT_EQ(gaussian(black, 4.75, 2.125), 0xFF000000u);
 }
 
+// The 4x4 block must lie inside: u in [1, W - 2), v in (1, H - 2].
 TEST(TextureImageGaussian, BackgroundOutsideEachEdge) {
     int const w = 9, h = 7;
     TextureImage image = makeUniform(w, h, 0xFFFFFFFFu);
     image.setBackgroundColor(0xFF123456u);
-    unsigned int const inside = 0xFFFEFEFEu, outside = 0xFF123456u;
-    double const v = 3.0, u = 4.0;
-    // Left: u below 1 is outside.
-    EXPECT_EQ(gaussian(image, 1.0, v), inside);
-    EXPECT_EQ(gaussian(image, 1.0 - kStep, v), outside);
-    // Right: u at or above W - 2 is outside.
-    EXPECT_EQ(gaussian(image, w - 2 - kStep, v), inside);
-    EXPECT_EQ(gaussian(image, w - 2, v), outside);
-    // Bottom: v at or below 1 is outside.
-    EXPECT_EQ(gaussian(image, u, 1.0 + kStep), inside);
-    EXPECT_EQ(gaussian(image, u, 1.0), outside);
-    // Top: v above H - 2 is outside.
-    EXPECT_EQ(gaussian(image, u, h - 2), inside);
-    EXPECT_EQ(gaussian(image, u, h - 2 + kStep), outside);
-    // NaN and huge points never reach the pixels.
-    EXPECT_EQ(gaussian(image, kNaN, v), outside);
-    EXPECT_EQ(gaussian(image, u, kNaN), outside);
-    EXPECT_EQ(gaussian(image, 1e300, v), outside);
-    EXPECT_EQ(gaussian(image, u, -1e300), outside);
+    unsigned int const in = 0xFFFEFEFEu, out = 0xFF123456u;
+    Sample const cases[] = {
+        {1.0, 3.0, in},         {1.0 - kStep, 3.0, out}, {w - 2 - kStep, 3.0, in}, {w - 2, 3.0, out},
+        {4.0, 1.0 + kStep, in}, {4.0, 1.0, out},         {4.0, h - 2, in},         {4.0, h - 2 + kStep, out},
+        {kNaN, 3.0, out},       {4.0, kNaN, out},        {1e300, 3.0, out},        {4.0, -1e300, out},
+    };
+    for (Sample const& c : cases)
+        EXPECT_EQ(gaussian(image, c.u, c.v), c.expected) << c.u << ", " << c.v;
 }
 
 TEST(TextureImageGaussian, SecondLookupInSameBlockReadsNothing) {
@@ -293,101 +267,42 @@ TEST(TextureImageGaussian, SecondLookupInSameBlockReadsNothing) {
     EXPECT_EQ(image.blockReads, 3u);
 }
 
-TEST(TextureImageGaussian, MatchesDirectComputation) {
-    std::mt19937 random(12345);
-    int const w = 13, h = 11;
-    TextureImage image = makeTexture(w, h, [&random](int, int) { return static_cast<QRgb>(random()); });
-    image.setBackgroundColor(0xFF00FF00u);
-    std::uniform_real_distribution<double> uDist(-1.0, w + 1.0), vDist(-1.0, h + 1.0), jitter(-0.3, 0.3);
-    for (int n = 0; n < 2000; ++n) {
-        double u = uDist(random), v = vDist(random);
-        // Runs of nearby points exercise the block cache.
-        for (int step = 0; step < 4; ++step) {
-            EXPECT_EQ(gaussian(image, u, v), referenceGaussian(image, image.weights, u, v, image.backgroundColor))
-                << "u = " << u << ", v = " << v;
-            u += jitter(random);
-            v += jitter(random);
-        }
-    }
-}
-
+// One copy per thread, each with its own block cache over the shared pixels;
+// runs of nearby points exercise the cache.
 TEST(TextureImageGaussian, CopiesSampleInParallel) {
-    std::mt19937 random(777);
-    TextureImage const shared = makeTexture(32, 32, [&random](int, int) { return static_cast<QRgb>(random()); });
-    std::vector<std::vector<unsigned int>> expected(4), actual(4);
+    TextureImage const shared = makeRandom(32, 777);
+    std::mt19937 random(778);
+    std::uniform_real_distribution<double> dist(-1.0, 33.0), jitter(-0.3, 0.3);
     std::vector<std::pair<double, double>> points;
-    std::uniform_real_distribution<double> dist(0.0, 32.0);
-    for (int n = 0; n < 5000; ++n)
-        points.emplace_back(dist(random), dist(random));
-    for (int t = 0; t < 4; ++t)
-        for (auto [u, v] : points)
-            expected[t].push_back(referenceGaussian(shared, shared.weights, u + t, v, 0xFFFFFFFFu));
-
-    // One copy per thread, each with its own block cache over the shared pixels.
+    for (int n = 0; n < 5000; ++n) {
+        auto const [u, v] = n % 4 ? points.back() : std::pair{dist(random), dist(random)};
+        points.emplace_back(u + jitter(random), v + jitter(random));
+    }
     std::vector<TextureImage> copies(4, shared);
+    std::vector<std::vector<unsigned int>> actual(4);
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < 4; ++t)
         threads.emplace_back([&copies, &points, &actual, t] {
             for (auto [u, v] : points)
                 actual[t].push_back(gaussian(copies[t], u + t, v));
         });
-    }
     for (std::thread& thread : threads)
         thread.join();
     for (int t = 0; t < 4; ++t) {
-        EXPECT_EQ(actual[t], expected[t]) << "thread " << t;
+        for (std::size_t n = 0; n < points.size(); ++n) {
+            auto const [u, v] = points[n];
+            ASSERT_EQ(actual[t][n], referenceGaussian(shared, shared.weights, u + t, v, 0xFFFFFFFFu))
+                << "thread " << t << ", u = " << u + t << ", v = " << v;
+        }
         EXPECT_EQ(copies[t].constBits(), shared.constBits()) << "thread " << t;
     }
 }
 
-TEST(TextureImageBilinear, InteriorWeights) {
-    TextureImage image = makeTexture(3, 3, [](int c, int r) { return qRgba(100 * c, 40 * r, 3, 0); });
-    // Texel (0, 2) at (0, 0); (0.5, 0.5) is the centre of columns 0-1 and rows 1-2.
-    EXPECT_EQ(bilinear(image, 0.5, 0.5), qRgb(50, 60, 3));
-    EXPECT_EQ(bilinear(image, 1.0, 2.0), qRgb(100, 0, 3));
-    // Quarter steps: red 100 * 0.25 = 25, green 40 * (2 - 1.75) + ... = 40 * 0.25 = 10.
-    EXPECT_EQ(bilinear(image, 0.25, 1.75), qRgb(25, 10, 3));
-}
-
-TEST(TextureImageBilinear, LastRowAndLastColumnInterpolateAlongOneAxis) {
-    int const w = 4, h = 3;
-    TextureImage image = makeTexture(w, h, [](int c, int r) { return qRgba(60 * c, 100 * r, 9, 0); });
-    // Bottom row (v = 0): red between columns 1 and 2.
-    EXPECT_EQ(bilinear(image, 1.5, 0.0), qRgb(90, 200, 9));
-    // Last column (u = W - 1): green between rows 0 and 1.
-    EXPECT_EQ(bilinear(image, w - 1, 1.5), qRgb(180, 50, 9));
-    // Just beyond the last column or below the bottom row: black.
-    EXPECT_EQ(bilinear(image, w - 1 + kStep, 1.0), 0xFF000000u);
-    EXPECT_EQ(bilinear(image, 1.0, -kStep), 0xFF000000u);
-    EXPECT_EQ(bilinear(image, w - 0.5, 0.0), 0xFF000000u);
-    // The bottom-right texel itself comes back unchanged, alpha included,
-    // also after the image was changed through QImage and its cache refreshed.
-    image.setPixel(w - 1, h - 1, 0x80112233u);
-    image.refreshPixelCache();
-    EXPECT_EQ(bilinear(image, w - 1, 0.0), 0x80112233u);
-}
-
-TEST(TextureImageBilinear, HalfTexelAboveTopRowSamplesTopRow) {
-    int const w = 4, h = 3;
-    TextureImage image = makeTexture(w, h, [](int c, int r) { return qRgba(60 * c, 100 * r, 9, 0); });
-    EXPECT_EQ(bilinear(image, 1.5, h - 0.75), bilinear(image, 1.5, h - 1.0));
-    EXPECT_EQ(bilinear(image, 1.5, h - 0.5), qRgb(90, 0, 9));
-    EXPECT_EQ(bilinear(image, 1.5, h - 0.5 + kStep), 0xFF000000u);
-}
-
-TEST(TextureImageBilinear, OutsideIsBlack) {
-    TextureImage image = makeUniform(4, 3, 0xFFFFFFFFu);
-    image.setBackgroundColor(0xFF123456u);
-    for (auto [u, v] : {std::pair{-kStep, 1.0}, std::pair{4.0, 1.0}, std::pair{1.0, kNaN}, std::pair{3.0, -1e300}}) {
-        EXPECT_EQ(bilinear(image, u, v), 0xFF000000u) << u << ", " << v;
-    }
-}
-
-// Guards a crash: the filter's vector code once stored into the object with
+// Guards a SIGSEGV: the filter's vector code once stored into the object with
 // instructions that need 32-byte alignment, which the type did not declare.
 TEST(TextureImageGaussian, SamplesAtEveryAlignment) {
-    std::mt19937 random(4711);
-    TextureImage const shared = makeTexture(40, 40, [&random](int, int) { return static_cast<QRgb>(random()); });
+    TextureImage const shared = makeRandom(40, 4711);
+    std::mt19937 random(4712);
     std::uniform_real_distribution<double> coordinate(0.0, 40.0);
     std::vector<std::pair<double, double>> points(300);
     for (auto& [u, v] : points)
@@ -399,4 +314,36 @@ TEST(TextureImageGaussian, SamplesAtEveryAlignment) {
                 ASSERT_EQ(gaussian(copy, u, v), referenceGaussian(shared, shared.weights, u, v, 0xFFFFFFFFu))
                     << "object at offset " << offset << ", point " << u << ", " << v;
         });
+}
+
+// Texel (0, H - 1) is at (0, 0); a quarter step weighs red 100 / 4 and green
+// 40 / 4. The bottom row and the last column interpolate along one axis;
+// half a texel above the top row samples the top row; elsewhere outside is
+// opaque black whatever the background.
+TEST(TextureImageBilinear, HandComputedSamples) {
+    TextureImage square = makeTexture(3, 3, [](int c, int r) { return qRgba(100 * c, 40 * r, 3, 0); });
+    int const w = 4, h = 3;
+    TextureImage image = makeTexture(w, h, [](int c, int r) { return qRgba(60 * c, 100 * r, 9, 0); });
+    image.setBackgroundColor(0xFF123456u);
+    struct Case {
+        TextureImage const* image;
+        double u, v;
+        unsigned int expected;
+    } const cases[] = {
+        {&square, 0.5, 0.5, qRgb(50, 60, 3)},   {&square, 1.0, 2.0, qRgb(100, 0, 3)},
+        {&square, 0.25, 1.75, qRgb(25, 10, 3)}, {&image, 1.5, 0.0, qRgb(90, 200, 9)},
+        {&image, w - 1, 1.5, qRgb(180, 50, 9)}, {&image, 1.5, h - 0.75, qRgb(90, 0, 9)},
+        {&image, 1.5, h - 0.5, qRgb(90, 0, 9)},
+    };
+    for (Case const& c : cases)
+        EXPECT_EQ(bilinear(*c.image, c.u, c.v), c.expected) << c.u << ", " << c.v;
+    for (auto [u, v] :
+         {std::pair{w - 1 + kStep, 1.0}, std::pair{1.0, -kStep}, std::pair{w - 0.5, 0.0},
+          std::pair{1.5, h - 0.5 + kStep}, std::pair{-kStep, 1.0}, std::pair{1.0, kNaN}, std::pair{3.0, -1e300}})
+        EXPECT_EQ(bilinear(image, u, v), 0xFF000000u) << u << ", " << v;
+    // The bottom-right texel itself comes back unchanged, alpha included,
+    // also after the image was changed through QImage and its cache refreshed.
+    image.setPixel(w - 1, h - 1, 0x80112233u);
+    image.refreshPixelCache();
+    EXPECT_EQ(bilinear(image, w - 1, 0.0), 0x80112233u);
 }

@@ -6,8 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <QByteArray>
+#include <QFile>
 #include <QString>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -38,33 +40,28 @@ double resultX(NURBS const& curve, int point) { return curve.getResultingSurface
 
 }  // namespace
 
-// --- knot vectors -----------------------------------------------------------
-
 TEST(NurbsKnot, OpenUniformVectors) {
     EXPECT_EQ(knotVector(7, 4), (std::vector<int>{0, 0, 0, 0, 1, 2, 3, 4, 4, 4, 4}));
     EXPECT_EQ(knotVector(4, 4), (std::vector<int>{0, 0, 0, 0, 1, 1, 1, 1}));
     EXPECT_EQ(knotVector(1, 4), (std::vector<int>{0, 0, 0, 0, 0}));
 }
 
-// --- basis functions --------------------------------------------------------
-
+// Partition of unity: the basis functions are not negative and sum to 1,
+// for every order and net size, and at the end of the range.
 TEST(NurbsBasis, SumToOneAcrossRandomParameters) {
     std::mt19937 random(20240601u);
     NURBS nurbs;  // never evaluated: basis() must bring its own work buffer
     for (int c = 1; c <= 5; ++c) {
         for (int npts = c; npts <= c + 6; ++npts) {
             std::vector<int> const x = knotVector(npts, c);
-            double const tmax = x.back();
-            std::uniform_real_distribution<double> parameter(0.0, tmax);
-            for (int trial = 0; trial < 200; ++trial) {
-                double const t = trial == 0 ? tmax : parameter(random);
+            std::uniform_real_distribution<double> parameter(0.0, x.back());
+            for (int trial = 0; trial < 50; ++trial) {
+                double const t = trial == 0 ? x.back() : parameter(random);
                 std::vector<double> out(static_cast<std::size_t>(npts), -1.0);
                 nurbs.basis(c, t, npts, x.data(), out.data());
-                double const sum = std::accumulate(out.begin(), out.end(), 0.0);
-                EXPECT_NEAR(sum, 1.0, 1e-12) << "order " << c << ", npts " << npts << ", t = " << t;
-                for (double value : out) {
-                    EXPECT_GE(value, 0.0) << "order " << c << ", npts " << npts << ", t = " << t;
-                }
+                EXPECT_NEAR(std::accumulate(out.begin(), out.end(), 0.0), 1.0, 1e-12)
+                    << "order " << c << ", npts " << npts << ", t = " << t;
+                EXPECT_GE(*std::min_element(out.begin(), out.end()), 0.0) << "order " << c << ", t = " << t;
             }
         }
     }
@@ -82,6 +79,8 @@ TEST(NurbsBasis, EndOfRangeBelongsToLastFunction) {
     EXPECT_EQ(out[0], 1.0);
 }
 
+// Memory guard: basis() must not write into the smaller work buffer an
+// earlier evaluation left behind.
 TEST(NurbsBasis, WorksAfterEvaluationWithSmallerNet) {
     NURBS nurbs;
     evaluateLine(nurbs, {0, 1, 2, 3}, 3);
@@ -91,61 +90,34 @@ TEST(NurbsBasis, WorksAfterEvaluationWithSmallerNet) {
     EXPECT_NEAR(std::accumulate(out.begin(), out.end(), 0.0), 1.0, 1e-12);
 }
 
-// --- nets -------------------------------------------------------------------
-
-TEST(NurbsFill, ThreeDimensionalNetCarriesUnitWeights) {
+// A 3D net gets weight 1 per point; a planar (x, z) net lies in y = 0.
+TEST(NurbsFill, NetLayoutCarriesUnitWeights) {
     NURBS nurbs;
     double const points[6] = {1, 2, 3, 4, 5, 6};
     nurbs.fill3D(2, 1, points);
-    double const expected[8] = {1, 2, 3, 1, 4, 5, 6, 1};
-    for (int k = 0; k < 8; ++k) {
-        EXPECT_EQ(nurbs.getNetPoints(k, 0), expected[k]) << "index " << k;
-    }
+    std::vector<double> got;
+    for (int k = 0; k < 8; ++k)
+        got.push_back(nurbs.getNetPoints(k, 0));
+    EXPECT_EQ(got, (std::vector<double>{1, 2, 3, 1, 4, 5, 6, 1}));
     EXPECT_EQ(nurbs.getNetPoints(4, 2), 6.0);
-}
-
-TEST(NurbsFill, PlanarNetLiesInXZPlane) {
-    NURBS nurbs;
     double const pairs[4] = {7, 8, 9, 10};
     nurbs.fill2D(2, pairs);
-    double const expected[8] = {7, 0, 8, 1, 9, 0, 10, 1};
-    for (int k = 0; k < 8; ++k) {
-        EXPECT_EQ(nurbs.getNetPoints(k, 0), expected[k]) << "index " << k;
-    }
+    for (int k = 0; k < 8; ++k)
+        got[static_cast<std::size_t>(k)] = nurbs.getNetPoints(k, 0);
+    EXPECT_EQ(got, (std::vector<double>{7, 0, 8, 1, 9, 0, 10, 1}));
 }
 
-TEST(NurbsFill, NewNetKeepsOldResult) {
-    NURBS nurbs;
-    evaluateLine(nurbs, {0, 1, 2, 3}, 2);
-    double const points[3] = {9, 9, 9};
-    nurbs.fill3D(1, 1, points);
-    EXPECT_EQ(resultX(nurbs, 1), 3.0);
-}
-
-// --- curves -----------------------------------------------------------------
-
-TEST(NurbsCurve, EndsAreTheNetEndsAndTheMiddleIsHalfWay) {
-    NURBS curve;
-    evaluateLine(curve, {0, 1, 2, 3}, 2);
-    EXPECT_EQ(resultX(curve, 0), 0.0);
-    EXPECT_EQ(resultX(curve, 1), 3.0);
-    for (int j = 1; j < 3; ++j) {
-        EXPECT_EQ(curve.getResultingSurface(0, j), 0.0);
-        EXPECT_EQ(curve.getResultingSurface(3, j), 0.0);
-    }
-    evaluateLine(curve, {0, 1, 2, 3}, 3);
-    EXPECT_EQ(resultX(curve, 0), 0.0);
-    EXPECT_NEAR(resultX(curve, 1), 1.5, 1e-12);
-    EXPECT_EQ(resultX(curve, 2), 3.0);
-}
-
+// A cubic over an evenly spaced straight net: the ends are the net ends, the
+// inner points the hand-computed basis sums (not evenly spaced).
 TEST(NurbsCurve, FivePointsOverTwoSegments) {
     NURBS curve;
     evaluateLine(curve, {0, 100, 200, 300, 400}, 5);
     double const expected[5] = {0, 118.75, 200, 281.25, 400};
-    for (int k = 0; k < 5; ++k) {
+    for (int k = 0; k < 5; ++k)
         EXPECT_NEAR(resultX(curve, k), expected[k], 1e-9) << "point " << k;
-    }
+    EXPECT_EQ(curve.getResultingSurface(3, 1), 0.0);
+    evaluateLine(curve, {4, 5, 6, 7}, 1);  // a single parameter uses the start only
+    EXPECT_EQ(resultX(curve, 0), 4.0);
 }
 
 TEST(NurbsCurve, LastPointLandsExactlyOnLastNetPoint) {
@@ -166,60 +138,39 @@ TEST(NurbsCurve, LastPointLandsExactlyOnLastNetPoint) {
     std::vector<double> const net = {0, 0, 0, 1, 2, 3, 2, 5, 1, 3.7, 1.1, 9.3};
     curve.fill3D(4, 1, net.data());
     curve.rbspsurf(4, 4, 4, 1, chosen, 1);
-    int const last = chosen - 1;
-    EXPECT_EQ(curve.getResultingSurface(3 * last, 0), 3.7) << "p1 = " << chosen;
-    EXPECT_EQ(curve.getResultingSurface(3 * last, 1), 1.1) << "p1 = " << chosen;
-    EXPECT_EQ(curve.getResultingSurface(3 * last, 2), 9.3) << "p1 = " << chosen;
+    int const last = 3 * (chosen - 1);
+    EXPECT_EQ(curve.getResultingSurface(last, 0), 3.7) << "p1 = " << chosen;
+    EXPECT_EQ(curve.getResultingSurface(last, 1), 1.1) << "p1 = " << chosen;
+    EXPECT_EQ(curve.getResultingSurface(last, 2), 9.3) << "p1 = " << chosen;
 }
-
-TEST(NurbsCurve, SingleParameterLineUsesStartOnly) {
-    NURBS curve;
-    evaluateLine(curve, {4, 5, 6, 7}, 1);
-    EXPECT_EQ(resultX(curve, 0), 4.0);
-}
-
-// --- surfaces ---------------------------------------------------------------
 
 TEST(NurbsSurface, FlatNetReproducesItsPlane) {
     // Net on the plane z = 2x - 3y + 7, 5 x 4 points, orders 3 x 2.
-    int const npts = 5;
-    int const mpts = 4;
+    int const npts = 5, mpts = 4, p1 = 7, p2 = 6;
     std::vector<double> net;
-    for (int i = 0; i < npts; ++i) {
-        for (int j = 0; j < mpts; ++j) {
-            double const x = 10.0 * i;
-            double const y = 5.0 * j;
-            net.insert(net.end(), {x, y, 2.0 * x - 3.0 * y + 7.0});
-        }
-    }
+    for (int i = 0; i < npts; ++i)
+        for (int j = 0; j < mpts; ++j)
+            net.insert(net.end(), {10.0 * i, 5.0 * j, 2.0 * 10.0 * i - 3.0 * 5.0 * j + 7.0});
     NURBS surface;
     surface.fill3D(npts, mpts, net.data());
-    int const p1 = 7;
-    int const p2 = 6;
     surface.rbspsurf(3, 2, npts, mpts, p1, p2);
-
+    auto const at = [&surface](int r, int c, int axis) { return surface.getResultingSurface(3 * (r * p2 + c), axis); };
     for (int r = 0; r < p1; ++r) {
         for (int c = 0; c < p2; ++c) {
-            int const at = 3 * (r * p2 + c);
-            double const x = surface.getResultingSurface(at, 0);
-            double const y = surface.getResultingSurface(at, 1);
-            double const z = surface.getResultingSurface(at, 2);
-            EXPECT_NEAR(z, 2.0 * x - 3.0 * y + 7.0, 1e-9) << "r " << r << " c " << c;
+            double const x = at(r, c, 0), y = at(r, c, 1);
+            EXPECT_NEAR(at(r, c, 2), 2.0 * x - 3.0 * y + 7.0, 1e-9) << "r " << r << " c " << c;
             // x follows the first direction only, y the second only.
-            EXPECT_NEAR(x, surface.getResultingSurface(3 * (r * p2), 0), 1e-12);
-            EXPECT_NEAR(y, surface.getResultingSurface(3 * c, 1), 1e-12);
+            EXPECT_NEAR(x, at(r, 0, 0), 1e-12);
+            EXPECT_NEAR(y, at(0, c, 1), 1e-12);
         }
     }
     // Corners are the corner net points.
-    EXPECT_EQ(surface.getResultingSurface(0, 0), 0.0);
-    EXPECT_EQ(surface.getResultingSurface(0, 1), 0.0);
-    int const far = 3 * (p1 * p2 - 1);
-    EXPECT_EQ(surface.getResultingSurface(far, 0), 40.0);
-    EXPECT_EQ(surface.getResultingSurface(far, 1), 15.0);
-    EXPECT_EQ(surface.getResultingSurface(far, 2), 2.0 * 40.0 - 3.0 * 15.0 + 7.0);
+    EXPECT_EQ(at(0, 0, 0), 0.0);
+    EXPECT_EQ(at(0, 0, 1), 0.0);
+    EXPECT_EQ(at(p1 - 1, p2 - 1, 0), 40.0);
+    EXPECT_EQ(at(p1 - 1, p2 - 1, 1), 15.0);
+    EXPECT_EQ(at(p1 - 1, p2 - 1, 2), 42.0);
 }
-
-// --- robustness -------------------------------------------------------------
 
 TEST(NurbsRobustness, MeaninglessArgumentsGiveEmptyResult) {
     struct Case {
@@ -240,14 +191,10 @@ TEST(NurbsRobustness, MeaninglessArgumentsGiveEmptyResult) {
     NURBS empty;
     empty.rbspsurf(4, 4, 4, 1, 3, 1);
     EXPECT_EQ(empty.getResultingSurface(0, 0), 0.0);
-}
-
-TEST(NurbsRobustness, FewerPointsThanOrderStayFinite) {
-    NURBS curve;
-    evaluateLine(curve, {1, 2}, 4);
-    for (int k = 0; k < 4; ++k) {
-        EXPECT_EQ(resultX(curve, k), 2.0) << "point " << k;
-    }
+    // Fewer net points than the order still give finite points: the last one.
+    evaluateLine(empty, {1, 2}, 4);
+    for (int k = 0; k < 4; ++k)
+        EXPECT_EQ(resultX(empty, k), 2.0) << "point " << k;
 }
 
 // --- file loader ------------------------------------------------------------
@@ -281,40 +228,38 @@ QString prepareLoaderInput(QString const& dir, QByteArray const& contents) {
 
 }  // namespace
 
-TEST(NurbsRdpnpDeathTest, ReadsNetFile) {
-    auto dir = testsupport::makeTempDir();
-    QString const nameFile = prepareLoaderInput(dir->path(), "test net\n4 4\n2 1\n3 1\n1.5 2 3\n4 5 6.25\n");
-    EXPECT_EXIT(runLoader(nameFile, {4, 4, 2, 1, 3, 1}, {1.5, 2, 3, 1, 4, 5, 6.25, 1}), testing::ExitedWithCode(0),
-                "Enter data file name: Reading from file .*net\\.txt\ntest net\n"
-                "Order 4x4, net points 2x1,\nNumber of parametric lines 3x1\\.\n"
-                "Read net points\n1\\.5 2 3\n4 5 6\\.25\nNet points read - return to main\n");
-}
-
-TEST(NurbsRdpnpDeathTest, MissingPairStopsReading) {
-    auto dir = testsupport::makeTempDir();
-    QString const nameFile = prepareLoaderInput(dir->path(), "header\n4 4\n7\n");
-    EXPECT_EXIT(runLoader(nameFile, {4, 4, 7, 0, -1, -1}, {}), testing::ExitedWithCode(0),
-                "Missing number of net points; exit");
-}
-
-TEST(NurbsRdpnpDeathTest, MissingPointReportsItsIndex) {
-    auto dir = testsupport::makeTempDir();
-    QString const nameFile = prepareLoaderInput(dir->path(), "header\n4 4\n3 1\n2 1\n1 2 3\n4 5\n");
-    EXPECT_EXIT(runLoader(nameFile, {4, 4, 3, 1, 2, 1}, {1, 2, 3, 1, 0, 0, 0, 0}), testing::ExitedWithCode(0),
-                "1 2 3\nMissing point data at i = 4$");
-}
-
-TEST(NurbsRdpnpDeathTest, MissingFileTerminates) {
-    auto dir = testsupport::makeTempDir();
-    QString const nameFile = dir->path() + QStringLiteral("/name.txt");
-    testsupport::writeFile(nameFile, "/nonexistent/net.txt\n");
-    EXPECT_EXIT(runLoader(nameFile, {}, {}), testing::ExitedWithCode(255),
-                "\tThe file: /nonexistent/net\\.txt\n\tDoes not exist\\.\n");
-}
-
-TEST(NurbsRdpnpDeathTest, EmptyFileTerminates) {
-    auto dir = testsupport::makeTempDir();
-    QString const nameFile = prepareLoaderInput(dir->path(), "");
-    EXPECT_EXIT(runLoader(nameFile, {}, {}), testing::ExitedWithCode(255),
-                "No header string in preliminary net point file\nor file is empty\\.");
+// Every outcome of the loader: its prompts and echo, a short file, a missing
+// and an empty one, byte for byte.
+TEST(NurbsRdpnpDeathTest, ReadsNetFileOrStopsWithMessage) {
+    struct Case {
+        QByteArray contents;  // null: the named file does not exist
+        std::vector<int> args;
+        std::vector<double> net;
+        int exitCode;
+        char const* message;
+    } const cases[] = {
+        {"test net\n4 4\n2 1\n3 1\n1.5 2 3\n4 5 6.25\n",
+         {4, 4, 2, 1, 3, 1},
+         {1.5, 2, 3, 1, 4, 5, 6.25, 1},
+         0,
+         "Enter data file name: Reading from file .*net\\.txt\ntest net\n"
+         "Order 4x4, net points 2x1,\nNumber of parametric lines 3x1\\.\n"
+         "Read net points\n1\\.5 2 3\n4 5 6\\.25\nNet points read - return to main\n"},
+        {"header\n4 4\n7\n", {4, 4, 7, 0, -1, -1}, {}, 0, "Missing number of net points; exit"},
+        {"header\n4 4\n3 1\n2 1\n1 2 3\n4 5\n",
+         {4, 4, 3, 1, 2, 1},
+         {1, 2, 3, 1, 0, 0, 0, 0},
+         0,
+         "1 2 3\nMissing point data at i = 4$"},
+        {QByteArray(), {}, {}, 255, "\tThe file: .*/net\\.txt\n\tDoes not exist\\.\n"},
+        {"", {}, {}, 255, "No header string in preliminary net point file\nor file is empty\\."},
+    };
+    for (Case const& c : cases) {
+        auto dir = testsupport::makeTempDir();
+        QString const nameFile = prepareLoaderInput(dir->path(), c.contents);
+        if (c.contents.isNull()) {
+            ASSERT_TRUE(QFile::remove(dir->path() + QStringLiteral("/net.txt")));
+        }
+        EXPECT_EXIT(runLoader(nameFile, c.args, c.net), testing::ExitedWithCode(c.exitCode), c.message);
+    }
 }
