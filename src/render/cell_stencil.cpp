@@ -51,9 +51,9 @@ void TerrainScanner::AllesBerechnen() {
     liftPoints<4, 5, 6, 7>();
     liftPoints<8, 9, 10, 11>();
     std::fill(std::begin(cornerProjection), std::end(cornerProjection), Projection::Unknown);
-    cornerNormals2<CornerP3, CornerP7>();
-    cornerNormals2<CornerP4, CornerP8>();
-    stencilStale = false;
+    NormalAt const& n = normalsAt[CornerP3];
+    cornerNormal(n.centre, n.right, n.up, n.left, n.down, cornerNormals[n.normal]);
+    AllesBerechnen1();  // the other three corner normals
 }
 
 void TerrainScanner::AllesBerechnen1() {
