@@ -201,6 +201,11 @@ TEST(ScreenTrigonRechnen, ClipsToTheFrame) {
         EXPECT_LT(y, 30);
     }
     EXPECT_TRUE(written.count({0, 0}));
+    // Reaching the frame by one corner only, or by its last column only, is enough.
+    EXPECT_TRUE(
+        rasterise(C4Vector(20, 25, 0, 1), C4Vector(10, 90, 0, 1), C4Vector(30, 90, 0, 1), 40, 30).count({20, 25}));
+    EXPECT_TRUE(
+        rasterise(C4Vector(39, 5, 0, 1), C4Vector(60, 5, 0, 1), C4Vector(39, 20, 0, 1), 40, 30).count({39, 10}));
 }
 
 // The pixel normal is interpolated across the triangle along rows and

@@ -134,6 +134,26 @@ TEST(Scan, FlatWhiteGroundUnderOverheadLightIsWhite) {
     EXPECT_GT(scene.scanner.cellsDrawn, 0);
 }
 
+// Seen from close by, where a texel covers several pixels, the filtered
+// frame of a smooth texture stays within a few levels of the nearest-texel
+// frame: the filter averages the texels around the point each ray meets.
+TEST(Scan, FilteredFrameOfASmoothTextureFollowsTheNearestFrame) {
+    RenderScene scene;
+    scene.texel = [](int u, int v) { return 0xFF000000u | unsigned(u) << 16 | unsigned(v) << 8; };
+    scene.build();
+    QImage const nearest = scene.render(C4Vector(66, 66, 12, 1), 0.3, -1.2, 80);
+    scene.exactMode = 1;
+    QImage const filtered = scene.render(C4Vector(66, 66, 12, 1), 0.3, -1.2, 80);
+    int worst = 0;
+    for (int y = 0; y < nearest.height(); ++y)
+        for (int x = 0; x < nearest.width(); ++x) {
+            QRgb const a = nearest.pixel(x, y), b = filtered.pixel(x, y);
+            worst = std::max(
+                {worst, std::abs(qRed(a) - qRed(b)), std::abs(qGreen(a) - qGreen(b)), std::abs(qBlue(a) - qBlue(b))});
+        }
+    EXPECT_LE(worst, 3);
+}
+
 TEST(Scan, BackgroundAndFogDistanceZero) {
     RenderScene scene;
     scene.useBackground = true;
