@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <iterator>
 
-void TerrainScanner::cornerNormal(int centre, int right, int up, int left, int down, C4Vector& normal) const {
+inline void TerrainScanner::cornerNormal(int centre, int right, int up, int left, int down, C4Vector& normal) const {
     C4Vector const& c = cellStencil[centre];
     C4Vector const r = cellStencil[right] - c;
     C4Vector const u = cellStencil[up] - c;
