@@ -66,9 +66,8 @@ class ScreenTrigon {
     // rectangle and the count of free pixels in each tile of 4 x 4.
     void useCoverage(std::vector<unsigned char>& storage);
 
-    // Under first-writer-wins: true when every pixel the triangle with these
-    // projected corners could write is taken already, judged by whole tiles.
-    bool hiddenByTakenTiles(C4Vector const* screen) const { return hiddenByTakenTiles(boxOf(screen)); }
+    // Under first-writer-wins: true when every pixel a triangle with this
+    // corner box could write is taken already, judged by whole tiles.
     bool hiddenByTakenTiles(CornerBox const& box) const;
 
   private:

@@ -42,14 +42,14 @@ bool SceneryDelegate::curvedFlight(TextureImage* texture) {
                       p.frameCount);
     // The curves hold points 0 to Bildanzahl only.
     if (p.firstFrame <= p.lastFrame && (p.firstFrame < 0 || p.lastFrame > p.frameCount)) {
-        setRenderError(tr("Frames %1 to %2 lie outside the curved flight's frames 0 to %3")
+        run_->setError(tr("Frames %1 to %2 lie outside the curved flight's frames 0 to %3")
                            .arg(p.firstFrame)
                            .arg(p.lastFrame)
                            .arg(p.frameCount));
         return false;
     }
     if (p.frameCount > maximumCurvedFrames) {
-        setRenderError(
+        run_->setError(
             tr("A curved flight of %1 frames is too long (at most %2)").arg(p.frameCount).arg(maximumCurvedFrames));
         return false;
     }

@@ -41,15 +41,6 @@ bool SceneryDelegate::renderFinal() {
     return result;
 }
 
-void SceneryDelegate::setRenderError(QString const& message) {
-    run_->setError(message);
-    setErrorString(message);
-}
-
-ScanSetup SceneryDelegate::scanSetup(Transformation* view, ElevationImage* heights, TextureImage* frame) const {
-    return run_->scanSetup(view, heights, frame);
-}
-
 void SceneryDelegate::Scan(TextureImage* texture, bool useBackground, unsigned int background, int exactMode) {
     run_->Scan(texture, useBackground, background, exactMode);
 }

@@ -75,10 +75,6 @@ class SceneryDelegate : public QFile {
     bool straightFlight(TextureImage* texture);
     bool curvedFlight(TextureImage* texture);
 
-    // What a scanner needs to draw with a camera, a height map and a frame
-    // buffer, with the run's sizes, grid, light and current fog distance.
-    ScanSetup scanSetup(Transformation* view, ElevationImage* heights, TextureImage* frame) const;
-
     // Draws the terrain of the current view into the run's frameImage.
     void Scan(TextureImage* texture, bool useBackground, unsigned int background, int exactMode);
 
@@ -113,9 +109,6 @@ class SceneryDelegate : public QFile {
     bool checkPointNumber(int number, QString const& line);
     void normalisePointLists();
     void writeLog(QString const& text);
-
-    // Sets the reason of a failed render on the run and on the device.
-    void setRenderError(QString const& message);
 
     std::unique_ptr<RenderRun> run_;
 };
