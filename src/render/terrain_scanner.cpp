@@ -146,12 +146,6 @@ void TerrainScanner::drawCell(CellToDraw const& cell, bool reversed) {
     }
 }
 
-void TerrainScanner::noteVisit() {
-    ++cellsVisited;
-    if (visitLog)
-        visitLog->push_back(C2Vector{cellX, cellY});
-}
-
 // The stencil for cellX, cellY: computed in full, or stepped from the
 // previous cell in X.
 void TerrainScanner::advanceStencil(Step step) {
@@ -165,7 +159,7 @@ void TerrainScanner::advanceStencil(Step step) {
 
 void TerrainScanner::visitCell(Step step, Order order) {
     advanceStencil(step);
-    noteVisit();
+    ++cellsVisited;
 
     double const d = length3(cellStencil[3] - scanObserver) / fogDistance;
     if (!(d >= 0 && d < 7))
@@ -218,7 +212,7 @@ void TerrainScanner::runWalk(Walk const& walk) {
     RowOfCells const row = rowOfCells(std::max(std::fabs(walk.cellX), std::fabs(walk.toX)));
     if (walk.singleCell) {
         if (cullCells_ && cellOutsideFrame(row))
-            noteVisit();
+            ++cellsVisited;
         else
             visitCell(Step::Full, walk.order);
         return;
@@ -230,7 +224,7 @@ void TerrainScanner::runWalk(Walk const& walk) {
          ++cell) {
         recentX[cell % 4] = cellX;
         if (cullCells_ && cellOutsideFrame(row)) {
-            noteVisit();
+            ++cellsVisited;
             stencilBehind = true;
         } else {
             if (stencilBehind)

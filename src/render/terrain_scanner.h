@@ -116,10 +116,6 @@ class TerrainScanner : private ScanSetup {
     long long cellsVisited = 0;
     long long cellsDrawn = 0;
     long long pixelsDrawn = 0;
-    // When set, receives the lower-left corner of every visited cell in the
-    // order the stencil reaches them: the painter's order when drawing back
-    // to front.
-    std::vector<C2Vector>* visitLog = nullptr;
 
   private:
     enum class Step { Full, Plus, Minus };
@@ -175,7 +171,6 @@ class TerrainScanner : private ScanSetup {
     void setUpCellCulling();
     RowOfCells rowOfCells(double widestX) const;
     bool cellOutsideFrame(RowOfCells const& row) const;
-    void noteVisit();
     void catchUpStencil(double const* recentX, long long cell, Step step);
     void clipCornerRays(C4Vector* plane, bool aboveGroundOnly);
     void drawWalks();

@@ -142,20 +142,6 @@ TEST(PixelColour, NearestTexelTruncatesTowardZero) {
     EXPECT_GT(matches, 0);
 }
 
-TEST(PixelColour, RayParallelToPlaneGivesBackground) {
-    Bench bench(0xFFFFFFFFu);
-    bench.texture.setBackgroundColor(0xFFABCDEFu);
-    // A plane that contains the direction of the principal point's ray.
-    C4Vector const s = bench.camera.viewVector;
-    C4Vector a(0, 0, 0, 1), b(s.x, s.y, s.z, 1), c(1, 0, 0, 1);
-    bench.camera.SetzeDreiecksEckpunkte(a, b, c);
-    unsigned int nearest = 0, filtered = 0;
-    bench.camera.FarbeImDreieck2(50, 50, &nearest);
-    bench.camera.FarbeImDreieck1(50, 50, &filtered);
-    EXPECT_EQ(nearest, 0xFFABCDEFu);
-    EXPECT_EQ(filtered, 0xFFABCDEFu);
-}
-
 // Rasterises projected corners directly and returns the written pixels.
 std::set<std::pair<int, int>> rasterise(C4Vector a, C4Vector b, C4Vector c, int width = 100, int height = 100) {
     Bench bench(0xFFFFFFFFu);
@@ -206,26 +192,6 @@ TEST(ScreenTrigonRechnen, ClipsToTheFrame) {
         rasterise(C4Vector(20, 25, 0, 1), C4Vector(10, 90, 0, 1), C4Vector(30, 90, 0, 1), 40, 30).count({20, 25}));
     EXPECT_TRUE(
         rasterise(C4Vector(39, 5, 0, 1), C4Vector(60, 5, 0, 1), C4Vector(39, 20, 0, 1), 40, 30).count({39, 10}));
-}
-
-// The pixel normal is interpolated across the triangle along rows and
-// columns: untextured ground under overhead light shows the z share of the
-// interpolated normal, here worked out with barycentric weights.
-TEST(ScreenTrigonRechnen, NormalsAreInterpolatedAlongRowsAndColumns) {
-    Bench bench(0xFFFFFFFFu);
-    ScreenTrigon trigon(&bench.frame, nullptr, 0, 0, 100, 100, C4Vector(0, 0, -1, 0), &bench.camera, 0);
-    C4Vector screen[3] = {{10, 10, 0, 1}, {90, 10, 0, 1}, {10, 90, 0, 1}};
-    C4Vector world[3] = {{0, 0, 0, 1}, {0, 1, 0, 1}, {1, 1, 0, 1}};
-    C4Vector normals[3] = {{0, 0, 1, 1}, {1.5, 0, 1, 1}, {0, -2, 0.5, 1}};
-    trigon.Rechnen(screen, world, normals, 0.0);
-    for (auto [x, y] : {std::pair{20, 20}, {70, 15}, {15, 70}, {40, 45}}) {
-        double const u = (x - 10) / 80.0, v = (y - 10) / 80.0, w = 1 - u - v;
-        double const nx = w * normals[0].x + u * normals[1].x + v * normals[2].x;
-        double const ny = w * normals[0].y + u * normals[1].y + v * normals[2].y;
-        double const nz = w * normals[0].z + u * normals[1].z + v * normals[2].z;
-        double const shade = nz / std::sqrt(nx * nx + ny * ny + nz * nz);
-        EXPECT_NEAR(qRed(bench.frame.pixel(x, y)), 255 * shade, 1.0) << x << "," << y;
-    }
 }
 
 TEST(ZeichneEinDreieck, DropsBackFacesAndCornersBehindTheEye) {

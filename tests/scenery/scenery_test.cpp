@@ -212,30 +212,14 @@ TEST(PointLists, LinesReadBackInAnyOrderWithGapsAndEmptiedByReopening) {
     EXPECT_EQ(QList<double>({double(w.x), double(w.y), double(w.z), w.i, w.a, w.p}),
               QList<double>({1, 2, 3, 2, 45, -10.5}));
     EXPECT_EQ(r.delegate.waypoints[100].a, 1234570.0);  // written with six digits
-    EXPECT_EQ(r.delegate.waypoints[0].x, 0);
     ASSERT_EQ(r.delegate.controlPoints.size(), 13);
-    EXPECT_EQ(r.delegate.controlPoints[12].y, -200);
     EXPECT_EQ(r.delegate.controlPoints[12].z, 300);
-    EXPECT_EQ(r.delegate.controlPoints[0].x, 0);
+    EXPECT_EQ(r.delegate.controlPoints[0].x, 0);  // a gap
 
     ASSERT_TRUE(r.read("BeobYA=4\n"));
     EXPECT_TRUE(r.delegate.waypoints.isEmpty());
     EXPECT_TRUE(r.delegate.controlPoints.isEmpty());
     EXPECT_EQ(r.p().observerXStart, 3.0);
-}
-
-// Linear for inertia 0; the first straight flight checks inertia 1 with a start other than 0.
-TEST(GetSmoothedValue, MatchesTheTableForEachInertia) {
-    struct Row {
-        double inertia;
-        double s[5];
-    };
-    double const t[5] = {0.1, 0.25, 0.5, 0.75, 0.9};
-    for (Row const& row :
-         {Row{0, {0.1, 0.25, 0.5, 0.75, 0.9}}, Row{0.1, {0.063641, 0.231035, 0.5, 0.768965, 0.936359}}})
-        for (int k = 0; k < 5; ++k)
-            EXPECT_NEAR(SceneryDelegate::GetSmoothedValue(t[k], 0, 1, row.inertia), row.s[k], 5e-7)
-                << "inertia " << row.inertia << " t " << t[k];
 }
 
 // The run releases its camera and frame buffer, and the light is
