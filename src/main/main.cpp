@@ -27,7 +27,7 @@ namespace {
 QString const programNameAndVersion = QStringLiteral("AVRender V1.0");
 
 // Values of the long options that have no short form.
-enum LongOnly { FramesOption = 256, SkipExistingOption, ProgressOption, VideoOption, FpsOption };
+enum LongOnly { FramesOption = 256, SkipExistingOption, ProgressOption, VideoOption, FpsOption, CameraPathOption };
 
 option const long_options[] = {
     {"input-file", 1, nullptr, 'i'},
@@ -40,6 +40,7 @@ option const long_options[] = {
     {"progress", 0, nullptr, ProgressOption},
     {"video", 1, nullptr, VideoOption},
     {"fps", 1, nullptr, FpsOption},
+    {"camera-path", 1, nullptr, CameraPathOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -56,6 +57,7 @@ struct RunSettings {
     bool quiet = false;
     QString video;
     int fps = 25;
+    QString cameraPath;
 };
 
 void Usage(QTextStream& stream) {
@@ -82,7 +84,8 @@ void Usage(QTextStream& stream) {
            << "      --progress       show progress even when standard error is not a terminal\n"
            << "-q    --quiet          show no progress\n"
            << "      --video          also write the frames as a video (.mp4, .webm or .gif)\n"
-           << "      --fps            frames per second of the video (default 25)\n";
+           << "      --fps            frames per second of the video (default 25)\n"
+           << "      --camera-path    write each frame's camera to a CSV file instead of rendering\n";
 }
 
 // Qt's own diagnostics ("QFSFileEngine::open: No file name specified" and
@@ -209,6 +212,11 @@ std::optional<int> applyOption(int option, RunSettings& run, QTextStream& log) {
             }
             return refuse(QStringLiteral("Error: Invalid frame rate: %1 (a whole number from 1 to 240).\n")
                               .arg(QString::fromLatin1(optarg)));
+        case CameraPathOption:
+            run.cameraPath = QString::fromLocal8Bit(optarg);
+            if (!run.cameraPath.isEmpty())
+                return std::nullopt;
+            return refuse(QStringLiteral("Error: Invalid camera path file: the name is empty.\n"));
         default:
             return refuse(QStringLiteral("Invalid option.\n"));
     }
@@ -234,6 +242,12 @@ std::optional<int> parseCommandLine(int argc, char** argv, RunSettings& run, QTe
         Usage(log);
         return NonOptionArguments;
     }
+    // A camera path renders nothing, so there are no frames for a video.
+    if (!run.cameraPath.isEmpty() && !run.video.isEmpty()) {
+        log << QObject::tr("Error: Invalid options: --camera-path renders no frames for --video to take.\n");
+        Usage(log);
+        return InvalidOption;
+    }
     return std::nullopt;
 }
 
@@ -242,6 +256,7 @@ void applyRunSettings(RunSettings const& run, SceneryDelegate& delegate) {
     delegate.options.skipExisting = run.skipExisting;
     delegate.options.videoFile = run.video;
     delegate.options.videoFps = run.fps;
+    delegate.options.cameraPathFile = run.cameraPath;
     delegate.options.progress = !run.quiet && (run.progress || isatty(STDERR_FILENO));
     if (run.frames) {
         delegate.parameters->firstFrame = run.frames->first;

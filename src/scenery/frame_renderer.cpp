@@ -130,6 +130,10 @@ class InOrderWriter {
 void RenderRun::renderFrames(long long first, long long last, FramePlan const& plan, TextureImage* texture) {
     if (first > last)
         return;
+    if (cameraPath_) {
+        writeCameraRows(first, last, plan);
+        return;
+    }
     long long const frames = last - first + 1;
     if (options_.jobs <= 1)
         renderSequentially(first, last, plan, texture);

@@ -56,11 +56,14 @@ bool RenderRun::render(Flight const& fly) {
     if (!checkRenderParameters())
         return false;
     setUpCamera();
-    // The texture lives for this call only; the camera and the flight point to it.
-    TextureImage texture;
-    bool result = loadInputImages(texture) && allocateFrameImage();
-    if (result)
-        result = renderFlight(texture, fly);
+    bool result = false;
+    if (!options_.cameraPathFile.isEmpty()) {
+        result = writeCameraPath(fly);
+    } else {
+        // The texture lives for this call only; the camera and the flight point to it.
+        TextureImage texture;
+        result = loadInputImages(texture) && allocateFrameImage() && renderFlight(texture, fly);
+    }
     releaseRenderObjects();
     return result;
 }

@@ -9,6 +9,7 @@
 #include "texture_image.h"
 #include "transformation.h"
 
+#include <QIODevice>
 #include <QImage>
 #include <QList>
 #include <QString>
@@ -36,6 +37,7 @@ struct RenderOptions {
     bool progress = false;      // show the progress line on the log stream
     QString videoFile;          // also encode the frames into this video (.mp4, .webm, .gif)
     int videoFps = 25;
+    QString cameraPathFile;  // write each frame's view to this CSV file instead of rendering
 };
 
 // The view of every frame index of a flight.
@@ -113,6 +115,9 @@ class RenderRun {
     bool renderFlight(TextureImage& texture, Flight const& fly);
     bool checkFrameNumbers();
     bool startVideo();
+    // The camera path instead of a render: the flight's rows into the file.
+    bool writeCameraPath(Flight const& fly);
+    void writeCameraRows(long long first, long long last, FramePlan const& plan);
     void releaseRenderObjects();
     void renderSequentially(long long first, long long last, FramePlan const& plan, TextureImage* texture);
     void renderInParallel(long long first, long long last, FramePlan const& plan, TextureImage* texture);
@@ -132,5 +137,6 @@ class RenderRun {
     std::unique_ptr<ProgressDisplay> progress_;
     std::unique_ptr<VideoEncoder> video_;
     std::unique_ptr<FrameOutput> frameOutput_;
+    QIODevice* cameraPath_ = nullptr;  // set while a flight writes its camera path
     QString error_;
 };

@@ -5,8 +5,6 @@
 #include <cmath>
 #include <numbers>
 
-namespace {}  // namespace
-
 double SceneryDelegate::GetSmoothedValue(double t, double start, double end, double inertia) {
     if (inertia == 0)
         return start + t * (end - start);

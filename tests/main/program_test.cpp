@@ -4,6 +4,7 @@
 #include "scene_files.h"
 
 #include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QProcess>
 
@@ -31,7 +32,8 @@ QByteArray const usageText =
     "      --progress       show progress even when standard error is not a terminal\n"
     "-q    --quiet          show no progress\n"
     "      --video          also write the frames as a video (.mp4, .webm or .gif)\n"
-    "      --fps            frames per second of the video (default 25)\n";
+    "      --fps            frames per second of the video (default 25)\n"
+    "      --camera-path    write each frame's camera to a CSV file instead of rendering\n";
 
 TEST(CommandLine, HelpAndUnknownOptionsPrintUsageAndSucceed) {
     for (QStringList const& arguments :
@@ -73,7 +75,8 @@ TEST(CommandLine, BadOptionValuesAreRefused) {
     files.scenery("AusgabePNG=1\nAusDateiname=f%d\n");
     for (QStringList const& arguments :
          {QStringList{"-j", "0"}, QStringList{"-j", "x"}, QStringList{"--frames", "a-b"}, QStringList{"--frames", "1-"},
-          QStringList{"--video", "v.avi"}, QStringList{"--video", "v"}, QStringList{"--fps", "0"}}) {
+          QStringList{"--video", "v.avi"}, QStringList{"--video", "v"}, QStringList{"--fps", "0"},
+          QStringList{"--camera-path", ""}, QStringList{"--camera-path", "p.csv", "--video", "v.mp4"}}) {
         auto const result = runProgram(QStringList{"-i", "s.avs"} + arguments, files.dir->path());
         EXPECT_EQ(result.exitCode, 1) << arguments.join(' ').toStdString();
         EXPECT_TRUE(result.standardError.startsWith("Error: Invalid ")) << result.standardError.toStdString();
@@ -109,6 +112,24 @@ TEST(RenderRun, FramesInEveryFormatInOrderWithOffsetAndVerboseNames) {
             background += png.pixel(x, y) == 0xFF00FF00u;
     EXPECT_GT(background, 0);
     EXPECT_LT(background, png.width() * png.height() / 2);
+}
+
+// The camera path replaces the frames: one row per frame of the range, named
+// by its frame number.
+TEST(RenderRun, CameraPathInsteadOfFrames) {
+    SceneFiles files;
+    files.scenery("AusgabePNG=1\nAusDateiname=f%d\nBildanzahl=5\nStartbildNr=1\nEndbildNr=3\nOffset=7\n");
+    auto const result = runProgram({"-i", "s.avs", "-v", "--camera-path", "p.csv"}, files.dir->path());
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_EQ(result.standardError, QByteArray());
+    QFile path(files.path("p.csv"));
+    ASSERT_TRUE(path.open(QIODevice::ReadOnly));
+    QList<QByteArray> const rows = path.readAll().split('\n');
+    ASSERT_EQ(rows.size(), 5);
+    EXPECT_EQ(rows[0], "frame,x,y,z,heading,tilt,bank,focal,fog,zscale");
+    for (int k = 1; k <= 3; ++k)
+        EXPECT_TRUE(rows[k].startsWith(QByteArray::number(7 + k) + ",")) << rows[k].toStdString();
+    EXPECT_EQ(QDir(files.dir->path()).entryList(QDir::Files).size(), 4);  // no frame file
 }
 
 // The compass as the user sees it: world y grows toward the texture image's

@@ -6,6 +6,7 @@
 #include "scenery_delegate.h"
 
 #include <QDir>
+#include <QFile>
 #include <QTextStream>
 
 #include <gtest/gtest.h>
@@ -358,6 +359,58 @@ TEST(RenderDriver, RefusesUnusableParametersNamingTheKey) {
         EXPECT_EQ(flight.delegate.renderErrorString(), c.message);
         EXPECT_EQ(flight.delegate.run().camera, nullptr);
     }
+}
+
+// The camera path holds, row for row, the views a render of the same flight
+// draws, read back to the same doubles, and nothing else is written.
+TEST(CameraPath, RowsAreTheRenderedViews) {
+    QByteArray const flight =
+        points(4, 7, "Bildanzahl=9\nStartbildNr=2\nEndbildNr=6\nOffset=100\nGenauRechnen=2\nNebelA=70\n");
+    Scenery rendered, path;
+    ASSERT_TRUE(rendered.run(flight)) << rendered.error();
+    path.delegate.options.cameraPathFile = path.files.path("path.csv");
+    ASSERT_TRUE(path.run(flight)) << path.error();
+    EXPECT_TRUE(path.frames.isEmpty());
+    QFile file(path.files.path("path.csv"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QList<QByteArray> const rows = file.readAll().split('\n');
+    ASSERT_EQ(rows.size(), 7);  // header, five frames, and the empty text after the last line break
+    EXPECT_EQ(rows[0], "frame,x,y,z,heading,tilt,bank,focal,fog,zscale");
+    EXPECT_TRUE(rows[6].isEmpty());
+    for (int k = 0; k < 5; ++k) {
+        FrameView const& v = rendered.frames[k];
+        QList<double> expected{double(v.number), v.observer.x, v.observer.y,  v.observer.z,  v.heading,
+                               v.tilt,           v.bank,       v.focalLength, v.fogDistance, v.zScale};
+        QList<double> read;
+        for (QByteArray const& field : rows[k + 1].split(','))
+            read.append(field.toDouble());
+        EXPECT_EQ(read, expected) << rows[k + 1].toStdString();
+    }
+    EXPECT_EQ(QDir(path.files.dir->path()).entryList(QDir::Files).size(), 4);  // images, scenery, path
+}
+
+// A refused flight or an unwritable file leaves no file, and an earlier one
+// stays as it was.
+TEST(CameraPath, WrittenWholeOrNotAtAll) {
+    Scenery refused;
+    QString const name = refused.files.path("path.csv");
+    testsupport::writeFile(name, "earlier");
+    refused.delegate.options.cameraPathFile = name;
+    EXPECT_FALSE(refused.run(points(3, 7, "Bildanzahl=5\n")));
+    QFile earlier(name);
+    ASSERT_TRUE(earlier.open(QIODevice::ReadOnly));
+    EXPECT_EQ(earlier.readAll(), "earlier");
+    Scenery unwritable;
+    unwritable.delegate.options.cameraPathFile = unwritable.files.path("missing/path.csv");
+    EXPECT_FALSE(unwritable.run(""));
+    EXPECT_TRUE(unwritable.delegate.renderErrorString().startsWith(
+        QStringLiteral("Cannot write the camera path \"%1\": ").arg(unwritable.files.path("missing/path.csv"))));
+    Scenery beyondInt;
+    beyondInt.delegate.options.cameraPathFile = beyondInt.files.path("path.csv");
+    EXPECT_FALSE(beyondInt.run("StartbildNr=2147483647\nEndbildNr=2147483647\nOffset=1\n"));
+    EXPECT_EQ(beyondInt.delegate.renderErrorString(),
+              QStringLiteral("Frame numbers 2147483648 to 2147483648 lie outside -2147483648 to 2147483647"));
+    EXPECT_FALSE(QFile::exists(beyondInt.files.path("path.csv")));
 }
 
 // The one table of accepted and refused name patterns (the end-to-end
