@@ -27,7 +27,15 @@ namespace {
 QString const programNameAndVersion = QStringLiteral("AVRender V1.0");
 
 // Values of the long options that have no short form.
-enum LongOnly { FramesOption = 256, SkipExistingOption, ProgressOption, VideoOption, FpsOption, CameraPathOption };
+enum LongOnly {
+    FramesOption = 256,
+    SkipExistingOption,
+    ProgressOption,
+    VideoOption,
+    FpsOption,
+    CameraPathOption,
+    PreviewOption
+};
 
 option const long_options[] = {
     {"input-file", 1, nullptr, 'i'},
@@ -41,6 +49,7 @@ option const long_options[] = {
     {"video", 1, nullptr, VideoOption},
     {"fps", 1, nullptr, FpsOption},
     {"camera-path", 1, nullptr, CameraPathOption},
+    {"preview", 1, nullptr, PreviewOption},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -58,6 +67,7 @@ struct RunSettings {
     QString video;
     int fps = 25;
     QString cameraPath;
+    QString preview;
 };
 
 void Usage(QTextStream& stream) {
@@ -85,7 +95,8 @@ void Usage(QTextStream& stream) {
            << "-q    --quiet          show no progress\n"
            << "      --video          also write the frames as a video (.mp4, .webm or .gif)\n"
            << "      --fps            frames per second of the video (default 25)\n"
-           << "      --camera-path    write each frame's camera to a CSV file instead of rendering\n";
+           << "      --camera-path    write each frame's camera to a CSV file instead of rendering\n"
+           << "      --preview        write a picture of the path and nine small frames instead of rendering\n";
 }
 
 // Qt's own diagnostics ("QFSFileEngine::open: No file name specified" and
@@ -129,6 +140,13 @@ std::optional<std::pair<int, int>> parseFrameRange(char const* text) {
     if (!okFirst || !okLast)
         return std::nullopt;
     return std::pair{first, last};
+}
+
+// A picture file name the preview can be written under.
+bool isPictureName(QString const& name) {
+    QRegularExpression const pattern(QStringLiteral("\\.(png|jpe?g|ppm|tga)$"),
+                                     QRegularExpression::CaseInsensitiveOption);
+    return pattern.match(name).hasMatch();
 }
 
 // The short option string that getopt_long needs, derived from the table.
@@ -217,6 +235,13 @@ std::optional<int> applyOption(int option, RunSettings& run, QTextStream& log) {
             if (!run.cameraPath.isEmpty())
                 return std::nullopt;
             return refuse(QStringLiteral("Error: Invalid camera path file: the name is empty.\n"));
+        case PreviewOption:
+            run.preview = QString::fromLocal8Bit(optarg);
+            if (isPictureName(run.preview))
+                return std::nullopt;
+            return refuse(QStringLiteral("Error: Invalid preview file: %1 (its name must end in .png, .jpg, .ppm or "
+                                         ".tga).\n")
+                              .arg(run.preview));
         default:
             return refuse(QStringLiteral("Invalid option.\n"));
     }
@@ -242,9 +267,10 @@ std::optional<int> parseCommandLine(int argc, char** argv, RunSettings& run, QTe
         Usage(log);
         return NonOptionArguments;
     }
-    // A camera path renders nothing, so there are no frames for a video.
-    if (!run.cameraPath.isEmpty() && !run.video.isEmpty()) {
-        log << QObject::tr("Error: Invalid options: --camera-path renders no frames for --video to take.\n");
+    // A camera path and a preview render no frames, so there are none for a video.
+    int const insteadOfFrames = !run.cameraPath.isEmpty() + !run.preview.isEmpty() + !run.video.isEmpty();
+    if (insteadOfFrames > 1) {
+        log << QObject::tr("Error: Invalid options: take one of --camera-path, --preview and --video.\n");
         Usage(log);
         return InvalidOption;
     }
@@ -257,6 +283,7 @@ void applyRunSettings(RunSettings const& run, SceneryDelegate& delegate) {
     delegate.options.videoFile = run.video;
     delegate.options.videoFps = run.fps;
     delegate.options.cameraPathFile = run.cameraPath;
+    delegate.options.previewFile = run.preview;
     delegate.options.progress = !run.quiet && (run.progress || isatty(STDERR_FILENO));
     if (run.frames) {
         delegate.parameters->firstFrame = run.frames->first;

@@ -14,6 +14,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -23,21 +24,35 @@
 
 namespace {
 
+int reduced(int side, int reduction) { return std::max(side / reduction, 1); }
+
 // Everything one thread needs to draw a frame. Created on the calling thread
 // (the constructors read the settings store); used by one thread at a time.
-// It draws into the frame buffer it is given, or into one of its own.
+// It draws into the frame buffer it is given, or into one of its own. A
+// reduced context (a preview's) draws at 1 / reduction of the frame's width
+// and height over a grid as much coarser, so that a cell covers as many
+// pixels as in the full frame.
 class RenderContext {
   public:
-    RenderContext(RenderRun const& run, TextureImage const& sharedTexture, TextureImage* sharedFrame)
-        : camera(nullptr, run.lightDirection, run.renderWidth, run.renderHeight),
+    RenderContext(RenderRun const& run, TextureImage const& sharedTexture, TextureImage* sharedFrame, int reduction = 1)
+        : camera(nullptr, run.lightDirection, reduced(run.renderWidth, reduction),
+                 reduced(run.renderHeight, reduction)),
           elevation(*run.elevation),
           texture(sharedTexture) {
+        int const width = reduced(run.renderWidth, reduction), height = reduced(run.renderHeight, reduction);
         if (!sharedFrame)
-            ownFrame_ = std::make_unique<TextureImage>(run.renderWidth, run.renderHeight, QImage::Format_RGB32);
+            ownFrame_ = std::make_unique<TextureImage>(width, height, QImage::Format_RGB32);
         frame = sharedFrame ? sharedFrame : ownFrame_.get();
         texture.setBackgroundColor(sharedTexture.backgroundColor);
         camera.SetzeTexturDatei(&texture);
-        scanner.setUp(run.scanSetup(&camera, &elevation, frame));
+        ScanSetup setup = run.scanSetup(&camera, &elevation, frame);
+        if (reduction > 1) {
+            setup.renderWidth = width;
+            setup.renderHeight = height;
+            setup.gridResolutionX = std::max(1.0, std::floor(setup.gridResolutionX / reduction));
+            setup.gridResolutionY = std::max(1.0, std::floor(setup.gridResolutionY / reduction));
+        }
+        scanner.setUp(setup);
     }
 
     // False when its own frame buffer could not be allocated.
@@ -134,6 +149,10 @@ void RenderRun::renderFrames(long long first, long long last, FramePlan const& p
         writeCameraRows(first, last, plan);
         return;
     }
+    if (preview_) {
+        collectPreviewViews(first, last, plan);
+        return;
+    }
     long long const frames = last - first + 1;
     if (options_.jobs <= 1)
         renderSequentially(first, last, plan, texture);
@@ -225,4 +244,33 @@ void RenderRun::renderInBands(long long first, long long last, FramePlan const& 
         }
         progress_->frameDone();
     }
+}
+
+// The preview's frames, drawn at a quarter of the frame's width and height
+// (and focal length), on up to as many threads as the run may use.
+QList<QImage> RenderRun::renderThumbnails(QList<FrameView> const& views, TextureImage const& texture) {
+    int const reduction = 4;
+    int const threads = static_cast<int>(std::clamp<qsizetype>(options_.jobs, 1, std::max<qsizetype>(views.size(), 1)));
+    std::vector<std::unique_ptr<RenderContext>> contexts;
+    for (int k = 0; k < threads; ++k) {
+        contexts.push_back(std::make_unique<RenderContext>(*this, texture, nullptr, reduction));
+        if (!contexts.back()->usable())
+            return {};
+    }
+    QList<QImage> thumbnails(views.size());
+    auto work = [&](int thread) {
+        for (qsizetype k = thread; k < views.size(); k += threads) {
+            FrameView view = views[k];
+            view.focalLength /= reduction;
+            contexts[thread]->render(view, parameters_);
+            thumbnails[k] = outputImage(*contexts[thread]->frame).copy();
+        }
+    };
+    std::vector<std::thread> workers;
+    for (int k = 1; k < threads; ++k)
+        workers.emplace_back(work, k);
+    work(0);
+    for (std::thread& worker : workers)
+        worker.join();
+    return thumbnails;
 }

@@ -62,7 +62,9 @@ bool RenderRun::render(Flight const& fly) {
     } else {
         // The texture lives for this call only; the camera and the flight point to it.
         TextureImage texture;
-        result = loadInputImages(texture) && allocateFrameImage() && renderFlight(texture, fly);
+        result = loadInputImages(texture) &&
+                 (options_.previewFile.isEmpty() ? allocateFrameImage() && renderFlight(texture, fly)
+                                                 : writePreview(texture, fly));
     }
     releaseRenderObjects();
     return result;

@@ -38,6 +38,7 @@ struct RenderOptions {
     QString videoFile;          // also encode the frames into this video (.mp4, .webm, .gif)
     int videoFps = 25;
     QString cameraPathFile;  // write each frame's view to this CSV file instead of rendering
+    QString previewFile;     // write a preview picture of the flight to this file instead of rendering
 };
 
 // The view of every frame index of a flight.
@@ -118,6 +119,15 @@ class RenderRun {
     // The camera path instead of a render: the flight's rows into the file.
     bool writeCameraPath(Flight const& fly);
     void writeCameraRows(long long first, long long last, FramePlan const& plan);
+
+  public:
+    struct PreviewViews;
+
+  private:
+    // The preview instead of a render: the flight's path and a few small frames.
+    bool writePreview(TextureImage& texture, Flight const& fly);
+    void collectPreviewViews(long long first, long long last, FramePlan const& plan);
+    QList<QImage> renderThumbnails(QList<FrameView> const& views, TextureImage const& texture);
     void releaseRenderObjects();
     void renderSequentially(long long first, long long last, FramePlan const& plan, TextureImage* texture);
     void renderInParallel(long long first, long long last, FramePlan const& plan, TextureImage* texture);
@@ -138,5 +148,6 @@ class RenderRun {
     std::unique_ptr<VideoEncoder> video_;
     std::unique_ptr<FrameOutput> frameOutput_;
     QIODevice* cameraPath_ = nullptr;  // set while a flight writes its camera path
+    PreviewViews* preview_ = nullptr;  // set while a flight hands its views to a preview
     QString error_;
 };

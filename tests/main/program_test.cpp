@@ -10,6 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
+
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -33,7 +36,8 @@ QByteArray const usageText =
     "-q    --quiet          show no progress\n"
     "      --video          also write the frames as a video (.mp4, .webm or .gif)\n"
     "      --fps            frames per second of the video (default 25)\n"
-    "      --camera-path    write each frame's camera to a CSV file instead of rendering\n";
+    "      --camera-path    write each frame's camera to a CSV file instead of rendering\n"
+    "      --preview        write a picture of the path and nine small frames instead of rendering\n";
 
 TEST(CommandLine, HelpAndUnknownOptionsPrintUsageAndSucceed) {
     for (QStringList const& arguments :
@@ -76,7 +80,8 @@ TEST(CommandLine, BadOptionValuesAreRefused) {
     for (QStringList const& arguments :
          {QStringList{"-j", "0"}, QStringList{"-j", "x"}, QStringList{"--frames", "a-b"}, QStringList{"--frames", "1-"},
           QStringList{"--video", "v.avi"}, QStringList{"--video", "v"}, QStringList{"--fps", "0"},
-          QStringList{"--camera-path", ""}, QStringList{"--camera-path", "p.csv", "--video", "v.mp4"}}) {
+          QStringList{"--camera-path", ""}, QStringList{"--camera-path", "p.csv", "--video", "v.mp4"},
+          QStringList{"--preview", "p.gif"}, QStringList{"--preview", "p.png", "--camera-path", "p.csv"}}) {
         auto const result = runProgram(QStringList{"-i", "s.avs"} + arguments, files.dir->path());
         EXPECT_EQ(result.exitCode, 1) << arguments.join(' ').toStdString();
         EXPECT_TRUE(result.standardError.startsWith("Error: Invalid ")) << result.standardError.toStdString();
@@ -130,6 +135,65 @@ TEST(RenderRun, CameraPathInsteadOfFrames) {
     for (int k = 1; k <= 3; ++k)
         EXPECT_TRUE(rows[k].startsWith(QByteArray::number(7 + k) + ",")) << rows[k].toStdString();
     EXPECT_EQ(QDir(files.dir->path()).entryList(QDir::Files).size(), 4);  // no frame file
+}
+
+// The preview: the texture from above with the path drawn over it, beside
+// the nine frames, each exactly the frame the renderer draws at a quarter of
+// the width, height, focal length and grid; no frame file is written.
+TEST(RenderRun, PreviewShowsThePathAndQuarterFrames) {
+    QByteArray const flight =
+        "AusgabePNG=1\nAusDateiname=f%d\nBildanzahl=9\nStartbildNr=0\nEndbildNr=8\nRichtungA=45\n";
+    SceneFiles files;
+    files.scenery(flight);
+    auto const result = runProgram({"-i", "s.avs", "--preview", "p.png"}, files.dir->path());
+    ASSERT_EQ(result.exitCode, 0) << result.standardError.toStdString();
+    EXPECT_EQ(result.standardError, QByteArray());
+    EXPECT_EQ(QDir(files.dir->path()).entryList(QDir::Files).size(), 4);  // images, scenery, preview
+    QImage const preview = QImage(files.path("p.png")).convertToFormat(QImage::Format_RGB32);
+    // A 100 x 100 map, then three columns of 16 x 12 frames in cells of 28 x 24.
+    ASSERT_EQ(preview.size(), QSize(100 + 3 * 28, 100));
+
+    // The flight goes from world (10, 10) to (60, 60): map pixels more than 12
+    // away from that line are the texture's, those on it are not.
+    QImage const texture = QImage(files.path("t.png")).convertToFormat(QImage::Format_RGB32);
+    int drawn = 0;
+    for (int y = 0; y < 100; ++y)
+        for (int x = 0; x < 100; ++x) {
+            double const along = std::clamp((x - 10 + (90 - y)) / 2.0, 0.0, 50.0);  // world y = 100 - row
+            double const distance = std::hypot(x - (10 + along), (100 - y) - (10 + along));
+            bool const same = preview.pixel(x, y) == texture.pixel(x, y);
+            drawn += distance < 1 && !same;
+            EXPECT_TRUE(distance <= 12 || same) << x << "," << y;
+        }
+    EXPECT_GT(drawn, 40);
+
+    files.scenery(flight + "AusBreite=16\nAusHoehe=12\nAusAuflX=2\nAusAuflY=2\nBrennA=15\nBrennE=15\n");
+    ASSERT_EQ(runProgram({"-i", "s.avs"}, files.dir->path()).exitCode, 0);
+    for (int k = 0; k < 9; ++k) {
+        QImage const frame = QImage(files.path(QByteArray("f") + QByteArray::number(k) + ".png"));
+        EXPECT_EQ(preview.copy(100 + k % 3 * 28 + 6, k / 3 * 24 + 6, 16, 12),
+                  frame.convertToFormat(QImage::Format_RGB32))
+            << "frame " << k;
+    }
+}
+
+// The preview's refusals: a name it cannot be written under, a range without
+// frames, a folder that does not exist.
+TEST(RenderRun, PreviewRefusals) {
+    SceneFiles files;
+    files.scenery("StartbildNr=3\nEndbildNr=2\n");
+    auto const empty = runProgram({"-i", "s.avs", "--preview", "p.png"}, files.dir->path());
+    EXPECT_EQ(empty.exitCode, 4);
+    EXPECT_EQ(empty.standardError,
+              "Error: Cannot render file \"s.avs\": The frame range is empty: there is nothing to preview.\n");
+    files.scenery("");
+    auto const missing = runProgram({"-i", "s.avs", "--preview", "nowhere/p.png"}, files.dir->path());
+    EXPECT_EQ(missing.exitCode, 4);
+    EXPECT_TRUE(
+        missing.standardError.startsWith("Error: Cannot render file \"s.avs\": Cannot write the preview "
+                                         "\"nowhere/p.png\": "))
+        << missing.standardError.toStdString();
+    EXPECT_EQ(QDir(files.dir->path()).entryList(QDir::Files).size(), 3);
 }
 
 // The compass as the user sees it: world y grows toward the texture image's
