@@ -74,6 +74,10 @@ ImportOptions optionsFrom(QCommandLineParser const& parser) {
         options.frameWidth = match.captured(1).toInt();
         options.frameHeight = match.captured(2).toInt();
     }
+    if (parser.isSet(QStringLiteral("sun-azimuth")))
+        options.sunAzimuth = parseNumber(parser, QStringLiteral("sun-azimuth"), 0.0);
+    if (parser.isSet(QStringLiteral("sun-elevation")))
+        options.sunElevation = parseNumber(parser, QStringLiteral("sun-elevation"), 0.0);
     if (parser.isSet(QStringLiteral("memory-limit"))) {
         double const mebibytes = parseNumber(parser, QStringLiteral("memory-limit"), 0.0);
         if (!(mebibytes >= 1 && mebibytes < 1e12))
@@ -112,6 +116,10 @@ QString usageText() {
         "      --vertical-unit M      metres per raster value (default: from the band's\n"
         "                             unit, else 1)\n"
         "      --frame-size WxH       frame size of the starter flight (default 640x480)\n"
+        "      --sun-azimuth DEG      light from a sun at this azimuth (clockwise from\n"
+        "      --sun-elevation DEG    north) and elevation, with the terrain's shadows in\n"
+        "                             the texture (default: light from the north-west,\n"
+        "                             35 degrees up, no shadows)\n"
         "      --memory-limit MIB     refuse outputs needing more memory (default: half\n"
         "                             the physical memory)\n"
         "  -q, --quiet                print errors only\n"
@@ -138,6 +146,8 @@ int runCommandLine(QStringList const& arguments, QTextStream& messages) {
     valued({QStringLiteral("pixel-size")}, "m");
     valued({QStringLiteral("vertical-unit")}, "m");
     valued({QStringLiteral("frame-size")}, "wxh");
+    valued({QStringLiteral("sun-azimuth")}, "deg");
+    valued({QStringLiteral("sun-elevation")}, "deg");
     valued({QStringLiteral("memory-limit")}, "mib");
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("q"), QStringLiteral("quiet")}));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("?"), QStringLiteral("help")}));

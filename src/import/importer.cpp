@@ -3,6 +3,7 @@
 #include "elevation_model.h"
 #include "height_map.h"
 #include "import_error.h"
+#include "sun_light.h"
 
 #include <QDir>
 #include <QFile>
@@ -48,6 +49,15 @@ void validateOptions(ImportOptions const& options) {
         throw argumentError(QStringLiteral("The frame size must be between 1x1 and 65536x65536"));
     if (options.memoryLimit < 0)
         throw argumentError(QStringLiteral("The memory limit must be positive"));
+    if (options.sunAzimuth.has_value() != options.sunElevation.has_value())
+        throw argumentError(QStringLiteral("The sun needs both its azimuth and its elevation"));
+    if (options.sunAzimuth && !std::isfinite(*options.sunAzimuth))
+        throw argumentError(QStringLiteral("The sun's azimuth must be a number of degrees"));
+    if (options.sunElevation && !(*options.sunElevation > 0))
+        throw argumentError(QStringLiteral("The sun is below the horizon (elevation %1 degrees): it lights nothing")
+                                .arg(*options.sunElevation));
+    if (options.sunElevation && *options.sunElevation > 90)
+        throw argumentError(QStringLiteral("The sun's elevation must be at most 90 degrees"));
 }
 
 QString defaultOutputFolder(QString const& elevationFile) {
@@ -139,6 +149,8 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
         drape.emplace(openDrapeImage(options.textureImage, model, log));
     result.scenery = layoutScenery(model, result.texture, options, unitMetres);
     result.flight = planFlight(result.scenery);
+    if (options.sunAzimuth)
+        result.scenery.light = lightDirection({*options.sunAzimuth, *options.sunElevation});
 
     result.outputFolder =
         options.outputFolder.isEmpty() ? defaultOutputFolder(options.elevationFile) : options.outputFolder;
@@ -150,8 +162,14 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
     result.sceneryFile = folder.filePath(QStringLiteral("scenery.avs"));
 
     saveImage(encodeHeightMap(model, unitMetres), result.heightMapFile);
-    QImage const texture = drape ? drapeTexture(*drape, model, result.texture)
-                                 : reliefTexture(model, result.texture, options.exaggeration);
+    std::optional<SunPosition> sun;
+    if (options.sunAzimuth)
+        sun = SunPosition{std::fmod(std::fmod(*options.sunAzimuth, 360.0) + 360.0, 360.0), *options.sunElevation};
+    QImage texture = drape ? drapeTexture(*drape, model, result.texture)
+                           : reliefTexture(model, result.texture, options.exaggeration,
+                                           sun.value_or(SunPosition{reliefLightAzimuth, reliefLightAltitude}));
+    if (sun)
+        darkenShadows(texture, sunlitShare(model, *sun, options.exaggeration), model, result.texture);
     saveImage(texture, result.textureFile);
     writeSceneryFile(result.sceneryFile, sceneryText(result.scenery, result.flight));
     reportImport(result, model, options.unitCm, log);

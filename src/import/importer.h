@@ -24,6 +24,8 @@ struct ImportOptions {
     int frameWidth = 640;
     int frameHeight = 480;
     qint64 memoryLimit = 0;  // bytes; 0: half the physical memory
+    // Light from this sun, with the terrain's shadows in the texture.
+    std::optional<double> sunAzimuth, sunElevation;  // degrees
 };
 
 struct ImportResult {

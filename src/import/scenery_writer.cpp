@@ -96,9 +96,9 @@ QByteArray sceneryText(SceneryLayout const& layout, StraightFlight const& flight
     }
     number("NebelA", flight.fog);
     number("NebelE", flight.fog);
-    number("LichtX", 1);
-    number("LichtY", -1);
-    number("LichtZ", -1);
+    number("LichtX", layout.light[0]);
+    number("LichtY", layout.light[1]);
+    number("LichtZ", layout.light[2]);
     number("HintergrundVerwenden", 0);
     add("TDateiname", layout.textureName);
     add("HDateiname", layout.heightMapName);

@@ -5,6 +5,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <array>
+
 struct SceneryLayout {
     QString heightMapName = QStringLiteral("heightmap.png");
     QString textureName = QStringLiteral("texture.png");
@@ -18,6 +20,7 @@ struct SceneryLayout {
     double lowest = 0.0, highest = 0.0, mean = 0.0;
     int frameWidth = 640;
     int frameHeight = 480;
+    std::array<double, 3> light{1, -1, -1};  // LichtX/Y/Z: the direction the light travels
 };
 
 struct StraightFlight {

@@ -331,7 +331,7 @@ gdal::DatasetPtr tintByHeight(GDALDatasetH heights, ElevationModel const& model)
 
 // The tint with the hill shading multiplied in: level ground keeps its tint,
 // slopes facing the light get brighter, slopes facing away down to half.
-std::vector<uchar> shadedTint(GDALDatasetH shade, GDALDatasetH colour, int width, int height) {
+std::vector<uchar> shadedTint(GDALDatasetH shade, GDALDatasetH colour, int width, int height, double altitude) {
     std::vector<uchar> light(static_cast<std::size_t>(width) * height);
     std::vector<uchar> rgb(light.size() * 3);
     if (GDALRasterIO(GDALGetRasterBand(shade, 1), GF_Read, 0, 0, width, height, light.data(), width, height, GDT_Byte,
@@ -339,7 +339,7 @@ std::vector<uchar> shadedTint(GDALDatasetH shade, GDALDatasetH colour, int width
         GDALDatasetRasterIO(colour, GF_Read, 0, 0, width, height, rgb.data(), width, height, GDT_Byte, 3, nullptr, 3,
                             width * 3, 1) != CE_None)
         throw outputError(QStringLiteral("Cannot read GDAL's relief rasters: %1").arg(gdal::lastError()));
-    double const level = std::sin(reliefLightAltitude * std::numbers::pi / 180.0);
+    double const level = std::sin(altitude * std::numbers::pi / 180.0);
     for (std::size_t i = 0; i < light.size(); ++i) {
         double const shading = light[i] > 0 ? (light[i] - 1) / 254.0 : level;
         double const factor = 0.5 + 0.5 * shading / level;
@@ -353,7 +353,8 @@ std::vector<uchar> shadedTint(GDALDatasetH shade, GDALDatasetH colour, int width
 
 }  // namespace
 
-QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, double exaggeration) {
+QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, double exaggeration,
+                     SunPosition const& light) {
     // The heights with one more row in the north and one more column in the
     // east (copies of the edge), so the texture's half-cell overhang there
     // has data to interpolate from.
@@ -372,11 +373,11 @@ QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, d
     GDALSetGeoTransform(heights.get(), metricGt);
 
     gdal::DatasetPtr const shade = demProcessing(heights.get(), "hillshade", nullptr,
-                                                 {"-of", "MEM", "-az", QByteArray::number(reliefLightAzimuth), "-alt",
-                                                  QByteArray::number(reliefLightAltitude, 'g', 10), "-z",
+                                                 {"-of", "MEM", "-az", QByteArray::number(light.azimuth, 'g', 10),
+                                                  "-alt", QByteArray::number(light.elevation, 'g', 10), "-z",
                                                   QByteArray::number(exaggeration, 'g', 10), "-compute_edges"});
     gdal::DatasetPtr const colour = tintByHeight(heights.get(), model);
-    std::vector<uchar> rgb = shadedTint(shade.get(), colour.get(), width, height);
+    std::vector<uchar> rgb = shadedTint(shade.get(), colour.get(), width, height, light.elevation);
 
     gdal::DatasetPtr const source = gdal::wrapBuffer(rgb.data(), width, height, qsizetype(width) * 3, 3, GDT_Byte);
     if (!source)

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "gdal_support.h"
+#include "sun_light.h"
 
 #include <QImage>
 #include <QString>
@@ -68,12 +69,13 @@ DrapeImage openDrapeImage(QString const& fileName, ElevationModel const& model, 
 // side lacks georeferencing. Texels the image does not cover stay grey.
 QImage drapeTexture(DrapeImage& image, ElevationModel const& model, TextureLayout const& layout);
 
-// A texture from the heights alone: GDAL's colour relief (a hypsometric
-// tint from the lowest to the highest cell) multiplied by its hill shading
-// (light from the north-west, 35.26 degrees up: the direction of the
-// starter scenery's light 1, -1, -1), then resampled to the texture grid.
-QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, double exaggeration);
-
-// The hill-shading light used by reliefTexture.
+// The starter scenery's light without a given sun: from the north-west,
+// 35.26 degrees up (the direction 1, -1, -1).
 constexpr double reliefLightAzimuth = 315.0;
 constexpr double reliefLightAltitude = 35.26438968;
+
+// A texture from the heights alone: GDAL's colour relief (a hypsometric
+// tint from the lowest to the highest cell) multiplied by its hill shading
+// under the scenery's light, then resampled to the texture grid.
+QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, double exaggeration,
+                     SunPosition const& light);

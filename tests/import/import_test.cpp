@@ -6,6 +6,7 @@
 #include "importer.h"
 #include "scenery_delegate.h"
 #include "scenery_writer.h"
+#include "sun_light.h"
 #include "test_support.h"
 
 #include <gdal_priv.h>
@@ -237,6 +238,59 @@ TEST_F(ImportTest, SixteenBitPngWithUnitExaggerationAndReliefTexture) {
     EXPECT_GT(qRed(texture.pixel(46, 30)), qRed(texture.pixel(1, 30)));
 }
 
+// A cone 50 m high on a plain of 10 m cells, the sun in the west at 20
+// degrees: the shadow runs east from the peak for 50 / tan(20 degrees) =
+// 137 m, and nothing west of the cone is shaded.
+TEST(SunLight, ShadowLengthFollowsTheSunsElevation) {
+    ElevationModel cone;
+    cone.width = 60;
+    cone.height = 21;
+    cone.cellMetresX = cone.cellMetresY = 10;
+    for (int row = 0; row < cone.height; ++row)
+        for (int column = 0; column < cone.width; ++column)
+            cone.metres.push_back(std::max(0.0, 50.0 - 25.0 * std::hypot(column - 15, row - 10)));
+    cone.maximum = 50;
+    for (double elevation : {20.0, 35.0}) {
+        std::vector<float> const lit = sunlitShare(cone, {270.0, elevation}, 1.0);
+        auto share = [&](int column, int row) { return lit[std::size_t(row) * cone.width + column]; };
+        int lastShaded = 15;
+        for (int column = 16; column < cone.width; ++column)
+            if (share(column, 10) < 0.5f)
+                lastShaded = column;
+        EXPECT_NEAR((lastShaded - 15) * 10.0, 50.0 / std::tan(elevation * std::numbers::pi / 180), 20.0) << elevation;
+        for (int column = 0; column < 15; ++column)
+            EXPECT_EQ(share(column, 10), 1.0f) << column;
+        EXPECT_EQ(share(40, 0), 1.0f);  // off the shadow's line
+    }
+    // Straight overhead nothing is shaded; the light points the way it travels.
+    std::vector<float> const noon = sunlitShare(cone, {0.0, 90.0}, 1.0);
+    EXPECT_EQ(*std::min_element(noon.begin(), noon.end()), 1.0f);
+    std::array<double, 3> const west = lightDirection({270.0, 30.0});
+    EXPECT_NEAR(west[0], std::cos(std::numbers::pi / 6), 1e-12);  // travelling east
+    EXPECT_NEAR(west[1], 0.0, 1e-12);
+    EXPECT_NEAR(west[2], -0.5, 1e-12);
+}
+
+// Through the importer: the scenery's light comes from the sun and the
+// texture is darker in the shadow than beside it.
+TEST_F(ImportTest, SunLightsTheSceneryAndShadowsTheTexture) {
+    Value const ridge = [](int column, int, int) { return column == 10 ? 200.0 : 0.0; };
+    writeRaster(path("ridge.tif"), 40, 10, ridge);
+    ImportOptions o = options("ridge.tif");
+    o.texelsPerCell = 1;
+    o.sunAzimuth = -90;  // the west
+    o.sunElevation = 45;
+    Imported const i = runImporter(o);
+    ASSERT_TRUE(i.scenery) << i.message.toStdString();
+    EXPECT_NEAR(i.scenery->lightX, std::cos(std::numbers::pi / 4), 1e-9);
+    EXPECT_NEAR(i.scenery->lightY, 0.0, 1e-9);
+    EXPECT_NEAR(i.scenery->lightZ, -std::sin(std::numbers::pi / 4), 1e-9);
+    QImage const texture(i.result->textureFile);
+    // Texel u shows cell u + 0.5: the ridge (200 m) shades 200 m = 6.7 cells east of it.
+    EXPECT_LT(qGray(texture.pixel(13, 5)), qGray(texture.pixel(5, 5)) * 3 / 4);
+    EXPECT_EQ(qGray(texture.pixel(25, 5)), qGray(texture.pixel(5, 5)));
+}
+
 TEST(FillNodata, FillsOutwardWithinTheKnownRange) {
     // 7 x 7 ramp with a 5 x 5 hole in the middle.
     std::vector<double> values(49);
@@ -327,6 +381,8 @@ TEST_F(ImportTest, RefusalsNameTheirCauseAndWriteNothing) {
              {[](ImportOptions& o) { o.exaggeration = -1; }, 1, {}},
              {[](ImportOptions& o) { o.unitCm = std::nan(""); }, 1, {}},
              {[](ImportOptions& o) { o.band = 0; }, 1, {}},
+             {[](ImportOptions& o) { o.sunAzimuth = 90, o.sunElevation = -3; }, 1, {"below the horizon"}},
+             {[](ImportOptions& o) { o.sunElevation = 30; }, 1, {"both its azimuth and its elevation"}},
          }) {
         ImportOptions o = options("dem.tif");
         change(o);

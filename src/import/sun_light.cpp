@@ -1,0 +1,101 @@
+#include "sun_light.h"
+
+#include "elevation_model.h"
+#include "texture_builder.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+constexpr double degree = std::numbers::pi / 180.0;
+// The sun's disk, seen from the earth.
+constexpr double sunDiameter = 0.53 * degree;
+// The light left in full shadow (from the sky), as a share of full sun.
+constexpr double skyLight = 0.45;
+// A horizon search takes at most this many samples per cell.
+constexpr double mostSamples = 512.0;
+
+// The model's height at a fractional column and row, bilinear between cells;
+// positions off the grid take the nearest edge cell.
+double heightAt(ElevationModel const& model, double column, double row) {
+    column = std::clamp(column, 0.0, model.width - 1.0);
+    row = std::clamp(row, 0.0, model.height - 1.0);
+    int const c = std::clamp(static_cast<int>(column), 0, std::max(model.width - 2, 0));
+    int const r = std::clamp(static_cast<int>(row), 0, std::max(model.height - 2, 0));
+    int const c1 = std::min(c + 1, model.width - 1), r1 = std::min(r + 1, model.height - 1);
+    double const fx = column - c, fy = row - r;
+    double const top = model.at(c, r) + fx * (model.at(c1, r) - model.at(c, r));
+    double const bottom = model.at(c, r1) + fx * (model.at(c1, r1) - model.at(c, r1));
+    return top + fy * (bottom - top);
+}
+
+// The share of the sun's disk above a horizon seen at `horizon` radians.
+double visibleShare(double sunElevation, double horizon) {
+    return std::clamp((sunElevation - horizon) / sunDiameter + 0.5, 0.0, 1.0);
+}
+
+}  // namespace
+
+std::array<double, 3> lightDirection(SunPosition const& sun) {
+    double const a = sun.azimuth * degree, e = sun.elevation * degree;
+    return {-std::sin(a) * std::cos(e), -std::cos(a) * std::cos(e), -std::sin(e)};
+}
+
+// From each cell the search walks toward the sun in steps of half the finer
+// cell size (longer steps where the walk is long), keeping the steepest
+// terrain seen, and stops where even the highest point of the model would
+// lie below the ray of the sun's lower edge, or at the model's edge.
+std::vector<float> sunlitShare(ElevationModel const& model, SunPosition const& sun, double exaggeration) {
+    double const a = sun.azimuth * degree, e = sun.elevation * degree;
+    double const east = std::sin(a), north = std::cos(a);
+    double const reach =
+        std::max(model.maximum - model.minimum, 0.0) * exaggeration / std::tan(std::max(e - sunDiameter / 2, 1e-3));
+    double const diagonal = std::hypot(model.width * model.cellMetresX, model.height * model.cellMetresY);
+    double const walk = std::min(reach, diagonal);
+    double const step = std::max(0.5 * std::min(model.cellMetresX, model.cellMetresY), walk / mostSamples);
+    std::vector<float> share(static_cast<std::size_t>(model.width) * model.height, 1.0f);
+    for (int row = 0; row < model.height; ++row)
+        for (int column = 0; column < model.width; ++column) {
+            double const base = model.at(column, row) * exaggeration;
+            double steepest = -std::numbers::pi / 2;
+            for (double distance = step; distance <= walk + step / 2; distance += step) {
+                double const c = column + east * distance / model.cellMetresX;
+                double const r = row - north * distance / model.cellMetresY;
+                if (c < 0 || r < 0 || c > model.width - 1 || r > model.height - 1)
+                    break;
+                double const rise = heightAt(model, c, r) * exaggeration - base;
+                steepest = std::max(steepest, std::atan2(rise, distance));
+                if (model.maximum * exaggeration - base < distance * std::tan(std::max(e - sunDiameter / 2, 0.0)))
+                    break;
+            }
+            share[static_cast<std::size_t>(row) * model.width + column] = float(visibleShare(e, steepest));
+        }
+    return share;
+}
+
+// Texel (u, t) from the top has its centre at world (u + 0.5, height - t - 0.5),
+// which is cell column x / scaleX and row (cells - 1) - y / scaleY (see the
+// texture's placement).
+void darkenShadows(QImage& texture, std::vector<float> const& sunlit, ElevationModel const& model,
+                   TextureLayout const& layout) {
+    ElevationModel shares;
+    shares.width = model.width;
+    shares.height = model.height;
+    shares.metres.assign(sunlit.begin(), sunlit.end());
+    if (texture.format() != QImage::Format_RGB888)
+        texture = texture.convertToFormat(QImage::Format_RGB888);
+    for (int t = 0; t < texture.height(); ++t) {
+        uchar* const line = texture.scanLine(t);
+        double const row = (model.height - 1) - (texture.height() - t - 0.5) / layout.scaleY;
+        for (int u = 0; u < texture.width(); ++u) {
+            double const lit = heightAt(shares, (u + 0.5) / layout.scaleX, row);
+            double const factor = skyLight + (1.0 - skyLight) * lit;
+            for (int channel = 0; channel < 3; ++channel) {
+                uchar& byte = line[3 * u + channel];
+                byte = static_cast<uchar>(std::lround(byte * factor));
+            }
+        }
+    }
+}
