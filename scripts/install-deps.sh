@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     ffmpeg
-    libgdal-dev
+    libgdal-dev libnova-dev
 )
 packages+=("$@")
 

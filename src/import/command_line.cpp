@@ -78,6 +78,14 @@ ImportOptions optionsFrom(QCommandLineParser const& parser) {
         options.sunAzimuth = parseNumber(parser, QStringLiteral("sun-azimuth"), 0.0);
     if (parser.isSet(QStringLiteral("sun-elevation")))
         options.sunElevation = parseNumber(parser, QStringLiteral("sun-elevation"), 0.0);
+    if (parser.isSet(QStringLiteral("sun"))) {
+        QString const text = parser.value(QStringLiteral("sun"));
+        options.sunTime = QDateTime::fromString(text, Qt::ISODateWithMs);
+        if (!options.sunTime.isValid() || options.sunTime.timeSpec() == Qt::LocalTime)
+            throw argumentError(QStringLiteral("--sun needs a date and time with its offset from UTC, e.g. "
+                                               "2024-06-21T17:30+02:00 or 2024-06-21T15:30Z, not \"%1\"")
+                                    .arg(text));
+    }
     if (parser.isSet(QStringLiteral("memory-limit"))) {
         double const mebibytes = parseNumber(parser, QStringLiteral("memory-limit"), 0.0);
         if (!(mebibytes >= 1 && mebibytes < 1e12))
@@ -116,6 +124,9 @@ QString usageText() {
         "      --vertical-unit M      metres per raster value (default: from the band's\n"
         "                             unit, else 1)\n"
         "      --frame-size WxH       frame size of the starter flight (default 640x480)\n"
+        "      --sun DATE-TIME        light from the sun as it stands over the model's\n"
+        "                             centre at this moment (ISO 8601 with its offset\n"
+        "                             from UTC, e.g. 2024-06-21T17:30+02:00)\n"
         "      --sun-azimuth DEG      light from a sun at this azimuth (clockwise from\n"
         "      --sun-elevation DEG    north) and elevation, with the terrain's shadows in\n"
         "                             the texture (default: light from the north-west,\n"
@@ -146,6 +157,7 @@ int runCommandLine(QStringList const& arguments, QTextStream& messages) {
     valued({QStringLiteral("pixel-size")}, "m");
     valued({QStringLiteral("vertical-unit")}, "m");
     valued({QStringLiteral("frame-size")}, "wxh");
+    valued({QStringLiteral("sun")}, "date-time");
     valued({QStringLiteral("sun-azimuth")}, "deg");
     valued({QStringLiteral("sun-elevation")}, "deg");
     valued({QStringLiteral("memory-limit")}, "mib");

@@ -49,6 +49,8 @@ void validateOptions(ImportOptions const& options) {
         throw argumentError(QStringLiteral("The frame size must be between 1x1 and 65536x65536"));
     if (options.memoryLimit < 0)
         throw argumentError(QStringLiteral("The memory limit must be positive"));
+    if (options.sunTime.isValid() && (options.sunAzimuth || options.sunElevation))
+        throw argumentError(QStringLiteral("Give the sun by a time or by azimuth and elevation, not both"));
     if (options.sunAzimuth.has_value() != options.sunElevation.has_value())
         throw argumentError(QStringLiteral("The sun needs both its azimuth and its elevation"));
     if (options.sunAzimuth && !std::isfinite(*options.sunAzimuth))
@@ -126,6 +128,35 @@ void reportImport(ImportResult const& result, ElevationModel const& model, doubl
     log.flush();
 }
 
+// The sun the options give: its place in the sky, or where it stands at the
+// given moment over the model's centre; refused below the horizon.
+std::optional<SunPosition> sunOf(ImportOptions const& options, ElevationModel const& model, QTextStream& log) {
+    if (options.sunAzimuth)
+        return SunPosition{std::fmod(std::fmod(*options.sunAzimuth, 360.0) + 360.0, 360.0), *options.sunElevation};
+    if (!options.sunTime.isValid())
+        return std::nullopt;
+    std::optional<std::array<double, 2>> const centre = centreLongitudeLatitude(model);
+    if (!centre)
+        throw inputError(QStringLiteral("%1 has no coordinates to place the sun over: give --sun-azimuth and "
+                                        "--sun-elevation instead of --sun")
+                             .arg(quoted(model.fileName)));
+    SunPosition const sun = sunAt(options.sunTime, (*centre)[0], (*centre)[1]);
+    QString const where = QStringLiteral("%1 over longitude %2, latitude %3")
+                              .arg(options.sunTime.toString(Qt::ISODate))
+                              .arg((*centre)[0], 0, 'f', 4)
+                              .arg((*centre)[1], 0, 'f', 4);
+    if (!(sun.elevation > 0))
+        throw argumentError(QStringLiteral("The sun is below the horizon at %1 (elevation %2 degrees): it lights "
+                                           "nothing")
+                                .arg(where)
+                                .arg(sun.elevation, 0, 'f', 2));
+    log << QStringLiteral("The sun at %1: azimuth %2, elevation %3 degrees.\n")
+               .arg(where)
+               .arg(sun.azimuth, 0, 'f', 2)
+               .arg(sun.elevation, 0, 'f', 2);
+    return sun;
+}
+
 }  // namespace
 
 ImportResult runImport(ImportOptions const& options, QTextStream& log) {
@@ -134,6 +165,7 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
     double const unitMetres = options.unitCm / 100.0;
     ElevationModel const model = readModel(options, memoryLimit, log);
     checkCountRange(model.minimum, model.maximum, unitMetres);
+    std::optional<SunPosition> const sun = sunOf(options, model, log);
 
     ImportResult result;
     result.cellsX = model.width;
@@ -149,8 +181,6 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
         drape.emplace(openDrapeImage(options.textureImage, model, log));
     result.scenery = layoutScenery(model, result.texture, options, unitMetres);
     result.flight = planFlight(result.scenery);
-    if (options.sunAzimuth)
-        result.scenery.light = lightDirection({*options.sunAzimuth, *options.sunElevation});
 
     result.outputFolder =
         options.outputFolder.isEmpty() ? defaultOutputFolder(options.elevationFile) : options.outputFolder;
@@ -162,14 +192,13 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
     result.sceneryFile = folder.filePath(QStringLiteral("scenery.avs"));
 
     saveImage(encodeHeightMap(model, unitMetres), result.heightMapFile);
-    std::optional<SunPosition> sun;
-    if (options.sunAzimuth)
-        sun = SunPosition{std::fmod(std::fmod(*options.sunAzimuth, 360.0) + 360.0, 360.0), *options.sunElevation};
     QImage texture = drape ? drapeTexture(*drape, model, result.texture)
                            : reliefTexture(model, result.texture, options.exaggeration,
                                            sun.value_or(SunPosition{reliefLightAzimuth, reliefLightAltitude}));
-    if (sun)
+    if (sun) {
         darkenShadows(texture, sunlitShare(model, *sun, options.exaggeration), model, result.texture);
+        result.scenery.light = lightDirection(*sun);
+    }
     saveImage(texture, result.textureFile);
     writeSceneryFile(result.sceneryFile, sceneryText(result.scenery, result.flight));
     reportImport(result, model, options.unitCm, log);

@@ -5,6 +5,7 @@
 #include "scenery_writer.h"
 #include "texture_builder.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <optional>
@@ -24,8 +25,11 @@ struct ImportOptions {
     int frameWidth = 640;
     int frameHeight = 480;
     qint64 memoryLimit = 0;  // bytes; 0: half the physical memory
-    // Light from this sun, with the terrain's shadows in the texture.
+    // Light from this sun, with the terrain's shadows in the texture: given
+    // by its place in the sky, or by a moment (with its offset from UTC) at
+    // which it stands over the model's centre.
     std::optional<double> sunAzimuth, sunElevation;  // degrees
+    QDateTime sunTime;
 };
 
 struct ImportResult {

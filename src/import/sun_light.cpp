@@ -3,6 +3,11 @@
 #include "elevation_model.h"
 #include "texture_builder.h"
 
+#include <libnova/julian_day.h>
+#include <libnova/solar.h>
+#include <libnova/transform.h>
+#include <ogr_srs_api.h>
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -37,6 +42,47 @@ double visibleShare(double sunElevation, double horizon) {
 }
 
 }  // namespace
+
+SunPosition sunAt(QDateTime const& when, double longitude, double latitude) {
+    QDateTime const utc = when.toUTC();
+    QDate const date = utc.date();
+    QTime const time = utc.time();
+    ln_date moment{date.year(), date.month(),  date.day(),
+                   time.hour(), time.minute(), time.second() + time.msec() / 1000.0};
+    double const julianDay = ln_get_julian_day(&moment);
+    ln_equ_posn equatorial{};
+    ln_get_solar_equ_coords(julianDay, &equatorial);
+    ln_lnlat_posn observer{longitude, latitude};
+    ln_hrz_posn horizontal{};
+    ln_get_hrz_from_equ(&equatorial, &observer, julianDay, &horizontal);
+    // libnova counts the azimuth from the south through the west.
+    return {std::fmod(horizontal.az + 180.0, 360.0), horizontal.alt};
+}
+
+std::optional<std::array<double, 2>> centreLongitudeLatitude(ElevationModel const& model) {
+    if (!model.georeferenced || model.srsWkt.isEmpty())
+        return std::nullopt;
+    auto const& gt = model.geoTransform;
+    double x = gt[0] + gt[1] * model.width / 2.0, y = gt[3] + gt[5] * model.height / 2.0;
+    OGRSpatialReferenceH const from = OSRNewSpatialReference(model.srsWkt.constData());
+    OGRSpatialReferenceH const to = OSRNewSpatialReference(nullptr);
+    bool ok = from && to && OSRImportFromEPSG(to, 4326) == OGRERR_NONE;
+    if (ok) {
+        OSRSetAxisMappingStrategy(from, OAMS_TRADITIONAL_GIS_ORDER);
+        OSRSetAxisMappingStrategy(to, OAMS_TRADITIONAL_GIS_ORDER);
+        OGRCoordinateTransformationH const transform = OCTNewCoordinateTransformation(from, to);
+        ok = transform && OCTTransform(transform, 1, &x, &y, nullptr);
+        if (transform)
+            OCTDestroyCoordinateTransformation(transform);
+    }
+    if (from)
+        OSRDestroySpatialReference(from);
+    if (to)
+        OSRDestroySpatialReference(to);
+    if (!ok)
+        return std::nullopt;
+    return std::array{x, y};
+}
 
 std::array<double, 3> lightDirection(SunPosition const& sun) {
     double const a = sun.azimuth * degree, e = sun.elevation * degree;

@@ -3,9 +3,11 @@
 // renderer's shading of the same terrain.
 #pragma once
 
+#include <QDateTime>
 #include <QImage>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 struct ElevationModel;
@@ -15,6 +17,15 @@ struct SunPosition {
     double azimuth = 0.0;    // degrees clockwise from north
     double elevation = 0.0;  // degrees above the horizon, above 0
 };
+
+// Where the sun stands at `when` (a moment with a known offset from UTC) seen
+// from longitude and latitude (degrees, east and north positive), by
+// libnova's solar theory; no refraction.
+SunPosition sunAt(QDateTime const& when, double longitude, double latitude);
+
+// The longitude and latitude of the model's centre; none for a model
+// without coordinates.
+std::optional<std::array<double, 2>> centreLongitudeLatitude(ElevationModel const& model);
 
 // The direction the sunlight travels in world coordinates (x east, y north,
 // z up): the scenery's LichtX, LichtY, LichtZ.

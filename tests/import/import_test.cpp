@@ -271,6 +271,23 @@ TEST(SunLight, ShadowLengthFollowsTheSunsElevation) {
     EXPECT_NEAR(west[2], -0.5, 1e-12);
 }
 
+// The sun's place against published values: the worked example of NREL's
+// Solar Position Algorithm report (Reda and Andreas, NREL/TP-560-34302,
+// Golden, Colorado: zenith 50.11162, azimuth 194.34024 degrees), and the
+// 2024 March equinox and June solstice instants of the US Naval Observatory
+// ("Earth's Seasons": 20 March 03:06 UTC, 20 June 20:51 UTC), at which the
+// sun seen from the North Pole stands at its declination, 0 and 23.44 degrees.
+TEST(SunLight, PlaceInTheSkyMatchesPublishedValues) {
+    SunPosition const golden =
+        sunAt(QDateTime::fromString(QStringLiteral("2003-10-17T12:30:30-07:00"), Qt::ISODate), -105.1786, 39.742476);
+    EXPECT_NEAR(golden.azimuth, 194.34024, 0.2);
+    EXPECT_NEAR(golden.elevation, 90 - 50.11162, 0.2);
+    EXPECT_NEAR(sunAt(QDateTime::fromString(QStringLiteral("2024-03-20T03:06Z"), Qt::ISODate), 0, 90).elevation, 0.0,
+                0.2);
+    EXPECT_NEAR(sunAt(QDateTime::fromString(QStringLiteral("2024-06-20T20:51Z"), Qt::ISODate), 0, 90).elevation, 23.44,
+                0.2);
+}
+
 // Through the importer: the scenery's light comes from the sun and the
 // texture is darker in the shadow than beside it.
 TEST_F(ImportTest, SunLightsTheSceneryAndShadowsTheTexture) {
@@ -289,6 +306,16 @@ TEST_F(ImportTest, SunLightsTheSceneryAndShadowsTheTexture) {
     // Texel u shows cell u + 0.5: the ridge (200 m) shades 200 m = 6.7 cells east of it.
     EXPECT_LT(qGray(texture.pixel(13, 5)), qGray(texture.pixel(5, 5)) * 3 / 4);
     EXPECT_EQ(qGray(texture.pixel(25, 5)), qGray(texture.pixel(5, 5)));
+
+    // By a moment: the sun as it stands then over the model's centre.
+    o.sunAzimuth = o.sunElevation = std::nullopt;
+    o.sunTime = QDateTime::fromString(QStringLiteral("2024-06-21T16:00Z"), Qt::ISODate);
+    Imported const byTime = runImporter(o);
+    ASSERT_TRUE(byTime.scenery) << byTime.message.toStdString();
+    EXPECT_TRUE(byTime.log.contains(QStringLiteral("The sun at 2024-06-21T16:00:00Z over longitude")))
+        << byTime.log.toStdString();
+    SunPosition const sun = sunAt(o.sunTime, -80.9967, 36.1434);  // the raster's centre
+    EXPECT_NEAR(byTime.scenery->lightZ, lightDirection(sun)[2], 1e-4);
 }
 
 TEST(FillNodata, FillsOutwardWithinTheKnownRange) {
@@ -383,6 +410,16 @@ TEST_F(ImportTest, RefusalsNameTheirCauseAndWriteNothing) {
              {[](ImportOptions& o) { o.band = 0; }, 1, {}},
              {[](ImportOptions& o) { o.sunAzimuth = 90, o.sunElevation = -3; }, 1, {"below the horizon"}},
              {[](ImportOptions& o) { o.sunElevation = 30; }, 1, {"both its azimuth and its elevation"}},
+             // Midnight in the eastern United States, where utm.tif lies.
+             {[](ImportOptions& o) { o.sunTime = QDateTime::fromString("2024-06-21T04:00Z", Qt::ISODate); },
+              1,
+              {"below the horizon at 2024-06-21T04:00:00Z over longitude -80.99"}},
+             {[&](ImportOptions& o) {
+                  o.elevationFile = path("dem.png"), o.pixelSizeX = 10,
+                  o.sunTime = QDateTime::fromString("2024-06-21T16:00Z", Qt::ISODate);
+              },
+              2,
+              {"no coordinates to place the sun over"}},
          }) {
         ImportOptions o = options("dem.tif");
         change(o);
@@ -411,6 +448,7 @@ TEST(CommandLine, ExitCodesAndMessages) {
              {{"--texels-per-cell", "many", "a.tif"}, 1, "AVImport: "},
              {{"--frame-size", "640", "a.tif"}, 1, "AVImport: "},
              {{"none.tif"}, 2, "no such file"},
+             {{"--sun", "2024-06-21 17:30", "a.tif"}, 1, "offset from UTC"},
              {{"big.tif", "-n", "1024", "-o", "big"}, 3, "3.81 TiB"},  // 1 024 000 texels square
          }) {
         auto const run = runAVImport(arguments, dir->path());
