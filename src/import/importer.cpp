@@ -192,13 +192,15 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
     result.sceneryFile = folder.filePath(QStringLiteral("scenery.avs"));
 
     saveImage(encodeHeightMap(model, unitMetres), result.heightMapFile);
+    // A relief takes the shadows into its shading; a draped image is darkened where they fall.
+    std::vector<float> const sunlit = sun ? sunlitShare(model, *sun, options.exaggeration) : std::vector<float>();
     QImage texture = drape ? drapeTexture(*drape, model, result.texture)
                            : reliefTexture(model, result.texture, options.exaggeration,
-                                           sun.value_or(SunPosition{reliefLightAzimuth, reliefLightAltitude}));
-    if (sun) {
-        darkenShadows(texture, sunlitShare(model, *sun, options.exaggeration), model, result.texture);
+                                           sun.value_or(SunPosition{reliefLightAzimuth, reliefLightAltitude}), sunlit);
+    if (sun && drape)
+        darkenShadows(texture, sunlit, model, result.texture);
+    if (sun)
         result.scenery.light = lightDirection(*sun);
-    }
     saveImage(texture, result.textureFile);
     writeSceneryFile(result.sceneryFile, sceneryText(result.scenery, result.flight));
     reportImport(result, model, options.unitCm, log);

@@ -330,8 +330,10 @@ gdal::DatasetPtr tintByHeight(GDALDatasetH heights, ElevationModel const& model)
 }
 
 // The tint with the hill shading multiplied in: level ground keeps its tint,
-// slopes facing the light get brighter, slopes facing away down to half.
-std::vector<uchar> shadedTint(GDALDatasetH shade, GDALDatasetH colour, int width, int height, double altitude) {
+// slopes facing the light get brighter, slopes facing away down to half, as
+// does ground in the terrain's shadow (`sunlit`, per cell, when given).
+std::vector<uchar> shadedTint(GDALDatasetH shade, GDALDatasetH colour, int width, int height, double altitude,
+                              std::vector<float> const& sunlit) {
     std::vector<uchar> light(static_cast<std::size_t>(width) * height);
     std::vector<uchar> rgb(light.size() * 3);
     if (GDALRasterIO(GDALGetRasterBand(shade, 1), GF_Read, 0, 0, width, height, light.data(), width, height, GDT_Byte,
@@ -342,7 +344,7 @@ std::vector<uchar> shadedTint(GDALDatasetH shade, GDALDatasetH colour, int width
     double const level = std::sin(altitude * std::numbers::pi / 180.0);
     for (std::size_t i = 0; i < light.size(); ++i) {
         double const shading = light[i] > 0 ? (light[i] - 1) / 254.0 : level;
-        double const factor = 0.5 + 0.5 * shading / level;
+        double const factor = 0.5 + 0.5 * shading / level * (sunlit.empty() ? 1.0 : double(sunlit[i]));
         for (int k = 0; k < 3; ++k) {
             double const value = std::round(rgb[i * 3 + k] * factor);
             rgb[i * 3 + k] = static_cast<uchar>(std::clamp(value, 0.0, 255.0));
@@ -354,16 +356,21 @@ std::vector<uchar> shadedTint(GDALDatasetH shade, GDALDatasetH colour, int width
 }  // namespace
 
 QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, double exaggeration,
-                     SunPosition const& light) {
+                     SunPosition const& light, std::vector<float> const& sunlit) {
     // The heights with one more row in the north and one more column in the
     // east (copies of the edge), so the texture's half-cell overhang there
     // has data to interpolate from.
     int const width = model.width + 1, height = model.height + 1;
     std::vector<double> padded(static_cast<std::size_t>(width) * height);
+    std::vector<float> paddedSunlit(sunlit.empty() ? 0 : padded.size());
     for (int row = 0; row < height; ++row)
-        for (int column = 0; column < width; ++column)
-            padded[static_cast<std::size_t>(row) * width + column] =
-                model.at(std::min(column, model.width - 1), std::max(row - 1, 0));
+        for (int column = 0; column < width; ++column) {
+            std::size_t const cell =
+                std::size_t(std::max(row - 1, 0)) * model.width + std::min(column, model.width - 1);
+            padded[static_cast<std::size_t>(row) * width + column] = model.metres[cell];
+            if (!sunlit.empty())
+                paddedSunlit[static_cast<std::size_t>(row) * width + column] = sunlit[cell];
+        }
     gdal::DatasetPtr const heights =
         gdal::wrapBuffer(padded.data(), width, height, qsizetype(width) * 8, 1, GDT_Float64);
     if (!heights)
@@ -377,7 +384,7 @@ QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, d
                                                   "-alt", QByteArray::number(light.elevation, 'g', 10), "-z",
                                                   QByteArray::number(exaggeration, 'g', 10), "-compute_edges"});
     gdal::DatasetPtr const colour = tintByHeight(heights.get(), model);
-    std::vector<uchar> rgb = shadedTint(shade.get(), colour.get(), width, height, light.elevation);
+    std::vector<uchar> rgb = shadedTint(shade.get(), colour.get(), width, height, light.elevation, paddedSunlit);
 
     gdal::DatasetPtr const source = gdal::wrapBuffer(rgb.data(), width, height, qsizetype(width) * 3, 3, GDT_Byte);
     if (!source)

@@ -17,6 +17,7 @@
 #include <QString>
 
 #include <array>
+#include <vector>
 
 class QTextStream;
 struct ElevationModel;
@@ -76,6 +77,8 @@ constexpr double reliefLightAltitude = 35.26438968;
 
 // A texture from the heights alone: GDAL's colour relief (a hypsometric
 // tint from the lowest to the highest cell) multiplied by its hill shading
-// under the scenery's light, then resampled to the texture grid.
+// under the scenery's light, the direct light taken by the share of the sun
+// each cell sees (`sunlit`, empty: all of it), then resampled to the
+// texture grid.
 QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, double exaggeration,
-                     SunPosition const& light);
+                     SunPosition const& light, std::vector<float> const& sunlit = {});
