@@ -307,6 +307,16 @@ TEST_F(ImportTest, SunLightsTheSceneryAndShadowsTheTexture) {
     EXPECT_LT(qGray(texture.pixel(13, 5)), qGray(texture.pixel(5, 5)) * 3 / 4);
     EXPECT_EQ(qGray(texture.pixel(25, 5)), qGray(texture.pixel(5, 5)));
 
+    // A draped image is darkened to the sky light in full shadow.
+    writeRaster(
+        path("photo.tif"), 40, 10, [](int, int, int) { return 200.0; }, {}, "GTiff", GDT_Byte, 3);
+    o.textureImage = path("photo.tif");
+    Imported const draped = runImporter(o);
+    ASSERT_TRUE(draped.scenery) << draped.message.toStdString();
+    QImage const photo(draped.result->textureFile);
+    EXPECT_EQ(qRed(photo.pixel(25, 5)), 200);
+    EXPECT_EQ(qRed(photo.pixel(13, 5)), 90);
+
     // By a moment: the sun as it stands then over the model's centre.
     o.sunAzimuth = o.sunElevation = std::nullopt;
     o.sunTime = QDateTime::fromString(QStringLiteral("2024-06-21T16:00Z"), Qt::ISODate);
