@@ -1,7 +1,14 @@
-// The path geometry of a track flight: arc-length spacing, smoothing, the
-// control points that make evenly spaced curve parameters even on the
-// ground, continuous headings and the waypoint count.
+// Track flights: reading a track, and the path geometry (arc-length
+// spacing, smoothing, the control points that make evenly spaced curve
+// parameters even on the ground, continuous headings, the waypoint count).
 #include "track_planner.h"
+#include "elevation_model.h"
+#include "import_error.h"
+#include "test_support.h"
+#include "track_reader.h"
+
+#include <cpl_conv.h>
+#include <ogr_spatialref.h>
 
 #include <gtest/gtest.h>
 
@@ -122,6 +129,67 @@ TEST(TrackPlanner, ContinuousHeadingsAndWaypointCount) {
     std::vector<double> const followed = curveValues(waypointAngles(hairpin, sharp), 500);
     for (int k = 0; k < 500; ++k)
         EXPECT_NEAR(followed[std::size_t(k)], hairpin[std::size_t(k)], degree) << k;
+}
+
+// A model in UTM zone 17 north, where longitude -81 is the central meridian.
+ElevationModel utmModel() {
+    ElevationModel model;
+    OGRSpatialReference srs;
+    srs.importFromEPSG(32617);
+    char* wkt = nullptr;
+    srs.exportToWkt(&wkt);
+    model.srsWkt = wkt;
+    CPLFree(wkt);
+    return model;
+}
+
+// GPX (with elevations), KML and CSV with and without a header are read in
+// order and placed in the model's coordinates.
+TEST(TrackReader, ReadsEachFormatIntoTheModelsCoordinates) {
+    auto const dir = testsupport::makeTempDir();
+    auto file = [&](char const* name, QByteArray const& text) {
+        testsupport::writeFile(dir->filePath(name), text);
+        return dir->filePath(name);
+    };
+    QString const gpx = file("t.gpx",
+                             "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"test\" "
+                             "xmlns=\"http://www.topografix.com/GPX/1/1\"><trk><trkseg>"
+                             "<trkpt lat=\"36.0\" lon=\"-81.0\"><ele>300</ele></trkpt>"
+                             "<trkpt lat=\"36.01\" lon=\"-81.0\"><ele>310</ele></trkpt>"
+                             "<trkpt lat=\"36.01\" lon=\"-80.99\"><ele>320</ele></trkpt>"
+                             "</trkseg></trk></gpx>\n");
+    QString const kml = file("t.kml",
+                             "<?xml version=\"1.0\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Document>"
+                             "<Placemark><LineString><coordinates>-81.0,36.0 -81.0,36.01 -80.99,36.01"
+                             "</coordinates></LineString></Placemark></Document></kml>\n");
+    QString const headed = file("h.csv", "lon,lat,alt\n-81.0,36.0,300\n-81.0,36.01,310\n-80.99,36.01,320\n");
+    QString const bare = file("b.csv", "-81.0,36.0\n-81.0,36.01\n-80.99,36.01\n");
+    ElevationModel const model = utmModel();
+    for (QString const& name : {gpx, kml, headed, bare}) {
+        SCOPED_TRACE(name.toStdString());
+        std::vector<TrackVertex> const track = readTrack(name, model);
+        ASSERT_EQ(track.size(), 3u);
+        EXPECT_NEAR(track[0].x, 500000.0, 0.01);  // on the central meridian
+        EXPECT_NEAR(track[1].x, 500000.0, 0.01);
+        EXPECT_NEAR(track[1].y - track[0].y, 1109.6, 1.0);  // 0.01 degree of latitude
+        EXPECT_NEAR(track[2].x - track[1].x, 900.7, 2.0);   // 0.01 degree of longitude at 36 degrees
+    }
+    EXPECT_EQ(readTrack(gpx, model)[2].altitude, 320.0);
+    EXPECT_EQ(readTrack(headed, model)[1].altitude, 310.0);
+
+    for (auto const& [name, words] : {std::pair{dir->filePath("none.gpx"), "Cannot read the track"},
+                                      {file("empty.gpx",
+                                            "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" "
+                                            "xmlns=\"http://www.topografix.com/GPX/1/1\"></gpx>\n"),
+                                       "holds no line and no points"}}) {
+        try {
+            readTrack(name, model);
+            ADD_FAILURE() << name.toStdString();
+        } catch (ImportError const& error) {
+            EXPECT_EQ(error.code(), ExitCode::InputError);
+            EXPECT_TRUE(error.message().contains(QLatin1String(words))) << error.message().toStdString();
+        }
+    }
 }
 
 }  // namespace
