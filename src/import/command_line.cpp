@@ -78,6 +78,14 @@ ImportOptions optionsFrom(QCommandLineParser const& parser) {
         options.sunAzimuth = parseNumber(parser, QStringLiteral("sun-azimuth"), 0.0);
     if (parser.isSet(QStringLiteral("sun-elevation")))
         options.sunElevation = parseNumber(parser, QStringLiteral("sun-elevation"), 0.0);
+    options.trackFile = parser.value(QStringLiteral("track"));
+    options.track.heightAbove = parseNumber(parser, QStringLiteral("height-above"), options.track.heightAbove);
+    options.track.smooth = parseNumber(parser, QStringLiteral("smooth"), options.track.smooth);
+    options.track.lookAhead = parseNumber(parser, QStringLiteral("look-ahead"), options.track.lookAhead);
+    if (parser.isSet(QStringLiteral("tilt")))
+        options.track.tilt = parseNumber(parser, QStringLiteral("tilt"), 0.0);
+    options.track.duration = parseNumber(parser, QStringLiteral("duration"), options.track.duration);
+    options.track.fps = parseInteger(parser, QStringLiteral("fps"), options.track.fps);
     if (parser.isSet(QStringLiteral("sun"))) {
         QString const text = parser.value(QStringLiteral("sun"));
         options.sunTime = QDateTime::fromString(text, Qt::ISODateWithMs);
@@ -124,6 +132,14 @@ QString usageText() {
         "      --vertical-unit M      metres per raster value (default: from the band's\n"
         "                             unit, else 1)\n"
         "      --frame-size WxH       frame size of the starter flight (default 640x480)\n"
+        "      --track FILE           a curved flight along this GPS track (GPX, KML,\n"
+        "                             GeoJSON, or CSV of lon,lat[,alt]) at an even speed\n"
+        "      --height-above M       the track flight's height above the terrain (150)\n"
+        "      --smooth M             smoothing of the track against GPS noise (30)\n"
+        "      --look-ahead M         the camera looks at the track this far ahead (300)\n"
+        "      --tilt DEG             fixed tilt (default: toward the look-ahead point)\n"
+        "      --duration S, --fps N  length of the track flight (default: 40 m/s), and\n"
+        "                             its frames a second (25)\n"
         "      --sun DATE-TIME        light from the sun as it stands over the model's\n"
         "                             centre at this moment (ISO 8601 with its offset\n"
         "                             from UTC, e.g. 2024-06-21T17:30+02:00)\n"
@@ -157,6 +173,13 @@ int runCommandLine(QStringList const& arguments, QTextStream& messages) {
     valued({QStringLiteral("pixel-size")}, "m");
     valued({QStringLiteral("vertical-unit")}, "m");
     valued({QStringLiteral("frame-size")}, "wxh");
+    valued({QStringLiteral("track")}, "file");
+    valued({QStringLiteral("height-above")}, "m");
+    valued({QStringLiteral("smooth")}, "m");
+    valued({QStringLiteral("look-ahead")}, "m");
+    valued({QStringLiteral("tilt")}, "deg");
+    valued({QStringLiteral("duration")}, "s");
+    valued({QStringLiteral("fps")}, "n");
     valued({QStringLiteral("sun")}, "date-time");
     valued({QStringLiteral("sun-azimuth")}, "deg");
     valued({QStringLiteral("sun-elevation")}, "deg");

@@ -49,6 +49,15 @@ void validateOptions(ImportOptions const& options) {
         throw argumentError(QStringLiteral("The frame size must be between 1x1 and 65536x65536"));
     if (options.memoryLimit < 0)
         throw argumentError(QStringLiteral("The memory limit must be positive"));
+    TrackFlightOptions const& t = options.track;
+    if (!positiveFinite(t.heightAbove) || !positiveFinite(t.lookAhead) || !(t.smooth >= 0 && std::isfinite(t.smooth)))
+        throw argumentError(
+            QStringLiteral("The height above ground and the look-ahead must be positive numbers of "
+                           "metres, the smoothing a number of metres"));
+    if (t.tilt && !(*t.tilt >= -90 && *t.tilt <= 90))
+        throw argumentError(QStringLiteral("The tilt must be between -90 and 90 degrees"));
+    if (!(t.duration >= 0 && t.duration <= 86400) || t.fps < 1 || t.fps > 240)
+        throw argumentError(QStringLiteral("The duration must be at most a day and the frame rate 1 to 240"));
     if (options.sunTime.isValid() && (options.sunAzimuth || options.sunElevation))
         throw argumentError(QStringLiteral("Give the sun by a time or by azimuth and elevation, not both"));
     if (options.sunAzimuth.has_value() != options.sunElevation.has_value())
@@ -181,6 +190,9 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
         drape.emplace(openDrapeImage(options.textureImage, model, log));
     result.scenery = layoutScenery(model, result.texture, options, unitMetres);
     result.flight = planFlight(result.scenery);
+    if (!options.trackFile.isEmpty())
+        result.trackFlight = planTrackFlight(readTrack(options.trackFile, model), options.trackFile, model,
+                                             result.texture, options.exaggeration, options.track);
 
     result.outputFolder =
         options.outputFolder.isEmpty() ? defaultOutputFolder(options.elevationFile) : options.outputFolder;
@@ -202,7 +214,10 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
     if (sun)
         result.scenery.light = lightDirection(*sun);
     saveImage(texture, result.textureFile);
-    writeSceneryFile(result.sceneryFile, sceneryText(result.scenery, result.flight));
+    writeSceneryFile(
+        result.sceneryFile,
+        sceneryText(result.scenery, result.flight,
+                    result.trackFlight ? trackFlightLines(*result.trackFlight, options.track) : QStringList()));
     reportImport(result, model, options.unitCm, log);
     return result;
 }

@@ -4,6 +4,7 @@
 
 #include "scenery_writer.h"
 #include "texture_builder.h"
+#include "track_flight.h"
 
 #include <QDateTime>
 #include <QString>
@@ -30,6 +31,9 @@ struct ImportOptions {
     // which it stands over the model's centre.
     std::optional<double> sunAzimuth, sunElevation;  // degrees
     QDateTime sunTime;
+    // A curved flight along this GPS track instead of the straight one.
+    QString trackFile;
+    TrackFlightOptions track;
 };
 
 struct ImportResult {
@@ -40,6 +44,7 @@ struct ImportResult {
     TextureLayout texture;
     SceneryLayout scenery;
     StraightFlight flight;
+    std::optional<TrackFlight> trackFlight;
     qsizetype filledCells = 0;
 };
 

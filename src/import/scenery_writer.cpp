@@ -71,7 +71,7 @@ StraightFlight planFlight(SceneryLayout const& layout) {
     return flight;
 }
 
-QByteArray sceneryText(SceneryLayout const& layout, StraightFlight const& flight) {
+QByteArray sceneryText(SceneryLayout const& layout, StraightFlight const& flight, QStringList const& curvedFlight) {
     QStringList lines;
     auto add = [&lines](char const* key, QString const& value) {
         lines << QLatin1String(key) + QLatin1Char('=') + value;
@@ -80,9 +80,11 @@ QByteArray sceneryText(SceneryLayout const& layout, StraightFlight const& flight
     auto position = [&add](char const* key, double value) { add(key, plainDecimal(roundTo(value, 0.01), 12)); };
 
     lines << QStringLiteral("[Param]");
-    number("Bildanzahl", 48);
-    number("StartbildNr", 0);
-    number("EndbildNr", 47);
+    if (curvedFlight.isEmpty()) {
+        number("Bildanzahl", 48);
+        number("StartbildNr", 0);
+        number("EndbildNr", 47);
+    }
     number("Offset", 0);
     number("Traegheit", 1);
     for (bool const start : {true, false}) {
@@ -113,5 +115,6 @@ QByteArray sceneryText(SceneryLayout const& layout, StraightFlight const& flight
     number("GenauRechnen", 1);
     number("AusgabePNG", 1);
     add("AusDateiname", layout.framePattern);
+    lines << curvedFlight;
     return lines.join(QLatin1Char('\n')).toUtf8() + '\n';
 }

@@ -4,6 +4,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -46,7 +47,9 @@ StraightFlight planFlight(SceneryLayout const& layout);
 
 // The file's text: "[Param]" first, one key=value line each, numbers in
 // plain decimal, no empty line (the reader stops at the first).
-QByteArray sceneryText(SceneryLayout const& layout, StraightFlight const& flight);
+// With `curvedFlight` lines (a track's flight) those replace the straight
+// flight's frame count and range and follow the other lines.
+QByteArray sceneryText(SceneryLayout const& layout, StraightFlight const& flight, QStringList const& curvedFlight = {});
 
 // A number in plain decimal notation (never an exponent) with up to
 // `significant` significant digits and no trailing zeros.

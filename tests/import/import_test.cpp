@@ -1,6 +1,7 @@
 // AVImport on rasters of several formats: heights, scales, texture and
 // scenery; its refusals, its command line and exit codes, and the whole path
 // from a raster to a rendered video.
+#include "elevation_image.h"
 #include "elevation_model.h"
 #include "import_error.h"
 #include "importer.h"
@@ -328,6 +329,90 @@ TEST_F(ImportTest, SunLightsTheSceneryAndShadowsTheTexture) {
     EXPECT_NEAR(byTime.scenery->lightZ, lightDirection(sun)[2], 1e-4);
 }
 
+// A track flight over the demo's elevation model (the Jacksboro fault, USGS,
+// placed at its longitudes and latitudes) along a GPS track with bends and a
+// hairpin, measured through the renderer's camera path: an even ground speed,
+// the requested clearance, and headings without jumps.
+TEST_F(ImportTest, TrackFlightOverTheDemoModel) {
+    QImage const demo(QStringLiteral(AVRENDER_SOURCE_DIR "/demo/heightmap.png"));
+    ASSERT_FALSE(demo.isNull());
+    Value const metres = [&demo](int column, int row, int) {
+        int const count = int(demo.pixel(column, row) & 0xFFFFFFu);
+        return (count >= 0x800000 ? count - 0x1000000 : count) / 100.0;  // centimetre counts
+    };
+    double const cell = 1.0 / 1200;
+    writeRaster(path("jacksboro.tif"), demo.width(), demo.height(), metres, {"EPSG:4326", -84.41375, 36.44625, cell});
+    // East in three bends, a hairpin to the north, then straight back north-west.
+    QByteArray gpx =
+        "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"test\" "
+        "xmlns=\"http://www.topografix.com/GPX/1/1\"><trk><trkseg>\n";
+    auto point = [&gpx](double lon, double lat) {
+        gpx += "<trkpt lat=\"" + QByteArray::number(lat, 'f', 6) + "\" lon=\"" + QByteArray::number(lon, 'f', 6) +
+               "\"/>\n";
+    };
+    double lon = 0, lat = 0;
+    for (int k = 0; k <= 120; ++k)
+        point(lon = -84.36 + 0.18 * k / 120, lat = 36.22 + 0.03 * std::sin(k / 120.0 * 3 * std::numbers::pi));
+    double const centreLat = lat + 0.006;
+    for (int k = 1; k <= 30; ++k) {
+        double const a = -std::numbers::pi / 2 + std::numbers::pi * k / 30;
+        point(lon + 0.0075 * std::cos(a), centreLat + 0.006 * std::sin(a));
+    }
+    lon += 0.0075 * std::cos(std::numbers::pi / 2), lat = centreLat + 0.006;
+    for (int k = 1; k <= 80; ++k)
+        point(lon -= 0.0015, lat += 0.001);
+    testsupport::writeFile(path("track.gpx"), gpx + "</trkseg></trk></gpx>\n");
+
+    ImportOptions o = options("jacksboro.tif");
+    o.trackFile = path("track.gpx");
+    o.track.duration = 60;
+    Imported const i = runImporter(o);
+    ASSERT_TRUE(i.scenery) << i.message.toStdString();
+    EXPECT_FALSE(i.scenery->flyStraight);
+    EXPECT_EQ(i.scenery->frameCount, 1500);
+    EXPECT_EQ(i.scenery->heightAboveGround, 150.0);
+    auto const run =
+        testsupport::runProgram({"-i", "scenery.avs", "--camera-path", "path.csv"}, i.result->outputFolder);
+    ASSERT_EQ(run.exitCode, 0) << run.standardError.toStdString();
+    QFile file(QDir(i.result->outputFolder).filePath(QStringLiteral("path.csv")));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QList<QByteArray> rows = file.readAll().trimmed().split('\n');
+    rows.removeFirst();
+    ASSERT_EQ(rows.size(), 1500);
+
+    // The terrain as the renderer sees it, and half the requested height in world units.
+    ElevationImage terrain(i.result->heightMapFile, i.scenery->elevationScaleX, i.scenery->elevationScaleY);
+    terrain.setZScale(i.scenery->zScaleStart);
+    double const halfHeight = 75.0 / i.result->texture.metresPerTexel;  // no exaggeration
+    std::vector<double> steps, turns;
+    double previousX = 0, previousY = 0, previousHeading = 0;
+    for (qsizetype k = 0; k < rows.size(); ++k) {
+        QList<QByteArray> const f = rows[k].split(',');
+        double const x = f[1].toDouble(), y = f[2].toDouble(), z = f[3].toDouble(), heading = f[4].toDouble();
+        EXPECT_GE(z - terrain.elevation(x, y), halfHeight) << "frame " << k;
+        if (k > 0) {
+            steps.push_back(std::hypot(x - previousX, y - previousY));
+            turns.push_back(std::fabs(heading - previousHeading) * 180 / std::numbers::pi);
+        }
+        previousX = x, previousY = y, previousHeading = heading;
+    }
+    std::vector<double> sorted = steps;
+    std::nth_element(sorted.begin(), sorted.begin() + qsizetype(sorted.size() / 2), sorted.end());
+    double const median = sorted[sorted.size() / 2];
+    long const even =
+        std::count_if(steps.begin(), steps.end(), [median](double s) { return std::fabs(s / median - 1) <= 0.05; });
+    EXPECT_GE(even, long(steps.size() * 9 / 10));
+    // Turns beyond 3 degrees a frame only in one stretch of at most 10 % of the flight: the hairpin.
+    std::vector<std::size_t> sharp;
+    for (std::size_t k = 0; k < turns.size(); ++k)
+        if (turns[k] > 3)
+            sharp.push_back(k);
+    if (!sharp.empty()) {
+        EXPECT_LE(sharp.back() - sharp.front(), turns.size() / 10);
+    }
+    EXPECT_LT(*std::max_element(turns.begin(), turns.end()), 180.0);
+}
+
 TEST(FillNodata, FillsOutwardWithinTheKnownRange) {
     // 7 x 7 ramp with a 5 x 5 hole in the middle.
     std::vector<double> values(49);
@@ -397,6 +482,15 @@ TEST_F(ImportTest, RefusalsNameTheirCauseAndWriteNothing) {
     // its rasters listed as subdatasets.
     writeRaster(path("two.nc"), 4, 3, one, {nullptr}, "netCDF", GDT_Float64, 2);
     testsupport::writeFile(path("notes.txt"), "just some words\n");
+    auto gpx = [&](char const* name, QByteArray const& points) {
+        testsupport::writeFile(path(name),
+                               "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"test\" "
+                               "xmlns=\"http://www.topografix.com/GPX/1/1\"><trk><trkseg>" +
+                                   points + "</trkseg></trk></gpx>\n");
+    };
+    gpx("far.gpx", "<trkpt lat=\"50\" lon=\"10\"/><trkpt lat=\"50.1\" lon=\"10\"/>");
+    gpx("one.gpx", "<trkpt lat=\"36.14337\" lon=\"-80.99667\"/><trkpt lat=\"36.14337\" lon=\"-80.99667\"/>");
+    gpx("empty.gpx", "");
     testsupport::writeFile(path("file"), "x");
     using Change = std::function<void(ImportOptions&)>;
     for (auto const& [change, code, words] : std::initializer_list<std::tuple<Change, int, QStringList>>{
@@ -407,6 +501,10 @@ TEST_F(ImportTest, RefusalsNameTheirCauseAndWriteNothing) {
              {[](ImportOptions& o) { o.band = 2; }, 2, {"there is no band 2"}},
              {[&](ImportOptions& o) { o.textureImage = path("far.tif"); }, 2, {"does not overlap", "far.tif"}},
              {[&](ImportOptions& o) { o.textureImage = path("missing.jpg"); }, 2, {"texture image", "missing.jpg"}},
+             {[&](ImportOptions& o) { o.trackFile = path("far.gpx"); }, 2, {"far.gpx", "leaves the elevation model"}},
+             {[&](ImportOptions& o) { o.trackFile = path("one.gpx"); }, 2, {"one.gpx", "fewer than two distinct"}},
+             {[&](ImportOptions& o) { o.trackFile = path("empty.gpx"); }, 2, {"empty.gpx", "no line and no points"}},
+             {[](ImportOptions& o) { o.track.heightAbove = 0; }, 1, {"height above ground"}},
              {[&](ImportOptions& o) { o.elevationFile = path("deep.tif"); }, 2, {"-100000.00 m", "--unit-cm 2"}},
              // 20000 x 10000 texels x 4 bytes; 20 x 10 cells x 32 bytes.
              {[](ImportOptions& o) { o.texelsPerCell = 1000, o.memoryLimit = 1 << 26; },

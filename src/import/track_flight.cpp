@@ -1,0 +1,172 @@
+#include "track_flight.h"
+
+#include "elevation_model.h"
+#include "import_error.h"
+#include "scenery_writer.h"
+#include "texture_builder.h"
+#include "track_planner.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace {
+
+constexpr double degree = std::numbers::pi / 180.0;
+// Control points are whole world units; this many units between them keep
+// the rounding's effect on the ground speed near 2 %.
+constexpr double leastControlSpacing = 20.0;
+constexpr int mostControlPoints = 9999;
+constexpr double defaultSpeed = 40.0;  // metres a second
+constexpr double angleTolerance = 0.5 * degree;
+
+// Model coordinates to world units and back to fractional cells: cell
+// (c, r) lies at world (c * scaleX, (H - 1 - r) * scaleY), its value being
+// the height at the cell's centre.
+struct WorldMapping {
+    ElevationModel const& model;
+    TextureLayout const& layout;
+    double worldZPerMetre;
+
+    PlanePoint toWorld(TrackVertex const& v) const {
+        auto const& gt = model.geoTransform;
+        double const column = (v.x - gt[0]) / gt[1] - 0.5, row = (v.y - gt[3]) / gt[5] - 0.5;
+        return {column * layout.scaleX, (model.height - 1 - row) * layout.scaleY};
+    }
+    bool inside(PlanePoint const& p) const {
+        return p.x >= 0 && p.y >= 0 && p.x <= (model.width - 1) * layout.scaleX &&
+               p.y <= (model.height - 1) * layout.scaleY;
+    }
+    // The terrain's height in world units under a world point, bilinear.
+    double groundAt(PlanePoint const& p) const {
+        double const column = std::clamp(p.x / layout.scaleX, 0.0, model.width - 1.0);
+        double const row = std::clamp(model.height - 1 - p.y / layout.scaleY, 0.0, model.height - 1.0);
+        int const c = std::clamp(static_cast<int>(column), 0, std::max(model.width - 2, 0));
+        int const r = std::clamp(static_cast<int>(row), 0, std::max(model.height - 2, 0));
+        int const c1 = std::min(c + 1, model.width - 1), r1 = std::min(r + 1, model.height - 1);
+        double const fx = column - c, fy = row - r;
+        double const top = model.at(c, r) + fx * (model.at(c1, r) - model.at(c, r));
+        double const bottom = model.at(c, r1) + fx * (model.at(c1, r1) - model.at(c, r1));
+        return (top + fy * (bottom - top)) * worldZPerMetre;
+    }
+};
+
+std::vector<double> coordinate(std::vector<std::array<long long, 3>> const& points, int axis) {
+    std::vector<double> values;
+    for (auto const& point : points)
+        values.push_back(double(point[std::size_t(axis)]));
+    return values;
+}
+
+}  // namespace
+
+TrackFlight planTrackFlight(std::vector<TrackVertex> const& track, QString const& fileName, ElevationModel const& model,
+                            TextureLayout const& layout, double exaggeration, TrackFlightOptions const& options) {
+    WorldMapping const world{model, layout, exaggeration / layout.metresPerTexel};
+    double const metres = layout.metresPerTexel;  // per world unit, across the ground
+    std::vector<PlanePoint> line;
+    for (TrackVertex const& vertex : track) {
+        line.push_back(world.toWorld(vertex));
+        if (!world.inside(line.back()))
+            throw inputError(QStringLiteral("The track %1 leaves the elevation model").arg(quoted(fileName)));
+    }
+    std::vector<PlanePoint> const even = smoothAlong(resampleByLength(line, 1.0), 1.0, options.smooth / metres);
+    double const length = lengthOf(even);
+    if (even.size() < 2 || !(length > 0))
+        throw inputError(QStringLiteral("The track %1 has fewer than two distinct points").arg(quoted(fileName)));
+
+    TrackFlight flight;
+    flight.lengthMetres = length * metres;
+    double const duration = options.duration > 0 ? options.duration : flight.lengthMetres / defaultSpeed;
+    flight.frames = std::max(2, static_cast<int>(std::lround(duration * options.fps)));
+
+    // Control points at the Greville shares of the smoothed track, at the
+    // height above the ground there, then raised wherever the curve between
+    // them comes closer to the ground than half that height.
+    double const spacing = std::max({leastControlSpacing, 2.0 * options.smooth / metres, length / mostControlPoints});
+    int const count = std::max(4, static_cast<int>(std::lround(length / spacing)) + 1);
+    double const above = options.heightAbove * world.worldZPerMetre;
+    std::vector<double> const shares = grevilleShares(count);
+    std::vector<double> heights;
+    for (double share : shares) {
+        PlanePoint const p = atShare(even, share);
+        flight.controlPoints.push_back({std::llround(p.x), std::llround(p.y), 0});
+        heights.push_back(world.groundAt(p) + above);
+    }
+    int const samples = flight.frames * 4 + 1;
+    std::vector<double> const xs = curveValues(coordinate(flight.controlPoints, 0), samples);
+    std::vector<double> const ys = curveValues(coordinate(flight.controlPoints, 1), samples);
+    for (int round = 0; round < 100; ++round) {
+        for (std::size_t k = 0; k < heights.size(); ++k)
+            flight.controlPoints[k][2] = std::llround(std::ceil(heights[k]));
+        std::vector<double> const zs = curveValues(coordinate(flight.controlPoints, 2), samples);
+        bool raised = false;
+        for (int s = 0; s < samples; ++s) {
+            double const deficit =
+                world.groundAt({xs[std::size_t(s)], ys[std::size_t(s)]}) + above / 2 - zs[std::size_t(s)];
+            if (deficit > 0) {
+                // The control points that shape the curve at this parameter.
+                double const u = double(s) / (samples - 1) * (count - 3);
+                int const first = std::clamp(static_cast<int>(u), 0, count - 4);
+                for (int k = first; k < first + 4; ++k)
+                    heights[std::size_t(k)] += deficit;
+                raised = true;
+            }
+        }
+        if (!raised)
+            break;
+    }
+
+    // Heading toward the look-ahead point, tilt toward the ground there.
+    std::vector<double> const fx = curveValues(coordinate(flight.controlPoints, 0), flight.frames + 1);
+    std::vector<double> const fy = curveValues(coordinate(flight.controlPoints, 1), flight.frames + 1);
+    std::vector<double> const fz = curveValues(coordinate(flight.controlPoints, 2), flight.frames + 1);
+    double const ahead = options.lookAhead / metres;
+    std::vector<double> headings, tilts;
+    for (int i = 0; i <= flight.frames; ++i) {
+        double const share = double(i) / flight.frames;
+        double const along = share * length + ahead;
+        PlanePoint look = atShare(even, std::min(along / length, 1.0));
+        if (along > length) {  // past the end: straight on along the last direction
+            PlanePoint const before = even[even.size() - 2], end = even.back();
+            double const beyond = along - length, last = std::hypot(end.x - before.x, end.y - before.y);
+            look = {end.x + (end.x - before.x) / last * beyond, end.y + (end.y - before.y) / last * beyond};
+        }
+        PlanePoint const here{fx[std::size_t(i)], fy[std::size_t(i)]};
+        double const dx = look.x - here.x, dy = look.y - here.y;
+        headings.push_back(std::atan2(dx, dy));
+        tilts.push_back(options.tilt ? *options.tilt * degree
+                                     : std::atan2(world.groundAt(look) - fz[std::size_t(i)], std::hypot(dx, dy)));
+    }
+    unwrapHeadings(headings);
+    int const waypointCount =
+        std::max(waypointCountFor(headings, angleTolerance), waypointCountFor(tilts, angleTolerance));
+    flight.headings = waypointAngles(headings, waypointCount);
+    flight.tilts = waypointAngles(tilts, waypointCount);
+    for (double share : grevilleShares(waypointCount)) {
+        PlanePoint const p = atShare(even, share);
+        flight.waypoints.push_back({std::llround(p.x), std::llround(p.y)});
+    }
+    return flight;
+}
+
+QStringList trackFlightLines(TrackFlight const& flight, TrackFlightOptions const& options) {
+    QStringList lines;
+    lines << QStringLiteral("Rundflug=1") << QStringLiteral("Bildanzahl=%1").arg(flight.frames)
+          << QStringLiteral("StartbildNr=0") << QStringLiteral("EndbildNr=%1").arg(flight.frames - 1);
+    for (std::size_t k = 0; k < flight.controlPoints.size(); ++k)
+        lines << QStringLiteral("cPunkt%1=%2,%3,%4")
+                     .arg(k, 2, 10, QLatin1Char('0'))
+                     .arg(flight.controlPoints[k][0])
+                     .arg(flight.controlPoints[k][1])
+                     .arg(flight.controlPoints[k][2]);
+    for (std::size_t k = 0; k < flight.waypoints.size(); ++k) {
+        QString const name = QStringLiteral("Punkt%1").arg(k, 2, 10, QLatin1Char('0'));
+        lines << name + QStringLiteral("=%1,%2").arg(flight.waypoints[k][0]).arg(flight.waypoints[k][1])
+              << name + QStringLiteral("_a=") + plainDecimal(flight.headings[k], 12)
+              << name + QStringLiteral("_p=") + plainDecimal(flight.tilts[k], 12);
+    }
+    lines << QStringLiteral("HoeheUeberBoden=") + plainDecimal(options.heightAbove)
+          << QStringLiteral("Voraussicht=") + plainDecimal(options.lookAhead);
+    return lines;
+}

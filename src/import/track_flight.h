@@ -1,0 +1,43 @@
+// A curved flight along a GPS track: control points for an even ground
+// speed at a height above the terrain, and waypoint angles that look ahead
+// along the way.
+#pragma once
+
+#include "track_reader.h"
+
+#include <QStringList>
+
+#include <array>
+#include <optional>
+#include <vector>
+
+struct ElevationModel;
+struct TextureLayout;
+
+struct TrackFlightOptions {
+    double heightAbove = 150.0;  // metres above the terrain under the camera
+    double smooth = 30.0;        // metres: the Gaussian that takes GPS noise out of the track
+    double lookAhead = 300.0;    // metres along the path to the point the camera looks at
+    std::optional<double> tilt;  // degrees; default: toward the ground at the look-ahead point
+    double duration = 0.0;       // seconds; 0: the track at 40 m/s
+    int fps = 25;
+};
+
+struct TrackFlight {
+    std::vector<std::array<long long, 3>> controlPoints;  // world units
+    std::vector<std::array<long long, 2>> waypoints;      // world units, with their angles:
+    std::vector<double> headings, tilts;                  // radians
+    int frames = 0;                                       // Bildanzahl
+    double lengthMetres = 0.0;
+};
+
+// Plans the flight over the model (world units from the texture layout;
+// heights exaggerated as the scenery's height scale has them). Throws
+// ImportError (InputError) naming `fileName` when the track lies outside the
+// model or has fewer than two distinct points.
+TrackFlight planTrackFlight(std::vector<TrackVertex> const& track, QString const& fileName, ElevationModel const& model,
+                            TextureLayout const& layout, double exaggeration, TrackFlightOptions const& options);
+
+// The scenery lines of the curved flight (Rundflug, frame range, control
+// points, waypoints and their angles, HoeheUeberBoden, Voraussicht).
+QStringList trackFlightLines(TrackFlight const& flight, TrackFlightOptions const& options);
