@@ -3,6 +3,7 @@
 #include "import_error.h"
 #include "importer.h"
 
+#include <QColor>
 #include <QCommandLineParser>
 #include <QRegularExpression>
 #include <QTextStream>
@@ -86,6 +87,10 @@ ImportOptions optionsFrom(QCommandLineParser const& parser) {
         options.track.tilt = parseNumber(parser, QStringLiteral("tilt"), 0.0);
     options.track.duration = parseNumber(parser, QStringLiteral("duration"), options.track.duration);
     options.track.fps = parseInteger(parser, QStringLiteral("fps"), options.track.fps);
+    options.drawTrack = parser.isSet(QStringLiteral("draw-track"));
+    if (parser.isSet(QStringLiteral("track-colour")))
+        options.trackColour = QColor::fromString(parser.value(QStringLiteral("track-colour")));
+    options.trackWidth = parseNumber(parser, QStringLiteral("track-width"), options.trackWidth);
     if (parser.isSet(QStringLiteral("sun"))) {
         QString const text = parser.value(QStringLiteral("sun"));
         options.sunTime = QDateTime::fromString(text, Qt::ISODateWithMs);
@@ -140,6 +145,9 @@ QString usageText() {
         "      --tilt DEG             fixed tilt (default: toward the look-ahead point)\n"
         "      --duration S, --fps N  length of the track flight (default: 40 m/s), and\n"
         "                             its frames a second (25)\n"
+        "      --draw-track           paint the track into the texture, in\n"
+        "      --track-colour C       this colour (a name or #rrggbb, default #e8302a),\n"
+        "      --track-width M        this many metres wide (10)\n"
         "      --sun DATE-TIME        light from the sun as it stands over the model's\n"
         "                             centre at this moment (ISO 8601 with its offset\n"
         "                             from UTC, e.g. 2024-06-21T17:30+02:00)\n"
@@ -180,6 +188,9 @@ int runCommandLine(QStringList const& arguments, QTextStream& messages) {
     valued({QStringLiteral("tilt")}, "deg");
     valued({QStringLiteral("duration")}, "s");
     valued({QStringLiteral("fps")}, "n");
+    valued({QStringLiteral("track-colour")}, "colour");
+    valued({QStringLiteral("track-width")}, "m");
+    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("draw-track")}));
     valued({QStringLiteral("sun")}, "date-time");
     valued({QStringLiteral("sun-azimuth")}, "deg");
     valued({QStringLiteral("sun-elevation")}, "deg");

@@ -58,6 +58,12 @@ void validateOptions(ImportOptions const& options) {
         throw argumentError(QStringLiteral("The tilt must be between -90 and 90 degrees"));
     if (!(t.duration >= 0 && t.duration <= 86400) || t.fps < 1 || t.fps > 240)
         throw argumentError(QStringLiteral("The duration must be at most a day and the frame rate 1 to 240"));
+    if (options.drawTrack && options.trackFile.isEmpty())
+        throw argumentError(QStringLiteral("--draw-track needs a --track"));
+    if (!options.trackColour.isValid())
+        throw argumentError(QStringLiteral("The track colour must be a colour name or #rrggbb"));
+    if (!positiveFinite(options.trackWidth))
+        throw argumentError(QStringLiteral("The track width must be a positive number of metres"));
     if (options.sunTime.isValid() && (options.sunAzimuth || options.sunElevation))
         throw argumentError(QStringLiteral("Give the sun by a time or by azimuth and elevation, not both"));
     if (options.sunAzimuth.has_value() != options.sunElevation.has_value())
@@ -190,9 +196,12 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
         drape.emplace(openDrapeImage(options.textureImage, model, log));
     result.scenery = layoutScenery(model, result.texture, options, unitMetres);
     result.flight = planFlight(result.scenery);
-    if (!options.trackFile.isEmpty())
-        result.trackFlight = planTrackFlight(readTrack(options.trackFile, model), options.trackFile, model,
-                                             result.texture, options.exaggeration, options.track);
+    std::vector<TrackVertex> track;
+    if (!options.trackFile.isEmpty()) {
+        track = readTrack(options.trackFile, model);
+        result.trackFlight =
+            planTrackFlight(track, options.trackFile, model, result.texture, options.exaggeration, options.track);
+    }
 
     result.outputFolder =
         options.outputFolder.isEmpty() ? defaultOutputFolder(options.elevationFile) : options.outputFolder;
@@ -213,6 +222,9 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
         darkenShadows(texture, sunlit, model, result.texture);
     if (sun)
         result.scenery.light = lightDirection(*sun);
+    if (options.drawTrack)
+        drawTrack(texture, trackInWorld(track, model, result.texture), result.texture, options.trackColour,
+                  options.trackWidth);
     saveImage(texture, result.textureFile);
     writeSceneryFile(
         result.sceneryFile,

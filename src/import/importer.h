@@ -34,6 +34,10 @@ struct ImportOptions {
     // A curved flight along this GPS track instead of the straight one.
     QString trackFile;
     TrackFlightOptions track;
+    // The track painted into the texture.
+    bool drawTrack = false;
+    QColor trackColour = QColor(232, 48, 42);
+    double trackWidth = 10.0;  // metres
 };
 
 struct ImportResult {

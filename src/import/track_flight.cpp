@@ -6,6 +6,9 @@
 #include "texture_builder.h"
 #include "track_planner.h"
 
+#include <QPainter>
+#include <QPainterPath>
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -60,16 +63,39 @@ std::vector<double> coordinate(std::vector<std::array<long long, 3>> const& poin
 
 }  // namespace
 
+std::vector<PlanePoint> trackInWorld(std::vector<TrackVertex> const& track, ElevationModel const& model,
+                                     TextureLayout const& layout) {
+    WorldMapping const world{model, layout, 1.0};
+    std::vector<PlanePoint> line;
+    for (TrackVertex const& vertex : track)
+        line.push_back(world.toWorld(vertex));
+    return line;
+}
+
+void drawTrack(QImage& texture, std::vector<PlanePoint> const& world, TextureLayout const& layout, QColor const& colour,
+               double widthMetres) {
+    QImage canvas = texture.convertToFormat(QImage::Format_RGB32);
+    QPainterPath path;
+    for (PlanePoint const& p : world) {
+        QPointF const at(p.x, texture.height() - p.y);
+        path.elementCount() == 0 ? path.moveTo(at) : path.lineTo(at);
+    }
+    QPainter painter(&canvas);
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.strokePath(path,
+                       QPen(colour, widthMetres / layout.metresPerTexel, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    painter.end();
+    texture = canvas.convertToFormat(texture.format());
+}
+
 TrackFlight planTrackFlight(std::vector<TrackVertex> const& track, QString const& fileName, ElevationModel const& model,
                             TextureLayout const& layout, double exaggeration, TrackFlightOptions const& options) {
     WorldMapping const world{model, layout, exaggeration / layout.metresPerTexel};
     double const metres = layout.metresPerTexel;  // per world unit, across the ground
-    std::vector<PlanePoint> line;
-    for (TrackVertex const& vertex : track) {
-        line.push_back(world.toWorld(vertex));
-        if (!world.inside(line.back()))
+    std::vector<PlanePoint> const line = trackInWorld(track, model, layout);
+    for (PlanePoint const& p : line)
+        if (!world.inside(p))
             throw inputError(QStringLiteral("The track %1 leaves the elevation model").arg(quoted(fileName)));
-    }
     std::vector<PlanePoint> const even = smoothAlong(resampleByLength(line, 1.0), 1.0, options.smooth / metres);
     double const length = lengthOf(even);
     if (even.size() < 2 || !(length > 0))

@@ -3,8 +3,11 @@
 // along the way.
 #pragma once
 
+#include "track_planner.h"
 #include "track_reader.h"
 
+#include <QColor>
+#include <QImage>
 #include <QStringList>
 
 #include <array>
@@ -37,6 +40,16 @@ struct TrackFlight {
 // model or has fewer than two distinct points.
 TrackFlight planTrackFlight(std::vector<TrackVertex> const& track, QString const& fileName, ElevationModel const& model,
                             TextureLayout const& layout, double exaggeration, TrackFlightOptions const& options);
+
+// The track's vertices in world units (x east, y north; texel (u, v) covers
+// world [u, u + 1) x [v, v + 1), v from the texture's bottom row).
+std::vector<PlanePoint> trackInWorld(std::vector<TrackVertex> const& track, ElevationModel const& model,
+                                     TextureLayout const& layout);
+
+// Paints the track into the texture with Qt's painter: an anti-aliased line
+// `widthMetres` wide with round joins, in `colour`.
+void drawTrack(QImage& texture, std::vector<PlanePoint> const& world, TextureLayout const& layout, QColor const& colour,
+               double widthMetres);
 
 // The scenery lines of the curved flight (Rundflug, frame range, control
 // points, waypoints and their angles, HoeheUeberBoden, Voraussicht).

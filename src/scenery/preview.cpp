@@ -65,7 +65,7 @@ QImage pathMap(QImage const& texture, RenderRun::PreviewViews const& views) {
     painter.setRenderHint(QPainter::Antialiasing);
     QPainterPath path;
     for (FrameView const& v : views.path)
-        path.isEmpty() ? path.moveTo(place(v)) : path.lineTo(place(v));
+        path.elementCount() == 0 ? path.moveTo(place(v)) : path.lineTo(place(v));
     painter.strokePath(path,
                        QPen(QColor(0, 0, 0, 160), measure(1.0 / 150, 3), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
     painter.strokePath(path, QPen(Qt::white, measure(1.0 / 300, 1.5), Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));

@@ -413,6 +413,34 @@ TEST_F(ImportTest, TrackFlightOverTheDemoModel) {
     EXPECT_LT(*std::max_element(turns.begin(), turns.end()), 180.0);
 }
 
+// --draw-track paints the route into the texture: a GeoJSON line in the
+// model's own coordinates, 60 m (two texels) wide, in blue.
+TEST_F(ImportTest, DrawTrackPaintsTheRouteIntoTheTexture) {
+    writeRaster(
+        path("photo.tif"), 40, 30, [](int, int, int) { return 200.0; }, {}, "GTiff", GDT_Byte, 3);
+    testsupport::writeFile(path("route.geojson"),
+                           "{\"type\": \"FeatureCollection\", \"crs\": {\"type\": \"name\", \"properties\": "
+                           "{\"name\": \"urn:ogc:def:crs:EPSG::32617\"}}, \"features\": [{\"type\": \"Feature\", "
+                           "\"properties\": {}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": "
+                           "[[500150, 3999850], [500450, 3999350]]}}]}\n");
+    ImportOptions o = options("utm.tif");
+    o.texelsPerCell = 1;
+    o.textureImage = path("photo.tif");
+    o.trackFile = path("route.geojson");
+    o.drawTrack = true;
+    o.trackColour = QColor(0, 0, 255);
+    o.trackWidth = 60;
+    Imported const i = runImporter(o);
+    ASSERT_TRUE(i.scenery) << i.message.toStdString();
+    QImage const texture(i.result->textureFile);
+    // Cell centres lie on texel corners: the line runs from texel point
+    // (4.5, 5.5) to (14.5, 22.17), counted from the top left.
+    EXPECT_EQ(texture.pixel(9, 13) & 0xFFFFFFu, 0x0000FFu);
+    EXPECT_EQ(texture.pixel(13, 20) & 0xFFFFFFu, 0x0000FFu);
+    EXPECT_EQ(texture.pixel(30, 5) & 0xFFFFFFu, 0xC8C8C8u);
+    EXPECT_EQ(texture.pixel(4, 25) & 0xFFFFFFu, 0xC8C8C8u);
+}
+
 TEST(FillNodata, FillsOutwardWithinTheKnownRange) {
     // 7 x 7 ramp with a 5 x 5 hole in the middle.
     std::vector<double> values(49);
@@ -505,6 +533,7 @@ TEST_F(ImportTest, RefusalsNameTheirCauseAndWriteNothing) {
              {[&](ImportOptions& o) { o.trackFile = path("one.gpx"); }, 2, {"one.gpx", "fewer than two distinct"}},
              {[&](ImportOptions& o) { o.trackFile = path("empty.gpx"); }, 2, {"empty.gpx", "no line and no points"}},
              {[](ImportOptions& o) { o.track.heightAbove = 0; }, 1, {"height above ground"}},
+             {[](ImportOptions& o) { o.drawTrack = true; }, 1, {"--draw-track needs a --track"}},
              {[&](ImportOptions& o) { o.elevationFile = path("deep.tif"); }, 2, {"-100000.00 m", "--unit-cm 2"}},
              // 20000 x 10000 texels x 4 bytes; 20 x 10 cells x 32 bytes.
              {[](ImportOptions& o) { o.texelsPerCell = 1000, o.memoryLimit = 1 << 26; },

@@ -142,7 +142,8 @@ TEST(RenderRun, CameraPathInsteadOfFrames) {
 // the width, height, focal length and grid; no frame file is written.
 TEST(RenderRun, PreviewShowsThePathAndQuarterFrames) {
     QByteArray const flight =
-        "AusgabePNG=1\nAusDateiname=f%d\nBildanzahl=9\nStartbildNr=0\nEndbildNr=8\nRichtungA=45\n";
+        "AusgabePNG=1\nAusDateiname=f%d\nBildanzahl=9\nStartbildNr=0\nEndbildNr=8\nBeobXE=90\nBeobYE=90\n"
+        "RichtungA=135\nRichtungE=135\n";
     SceneFiles files;
     files.scenery(flight);
     auto const result = runProgram({"-i", "s.avs", "--preview", "p.png"}, files.dir->path());
@@ -153,19 +154,21 @@ TEST(RenderRun, PreviewShowsThePathAndQuarterFrames) {
     // A 100 x 100 map, then three columns of 16 x 12 frames in cells of 28 x 24.
     ASSERT_EQ(preview.size(), QSize(100 + 3 * 28, 100));
 
-    // The flight goes from world (10, 10) to (60, 60): map pixels more than 12
-    // away from that line are the texture's, those on it are not.
+    // The flight goes from world (10, 10) to (90, 90), looking south-east:
+    // map pixels more than 12 away from that line are the texture's, and
+    // the line itself is drawn in white (the texture has no white, the
+    // marks across it and the dots are coloured).
     QImage const texture = QImage(files.path("t.png")).convertToFormat(QImage::Format_RGB32);
-    int drawn = 0;
+    int white = 0;
     for (int y = 0; y < 100; ++y)
         for (int x = 0; x < 100; ++x) {
-            double const along = std::clamp((x - 10 + (90 - y)) / 2.0, 0.0, 50.0);  // world y = 100 - row
-            double const distance = std::hypot(x - (10 + along), (100 - y) - (10 + along));
-            bool const same = preview.pixel(x, y) == texture.pixel(x, y);
-            drawn += distance < 1 && !same;
-            EXPECT_TRUE(distance <= 12 || same) << x << "," << y;
+            double const along = std::clamp((x + 0.5 - 10 + (100 - y - 0.5 - 10)) / 2.0, 0.0, 80.0);
+            double const distance = std::hypot(x + 0.5 - (10 + along), (100 - y - 0.5) - (10 + along));
+            QRgb const seen = preview.pixel(x, y);
+            white += distance < 0.5 && std::min({qRed(seen), qGreen(seen), qBlue(seen)}) >= 180;
+            EXPECT_TRUE(distance <= 12 || seen == texture.pixel(x, y)) << x << "," << y;
         }
-    EXPECT_GT(drawn, 40);
+    EXPECT_GE(white, 20);
 
     files.scenery(flight + "AusBreite=16\nAusHoehe=12\nAusAuflX=2\nAusAuflY=2\nBrennA=15\nBrennE=15\n");
     ASSERT_EQ(runProgram({"-i", "s.avs"}, files.dir->path()).exitCode, 0);
