@@ -87,6 +87,8 @@ ImportOptions optionsFrom(QCommandLineParser const& parser) {
         options.track.tilt = parseNumber(parser, QStringLiteral("tilt"), 0.0);
     options.track.duration = parseNumber(parser, QStringLiteral("duration"), options.track.duration);
     options.track.fps = parseInteger(parser, QStringLiteral("fps"), options.track.fps);
+    options.track.trackAltitude = parser.isSet(QStringLiteral("track-altitude"));
+    options.track.followBehind = parseNumber(parser, QStringLiteral("follow-behind"), options.track.followBehind);
     options.drawTrack = parser.isSet(QStringLiteral("draw-track"));
     if (parser.isSet(QStringLiteral("track-colour")))
         options.trackColour = QColor::fromString(parser.value(QStringLiteral("track-colour")));
@@ -145,6 +147,8 @@ QString usageText() {
         "      --tilt DEG             fixed tilt (default: toward the look-ahead point)\n"
         "      --duration S, --fps N  length of the track flight (default: 40 m/s), and\n"
         "                             its frames a second (25)\n"
+        "      --track-altitude       fly at the track's own altitudes\n"
+        "      --follow-behind M      trail the track position by M metres, looking at it\n"
         "      --draw-track           paint the track into the texture, in\n"
         "      --track-colour C       this colour (a name or #rrggbb, default #e8302a),\n"
         "      --track-width M        this many metres wide (10)\n"
@@ -191,6 +195,8 @@ int runCommandLine(QStringList const& arguments, QTextStream& messages) {
     valued({QStringLiteral("track-colour")}, "colour");
     valued({QStringLiteral("track-width")}, "m");
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("draw-track")}));
+    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("track-altitude")}));
+    valued({QStringLiteral("follow-behind")}, "m");
     valued({QStringLiteral("sun")}, "date-time");
     valued({QStringLiteral("sun-azimuth")}, "deg");
     valued({QStringLiteral("sun-elevation")}, "deg");

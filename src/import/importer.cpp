@@ -54,6 +54,8 @@ void validateOptions(ImportOptions const& options) {
         throw argumentError(
             QStringLiteral("The height above ground and the look-ahead must be positive numbers of "
                            "metres, the smoothing a number of metres"));
+    if (!(t.followBehind >= 0 && std::isfinite(t.followBehind)))
+        throw argumentError(QStringLiteral("The distance to follow behind must be a number of metres"));
     if (t.tilt && !(*t.tilt >= -90 && *t.tilt <= 90))
         throw argumentError(QStringLiteral("The tilt must be between -90 and 90 degrees"));
     if (!(t.duration >= 0 && t.duration <= 86400) || t.fps < 1 || t.fps > 240)

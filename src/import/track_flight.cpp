@@ -54,6 +54,51 @@ struct WorldMapping {
     }
 };
 
+// The path with ceil(units) more points one unit apart on a straight line:
+// before its start against its first direction, or after its end along its
+// last one.
+std::vector<PlanePoint> extendedStraight(std::vector<PlanePoint> const& path, double units, bool atStart) {
+    int const added = static_cast<int>(std::ceil(units));
+    PlanePoint const from = atStart ? path[0] : path.back(), next = atStart ? path[1] : path[path.size() - 2];
+    double const length = std::hypot(from.x - next.x, from.y - next.y);
+    double const dx = (from.x - next.x) / length, dy = (from.y - next.y) / length;
+    std::vector<PlanePoint> extension;
+    for (int k = 1; k <= added; ++k)
+        extension.push_back({from.x + dx * k, from.y + dy * k});
+    std::vector<PlanePoint> result = path;
+    if (atStart)
+        result.insert(result.begin(), extension.rbegin(), extension.rend());
+    else
+        result.insert(result.end(), extension.begin(), extension.end());
+    return result;
+}
+
+// The track's altitudes at 1001 evenly spaced shares of its length in world
+// units; throws when a vertex has none.
+std::vector<double> altitudesAlong(std::vector<TrackVertex> const& track, std::vector<PlanePoint> const& line,
+                                   QString const& fileName) {
+    std::vector<double> along{0.0};
+    for (std::size_t k = 1; k < line.size(); ++k)
+        along.push_back(along.back() + std::hypot(line[k].x - line[k - 1].x, line[k].y - line[k - 1].y));
+    for (TrackVertex const& vertex : track)
+        if (!vertex.altitude)
+            throw inputError(QStringLiteral("The track %1 has points without an altitude, which --track-altitude "
+                                            "needs")
+                                 .arg(quoted(fileName)));
+    std::vector<double> altitudes;
+    std::size_t segment = 1;
+    for (int k = 0; k <= 1000; ++k) {
+        double const at = along.back() * k / 1000;
+        while (segment + 1 < line.size() && along[segment] < at)
+            ++segment;
+        double const span = along[segment] - along[segment - 1];
+        double const share = span > 0 ? std::clamp((at - along[segment - 1]) / span, 0.0, 1.0) : 0.0;
+        altitudes.push_back(*track[segment - 1].altitude +
+                            share * (*track[segment].altitude - *track[segment - 1].altitude));
+    }
+    return altitudes;
+}
+
 std::vector<double> coordinate(std::vector<std::array<long long, 3>> const& points, int axis) {
     std::vector<double> values;
     for (auto const& point : points)
@@ -101,6 +146,18 @@ TrackFlight planTrackFlight(std::vector<TrackVertex> const& track, QString const
     if (even.size() < 2 || !(length > 0))
         throw inputError(QStringLiteral("The track %1 has fewer than two distinct points").arg(quoted(fileName)));
 
+    // The points the camera looks at lie `ahead` units further along than
+    // the camera: past the end the track runs on straight; following behind,
+    // the camera starts that far before the start (on the track's first
+    // direction) and looks at the track itself.
+    bool const following = options.followBehind > 0;
+    double const ahead = (following ? options.followBehind : options.lookAhead) / metres;
+    std::vector<PlanePoint> const lookPath = extendedStraight(even, ahead, following);
+    std::vector<PlanePoint> const camera(lookPath.begin(), lookPath.begin() + long(even.size()));
+    double const lookOffset = following ? double(lookPath.size() - even.size()) : ahead;
+    std::vector<double> const altitudes =
+        options.trackAltitude ? altitudesAlong(track, line, fileName) : std::vector<double>();
+
     TrackFlight flight;
     flight.lengthMetres = length * metres;
     double const duration = options.duration > 0 ? options.duration : flight.lengthMetres / defaultSpeed;
@@ -112,12 +169,15 @@ TrackFlight planTrackFlight(std::vector<TrackVertex> const& track, QString const
     double const spacing = std::max({leastControlSpacing, 2.0 * options.smooth / metres, length / mostControlPoints});
     int const count = std::max(4, static_cast<int>(std::lround(length / spacing)) + 1);
     double const above = options.heightAbove * world.worldZPerMetre;
+    // At the track's own altitude the camera is only kept off the ground.
+    double const clearance = options.trackAltitude ? 0.0 : above / 2;
     std::vector<double> const shares = grevilleShares(count);
     std::vector<double> heights;
     for (double share : shares) {
-        PlanePoint const p = atShare(even, share);
+        PlanePoint const p = atShare(camera, share);
         flight.controlPoints.push_back({std::llround(p.x), std::llround(p.y), 0});
-        heights.push_back(world.groundAt(p) + above);
+        heights.push_back(options.trackAltitude ? sampleAt(altitudes, share) * world.worldZPerMetre
+                                                : world.groundAt(p) + above);
     }
     int const samples = flight.frames * 4 + 1;
     std::vector<double> const xs = curveValues(coordinate(flight.controlPoints, 0), samples);
@@ -129,7 +189,7 @@ TrackFlight planTrackFlight(std::vector<TrackVertex> const& track, QString const
         bool raised = false;
         for (int s = 0; s < samples; ++s) {
             double const deficit =
-                world.groundAt({xs[std::size_t(s)], ys[std::size_t(s)]}) + above / 2 - zs[std::size_t(s)];
+                world.groundAt({xs[std::size_t(s)], ys[std::size_t(s)]}) + clearance - zs[std::size_t(s)];
             if (deficit > 0) {
                 // The control points that shape the curve at this parameter.
                 double const u = double(s) / (samples - 1) * (count - 3);
@@ -147,17 +207,10 @@ TrackFlight planTrackFlight(std::vector<TrackVertex> const& track, QString const
     std::vector<double> const fx = curveValues(coordinate(flight.controlPoints, 0), flight.frames + 1);
     std::vector<double> const fy = curveValues(coordinate(flight.controlPoints, 1), flight.frames + 1);
     std::vector<double> const fz = curveValues(coordinate(flight.controlPoints, 2), flight.frames + 1);
-    double const ahead = options.lookAhead / metres;
     std::vector<double> headings, tilts;
     for (int i = 0; i <= flight.frames; ++i) {
-        double const share = double(i) / flight.frames;
-        double const along = share * length + ahead;
-        PlanePoint look = atShare(even, std::min(along / length, 1.0));
-        if (along > length) {  // past the end: straight on along the last direction
-            PlanePoint const before = even[even.size() - 2], end = even.back();
-            double const beyond = along - length, last = std::hypot(end.x - before.x, end.y - before.y);
-            look = {end.x + (end.x - before.x) / last * beyond, end.y + (end.y - before.y) / last * beyond};
-        }
+        double const index = double(i) / flight.frames * double(camera.size() - 1);
+        PlanePoint const look = atIndex(lookPath, index + lookOffset);
         PlanePoint const here{fx[std::size_t(i)], fy[std::size_t(i)]};
         double const dx = look.x - here.x, dy = look.y - here.y;
         headings.push_back(std::atan2(dx, dy));

@@ -24,6 +24,8 @@ struct TrackFlightOptions {
     std::optional<double> tilt;  // degrees; default: toward the ground at the look-ahead point
     double duration = 0.0;       // seconds; 0: the track at 40 m/s
     int fps = 25;
+    bool trackAltitude = false;  // fly at the track's own altitudes instead
+    double followBehind = 0.0;   // metres; above 0: the camera trails the track position, looking at it
 };
 
 struct TrackFlight {

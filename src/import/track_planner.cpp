@@ -14,15 +14,14 @@ PlanePoint between(PlanePoint const& a, PlanePoint const& b, double share) {
     return {a.x + share * (b.x - a.x), a.y + share * (b.y - a.y)};
 }
 
-// The value at a share (0 to 1) of evenly spaced samples, linear between them.
+}  // namespace
+
 double sampleAt(std::vector<double> const& values, double share) {
     double const position = std::clamp(share, 0.0, 1.0) * double(values.size() - 1);
     std::size_t const below = std::min(static_cast<std::size_t>(position), values.size() - 1);
     std::size_t const above = std::min(below + 1, values.size() - 1);
     return values[below] + (position - double(below)) * (values[above] - values[below]);
 }
-
-}  // namespace
 
 double lengthOf(std::vector<PlanePoint> const& line) {
     double length = 0.0;
@@ -77,10 +76,14 @@ std::vector<PlanePoint> smoothAlong(std::vector<PlanePoint> const& points, doubl
 }
 
 PlanePoint atShare(std::vector<PlanePoint> const& even, double share) {
-    double const position = std::clamp(share, 0.0, 1.0) * double(even.size() - 1);
-    std::size_t const below = std::min(static_cast<std::size_t>(position), even.size() - 1);
-    std::size_t const above = std::min(below + 1, even.size() - 1);
-    return between(even[below], even[above], position - double(below));
+    return atIndex(even, std::clamp(share, 0.0, 1.0) * double(even.size() - 1));
+}
+
+PlanePoint atIndex(std::vector<PlanePoint> const& points, double index) {
+    double const position = std::clamp(index, 0.0, double(points.size() - 1));
+    std::size_t const below = std::min(static_cast<std::size_t>(position), points.size() - 1);
+    std::size_t const above = std::min(below + 1, points.size() - 1);
+    return between(points[below], points[above], position - double(below));
 }
 
 std::vector<double> grevilleShares(int n) {

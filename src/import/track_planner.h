@@ -32,8 +32,13 @@ std::vector<PlanePoint> smoothAlong(std::vector<PlanePoint> const& points, doubl
 // The length of the polyline in metres.
 double lengthOf(std::vector<PlanePoint> const& line);
 
-// The point at a share (0 to 1) of the length of evenly spaced points.
+// The point at a share (0 to 1) of the length of evenly spaced points, and
+// at a fractional index of them (clamped to the ends).
 PlanePoint atShare(std::vector<PlanePoint> const& even, double share);
+PlanePoint atIndex(std::vector<PlanePoint> const& points, double index);
+
+// The value at a share (0 to 1) of evenly spaced samples, linear between them.
+double sampleAt(std::vector<double> const& values, double share);
 
 // The Greville abscissae of the renderer's clamped cubic curve with n
 // control points (n >= 4), as shares of its parameter range: 0 first, 1 last.

@@ -275,9 +275,10 @@ TEST(SunLight, ShadowLengthFollowsTheSunsElevation) {
 // The sun's place against published values: the worked example of NREL's
 // Solar Position Algorithm report (Reda and Andreas, NREL/TP-560-34302,
 // Golden, Colorado: zenith 50.11162, azimuth 194.34024 degrees), and the
-// 2024 March equinox and June solstice instants of the US Naval Observatory
-// ("Earth's Seasons": 20 March 03:06 UTC, 20 June 20:51 UTC), at which the
-// sun seen from the North Pole stands at its declination, 0 and 23.44 degrees.
+// 2024 equinox and solstice instants of the US Naval Observatory ("Earth's
+// Seasons": 20 March 03:06, 20 June 20:51, 21 December 09:21 UTC), at which
+// the sun seen from the North Pole stands at its declination (0 and 23.44
+// degrees) and from the South Pole at minus it (23.44 degrees).
 TEST(SunLight, PlaceInTheSkyMatchesPublishedValues) {
     SunPosition const golden =
         sunAt(QDateTime::fromString(QStringLiteral("2003-10-17T12:30:30-07:00"), Qt::ISODate), -105.1786, 39.742476);
@@ -286,6 +287,8 @@ TEST(SunLight, PlaceInTheSkyMatchesPublishedValues) {
     EXPECT_NEAR(sunAt(QDateTime::fromString(QStringLiteral("2024-03-20T03:06Z"), Qt::ISODate), 0, 90).elevation, 0.0,
                 0.2);
     EXPECT_NEAR(sunAt(QDateTime::fromString(QStringLiteral("2024-06-20T20:51Z"), Qt::ISODate), 0, 90).elevation, 23.44,
+                0.2);
+    EXPECT_NEAR(sunAt(QDateTime::fromString(QStringLiteral("2024-12-21T09:21Z"), Qt::ISODate), 0, -90).elevation, 23.44,
                 0.2);
 }
 
@@ -441,6 +444,37 @@ TEST_F(ImportTest, DrawTrackPaintsTheRouteIntoTheTexture) {
     EXPECT_EQ(texture.pixel(4, 25) & 0xFFFFFFu, 0xC8C8C8u);
 }
 
+// At the track's own altitude (800 m, from a GeoJSON line with heights) the
+// control points stay there; following 300 m behind, the camera starts and
+// ends that far back along the track, looking east along it.
+TEST_F(ImportTest, TrackAltitudeAndFollowBehind) {
+    writeRaster(path("flat.tif"), 100, 20, [](int, int, int) { return 0.0; });
+    testsupport::writeFile(path("east.geojson"),
+                           "{\"type\": \"FeatureCollection\", \"crs\": {\"type\": \"name\", \"properties\": "
+                           "{\"name\": \"urn:ogc:def:crs:EPSG::32617\"}}, \"features\": [{\"type\": \"Feature\", "
+                           "\"properties\": {}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": "
+                           "[[500300, 3999700, 800], [502700, 3999700, 800]]}}]}\n");
+    ImportOptions o = options("flat.tif");
+    o.trackFile = path("east.geojson");
+    o.track.trackAltitude = true;
+    Imported const high = runImporter(o);
+    ASSERT_TRUE(high.result) << high.message.toStdString();
+    for (auto const& point : high.result->trackFlight->controlPoints)
+        EXPECT_EQ(point[2], 107);  // 800 m in units of 7.5 m, rounded up
+
+    QDir(path("out")).removeRecursively();
+    o.track.trackAltitude = false;
+    o.track.followBehind = 300;
+    Imported const behind = runImporter(o);
+    ASSERT_TRUE(behind.result) << behind.message.toStdString();
+    auto const& control = behind.result->trackFlight->controlPoints;
+    // The track runs from world x 38 to 358 (cell centres 9.5 and 89.5, four texels a cell).
+    EXPECT_NEAR(double(control.front()[0]), 38 - 40, 1.0);
+    EXPECT_NEAR(double(control.back()[0]), 358 - 40, 1.0);
+    for (double heading : behind.result->trackFlight->headings)
+        EXPECT_NEAR(heading, std::numbers::pi / 2, 1e-3);
+}
+
 TEST(FillNodata, FillsOutwardWithinTheKnownRange) {
     // 7 x 7 ramp with a 5 x 5 hole in the middle.
     std::vector<double> values(49);
@@ -519,6 +553,7 @@ TEST_F(ImportTest, RefusalsNameTheirCauseAndWriteNothing) {
     gpx("far.gpx", "<trkpt lat=\"50\" lon=\"10\"/><trkpt lat=\"50.1\" lon=\"10\"/>");
     gpx("one.gpx", "<trkpt lat=\"36.14337\" lon=\"-80.99667\"/><trkpt lat=\"36.14337\" lon=\"-80.99667\"/>");
     gpx("empty.gpx", "");
+    gpx("flat.gpx", "<trkpt lat=\"36.14337\" lon=\"-80.99667\"/><trkpt lat=\"36.14300\" lon=\"-80.99667\"/>");
     testsupport::writeFile(path("file"), "x");
     using Change = std::function<void(ImportOptions&)>;
     for (auto const& [change, code, words] : std::initializer_list<std::tuple<Change, int, QStringList>>{
@@ -534,6 +569,9 @@ TEST_F(ImportTest, RefusalsNameTheirCauseAndWriteNothing) {
              {[&](ImportOptions& o) { o.trackFile = path("empty.gpx"); }, 2, {"empty.gpx", "no line and no points"}},
              {[](ImportOptions& o) { o.track.heightAbove = 0; }, 1, {"height above ground"}},
              {[](ImportOptions& o) { o.drawTrack = true; }, 1, {"--draw-track needs a --track"}},
+             {[&](ImportOptions& o) { o.trackFile = path("flat.gpx"), o.track.trackAltitude = true; },
+              2,
+              {"flat.gpx", "without an altitude"}},
              {[&](ImportOptions& o) { o.elevationFile = path("deep.tif"); }, 2, {"-100000.00 m", "--unit-cm 2"}},
              // 20000 x 10000 texels x 4 bytes; 20 x 10 cells x 32 bytes.
              {[](ImportOptions& o) { o.texelsPerCell = 1000, o.memoryLimit = 1 << 26; },
