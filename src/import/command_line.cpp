@@ -80,6 +80,7 @@ ImportOptions optionsFrom(QCommandLineParser const& parser) {
     if (parser.isSet(QStringLiteral("sun-elevation")))
         options.sunElevation = parseNumber(parser, QStringLiteral("sun-elevation"), 0.0);
     options.trackFile = parser.value(QStringLiteral("track"));
+    options.texelsForTheTrack = !options.trackFile.isEmpty() && !parser.isSet(QStringLiteral("texels-per-cell"));
     options.track.heightAbove = parseNumber(parser, QStringLiteral("height-above"), options.track.heightAbove);
     options.track.smooth = parseNumber(parser, QStringLiteral("smooth"), options.track.smooth);
     options.track.lookAhead = parseNumber(parser, QStringLiteral("look-ahead"), options.track.lookAhead);
@@ -129,7 +130,9 @@ QString usageText() {
         "                             orthophoto) over the terrain; without it the texture\n"
         "                             is a shaded colour relief of the heights\n"
         "  -n, --texels-per-cell N    texels per elevation cell along the finer axis\n"
-        "                             (default 4); texels are square in metres\n"
+        "                             (default 4, and with --track as many as make a\n"
+        "                             texel a twentieth of --height-above); texels are\n"
+        "                             square in metres\n"
         "  -e, --exaggeration F       vertical exaggeration (default 1)\n"
         "  -u, --unit-cm N            height-map count unit in centimetres (default 1);\n"
         "                             heights must fit signed 24-bit counts of it\n"
@@ -151,7 +154,7 @@ QString usageText() {
         "      --follow-behind M      trail the track position by M metres, looking at it\n"
         "      --draw-track           paint the track into the texture, in\n"
         "      --track-colour C       this colour (a name or #rrggbb, default #e8302a),\n"
-        "      --track-width M        this many metres wide (10)\n"
+        "      --track-width M        this many metres wide (default three texels)\n"
         "      --sun DATE-TIME        light from the sun as it stands over the model's\n"
         "                             centre at this moment (ISO 8601 with its offset\n"
         "                             from UTC, e.g. 2024-06-21T17:30+02:00)\n"

@@ -64,7 +64,7 @@ void validateOptions(ImportOptions const& options) {
         throw argumentError(QStringLiteral("--draw-track needs a --track"));
     if (!options.trackColour.isValid())
         throw argumentError(QStringLiteral("The track colour must be a colour name or #rrggbb"));
-    if (!positiveFinite(options.trackWidth))
+    if (!(options.trackWidth >= 0 && std::isfinite(options.trackWidth)))
         throw argumentError(QStringLiteral("The track width must be a positive number of metres"));
     if (options.sunTime.isValid() && (options.sunAzimuth || options.sunElevation))
         throw argumentError(QStringLiteral("Give the sun by a time or by azimuth and elevation, not both"));
@@ -145,6 +145,23 @@ void reportImport(ImportResult const& result, ElevationModel const& model, doubl
     log.flush();
 }
 
+// Texels per cell: the user's, or for a track flight enough for texels of a
+// twentieth of the height above ground, as far as the memory limit allows.
+double texelsPerCell(ImportOptions const& options, ElevationModel const& model, qint64 memoryLimit) {
+    if (!options.texelsForTheTrack)
+        return options.texelsPerCell;
+    double const finer = std::min(model.cellMetresX, model.cellMetresY);
+    double texels = std::clamp(std::ceil(finer / (options.track.heightAbove / 20)), options.texelsPerCell, 1024.0);
+    // Four bytes a texel, the texture held twice while it is built.
+    auto bytes = [&model](double perCell) {
+        TextureLayout const layout = layoutTexture(model, perCell);
+        return 8.0 * double(layout.width) * double(layout.height);
+    };
+    while (texels > options.texelsPerCell && bytes(texels) > double(memoryLimit))
+        texels = std::max(options.texelsPerCell, std::floor(texels * 0.8));
+    return texels;
+}
+
 // The sun the options give: its place in the sky, or where it stands at the
 // given moment over the model's centre; refused below the horizon.
 std::optional<SunPosition> sunOf(ImportOptions const& options, ElevationModel const& model, QTextStream& log) {
@@ -190,7 +207,7 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
     result.cellMetresX = model.cellMetresX;
     result.cellMetresY = model.cellMetresY;
     result.filledCells = model.filledCells;
-    result.texture = layoutTexture(model, options.texelsPerCell);
+    result.texture = layoutTexture(model, texelsPerCell(options, model, memoryLimit));
     checkTextureMemory(result.texture, memoryLimit);
 
     std::optional<DrapeImage> drape;
@@ -226,7 +243,7 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
         result.scenery.light = lightDirection(*sun);
     if (options.drawTrack)
         drawTrack(texture, trackInWorld(track, model, result.texture), result.texture, options.trackColour,
-                  options.trackWidth);
+                  options.trackWidth > 0 ? options.trackWidth : 3 * result.texture.metresPerTexel);
     saveImage(texture, result.textureFile);
     writeSceneryFile(
         result.sceneryFile,

@@ -19,6 +19,10 @@ struct ImportOptions {
     QString textureImage;  // empty: a relief texture made from the heights
     int band = 1;
     double texelsPerCell = 4.0;
+    // For a track flight: as many texels per cell as make a texel at most a
+    // twentieth of the height above ground (at least texelsPerCell, within
+    // the memory limit), so the camera does not look at a blur.
+    bool texelsForTheTrack = false;
     double exaggeration = 1.0;
     double unitCm = 1.0;  // height-map count unit
     std::optional<double> pixelSizeX, pixelSizeY;
@@ -37,7 +41,7 @@ struct ImportOptions {
     // The track painted into the texture.
     bool drawTrack = false;
     QColor trackColour = QColor(232, 48, 42);
-    double trackWidth = 10.0;  // metres
+    double trackWidth = 0.0;  // metres; 0: three texels
 };
 
 struct ImportResult {
