@@ -450,3 +450,15 @@ std::optional<double> metresPerUnitName(QString const& unit) {
         return 1000.0;
     return std::nullopt;
 }
+
+double ElevationModel::heightAt(double column, double row) const {
+    column = std::clamp(column, 0.0, width - 1.0);
+    row = std::clamp(row, 0.0, height - 1.0);
+    int const c = std::clamp(static_cast<int>(column), 0, std::max(width - 2, 0));
+    int const r = std::clamp(static_cast<int>(row), 0, std::max(height - 2, 0));
+    int const c1 = std::min(c + 1, width - 1), r1 = std::min(r + 1, height - 1);
+    double const fx = column - c, fy = row - r;
+    double const top = at(c, r) + fx * (at(c1, r) - at(c, r));
+    double const bottom = at(c, r1) + fx * (at(c1, r1) - at(c, r1));
+    return top + fy * (bottom - top);
+}

@@ -49,6 +49,9 @@ struct ElevationModel {
     double minimum = 0.0, maximum = 0.0, mean = 0.0;  // metres
 
     double at(int column, int row) const { return metres[static_cast<std::size_t>(row) * width + column]; }
+    // The height at a fractional column and row, bilinear between cells;
+    // positions off the grid take the nearest edge cell.
+    double heightAt(double column, double row) const;
 };
 
 // Throws ImportError: InputError for unreadable or unusable rasters,

@@ -22,20 +22,6 @@ constexpr double skyLight = 0.45;
 // A horizon search takes at most this many samples per cell.
 constexpr double mostSamples = 512.0;
 
-// The model's height at a fractional column and row, bilinear between cells;
-// positions off the grid take the nearest edge cell.
-double heightAt(ElevationModel const& model, double column, double row) {
-    column = std::clamp(column, 0.0, model.width - 1.0);
-    row = std::clamp(row, 0.0, model.height - 1.0);
-    int const c = std::clamp(static_cast<int>(column), 0, std::max(model.width - 2, 0));
-    int const r = std::clamp(static_cast<int>(row), 0, std::max(model.height - 2, 0));
-    int const c1 = std::min(c + 1, model.width - 1), r1 = std::min(r + 1, model.height - 1);
-    double const fx = column - c, fy = row - r;
-    double const top = model.at(c, r) + fx * (model.at(c1, r) - model.at(c, r));
-    double const bottom = model.at(c, r1) + fx * (model.at(c1, r1) - model.at(c, r1));
-    return top + fy * (bottom - top);
-}
-
 // The share of the sun's disk above a horizon seen at `horizon` radians.
 double visibleShare(double sunElevation, double horizon) {
     return std::clamp((sunElevation - horizon) / sunDiameter + 0.5, 0.0, 1.0);
@@ -111,7 +97,7 @@ std::vector<float> sunlitShare(ElevationModel const& model, SunPosition const& s
                 double const r = row - north * distance / model.cellMetresY;
                 if (c < 0 || r < 0 || c > model.width - 1 || r > model.height - 1)
                     break;
-                double const rise = heightAt(model, c, r) * exaggeration - base;
+                double const rise = model.heightAt(c, r) * exaggeration - base;
                 steepest = std::max(steepest, std::atan2(rise, distance));
                 if (model.maximum * exaggeration - base < distance * std::tan(std::max(e - sunDiameter / 2, 0.0)))
                     break;
@@ -136,7 +122,7 @@ void darkenShadows(QImage& texture, std::vector<float> const& sunlit, ElevationM
         uchar* const line = texture.scanLine(t);
         double const row = (model.height - 1) - (texture.height() - t - 0.5) / layout.scaleY;
         for (int u = 0; u < texture.width(); ++u) {
-            double const lit = heightAt(shares, (u + 0.5) / layout.scaleX, row);
+            double const lit = shares.heightAt((u + 0.5) / layout.scaleX, row);
             double const factor = skyLight + (1.0 - skyLight) * lit;
             for (int channel = 0; channel < 3; ++channel) {
                 uchar& byte = line[3 * u + channel];

@@ -42,15 +42,7 @@ struct WorldMapping {
     }
     // The terrain's height in world units under a world point, bilinear.
     double groundAt(PlanePoint const& p) const {
-        double const column = std::clamp(p.x / layout.scaleX, 0.0, model.width - 1.0);
-        double const row = std::clamp(model.height - 1 - p.y / layout.scaleY, 0.0, model.height - 1.0);
-        int const c = std::clamp(static_cast<int>(column), 0, std::max(model.width - 2, 0));
-        int const r = std::clamp(static_cast<int>(row), 0, std::max(model.height - 2, 0));
-        int const c1 = std::min(c + 1, model.width - 1), r1 = std::min(r + 1, model.height - 1);
-        double const fx = column - c, fy = row - r;
-        double const top = model.at(c, r) + fx * (model.at(c1, r) - model.at(c, r));
-        double const bottom = model.at(c, r1) + fx * (model.at(c1, r1) - model.at(c, r1));
-        return (top + fy * (bottom - top)) * worldZPerMetre;
+        return model.heightAt(p.x / layout.scaleX, model.height - 1 - p.y / layout.scaleY) * worldZPerMetre;
     }
 };
 

@@ -416,16 +416,22 @@ TEST_F(ImportTest, TrackFlightOverTheDemoModel) {
     EXPECT_LT(*std::max_element(turns.begin(), turns.end()), 180.0);
 }
 
+// A GeoJSON line in UTM zone 17 north (the rasters' system) through these coordinates.
+void writeUtmLine(QString const& fileName, QByteArray const& coordinates) {
+    testsupport::writeFile(fileName,
+                           "{\"type\": \"FeatureCollection\", \"crs\": {\"type\": \"name\", "
+                           "\"properties\": {\"name\": \"urn:ogc:def:crs:EPSG::32617\"}}, \"features\": "
+                           "[{\"type\": \"Feature\", \"properties\": {}, \"geometry\": {\"type\": "
+                           "\"LineString\", \"coordinates\": [" +
+                               coordinates + "]}}]}\n");
+}
+
 // --draw-track paints the route into the texture: a GeoJSON line in the
 // model's own coordinates, 60 m (two texels) wide, in blue.
 TEST_F(ImportTest, DrawTrackPaintsTheRouteIntoTheTexture) {
     writeRaster(
         path("photo.tif"), 40, 30, [](int, int, int) { return 200.0; }, {}, "GTiff", GDT_Byte, 3);
-    testsupport::writeFile(path("route.geojson"),
-                           "{\"type\": \"FeatureCollection\", \"crs\": {\"type\": \"name\", \"properties\": "
-                           "{\"name\": \"urn:ogc:def:crs:EPSG::32617\"}}, \"features\": [{\"type\": \"Feature\", "
-                           "\"properties\": {}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": "
-                           "[[500150, 3999850], [500450, 3999350]]}}]}\n");
+    writeUtmLine(path("route.geojson"), "[500150, 3999850], [500450, 3999350]");
     ImportOptions o = options("utm.tif");
     o.texelsPerCell = 1;
     o.textureImage = path("photo.tif");
@@ -449,11 +455,7 @@ TEST_F(ImportTest, DrawTrackPaintsTheRouteIntoTheTexture) {
 // ends that far back along the track, looking east along it.
 TEST_F(ImportTest, TrackAltitudeAndFollowBehind) {
     writeRaster(path("flat.tif"), 100, 20, [](int, int, int) { return 0.0; });
-    testsupport::writeFile(path("east.geojson"),
-                           "{\"type\": \"FeatureCollection\", \"crs\": {\"type\": \"name\", \"properties\": "
-                           "{\"name\": \"urn:ogc:def:crs:EPSG::32617\"}}, \"features\": [{\"type\": \"Feature\", "
-                           "\"properties\": {}, \"geometry\": {\"type\": \"LineString\", \"coordinates\": "
-                           "[[500300, 3999700, 800], [502700, 3999700, 800]]}}]}\n");
+    writeUtmLine(path("east.geojson"), "[500300, 3999700, 800], [502700, 3999700, 800]");
     ImportOptions o = options("flat.tif");
     o.trackFile = path("east.geojson");
     o.track.trackAltitude = true;
