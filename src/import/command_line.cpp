@@ -91,6 +91,7 @@ ImportOptions optionsFrom(QCommandLineParser const& parser) {
     options.track.trackAltitude = parser.isSet(QStringLiteral("track-altitude"));
     options.track.followBehind = parseNumber(parser, QStringLiteral("follow-behind"), options.track.followBehind);
     options.drawTrack = parser.isSet(QStringLiteral("draw-track"));
+    options.force = parser.isSet(QStringLiteral("force"));
     if (parser.isSet(QStringLiteral("track-colour")))
         options.trackColour = QColor::fromString(parser.value(QStringLiteral("track-colour")));
     options.trackWidth = parseNumber(parser, QStringLiteral("track-width"), options.trackWidth);
@@ -164,6 +165,8 @@ QString usageText() {
         "                             35 degrees up, no shadows)\n"
         "      --memory-limit MIB     refuse outputs needing more memory (default: half\n"
         "                             the physical memory)\n"
+        "      --force                import into a folder that is not empty: replace\n"
+        "                             its height map, texture and scenery, empty frames/\n"
         "  -q, --quiet                print errors only\n"
         "  -h, -?, --help             print this text\n"
         "\n"
@@ -199,6 +202,7 @@ int runCommandLine(QStringList const& arguments, QTextStream& messages) {
     valued({QStringLiteral("track-width")}, "m");
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("draw-track")}));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("track-altitude")}));
+    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("force")}));
     valued({QStringLiteral("follow-behind")}, "m");
     valued({QStringLiteral("sun")}, "date-time");
     valued({QStringLiteral("sun-azimuth")}, "deg");

@@ -294,8 +294,17 @@ ElevationModel readElevationModel(ElevationReadOptions const& options, QTextStre
     model.filledCells = fillNodata(model.metres, valid, model.width, model.height);
     if (model.filledCells < 0)
         throw inputError(QStringLiteral("%1 has no valid height: every cell is nodata").arg(quoted(options.fileName)));
-    if (model.filledCells > 0)
-        log << QStringLiteral("Filled %1 cell(s) without data from their neighbours.\n").arg(model.filledCells);
+    if (model.filledCells > 0) {
+        double const share = 100.0 * double(model.filledCells) / double(qsizetype(model.width) * model.height);
+        log << QStringLiteral("Filled %1 cell(s) without data from their neighbours: %2 % of the model.\n")
+                   .arg(model.filledCells)
+                   .arg(share, 0, 'f', 1);
+        // A model mostly without data is likely a wrong nodata value or a tile beyond the coast.
+        if (share > 25)
+            log << QStringLiteral(
+                "Warning: a quarter or more of the terrain is made up; check the raster's nodata "
+                "value, or import a region that has data.\n");
+    }
     measureHeights(model);
     return model;
 }

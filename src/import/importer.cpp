@@ -28,6 +28,22 @@ void makeFolder(QString const& path) {
 
 bool positiveFinite(double value) { return value > 0 && std::isfinite(value); }
 
+// The output folder and its empty frames/ folder. A folder that holds
+// anything is refused (a hand-edited scenery, frames of another terrain),
+// unless forced: then the frames of the earlier import go.
+void prepareOutputFolder(QDir const& folder, bool force) {
+    bool const used = folder.exists() && !folder.isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    if (used && !force)
+        throw outputError(QStringLiteral("The output folder %1 is not empty: give --force to replace its height map, "
+                                         "texture and scenery and empty its frames/ folder, or choose another with -o")
+                              .arg(quoted(folder.path())));
+    QDir frames(folder.filePath(QStringLiteral("frames")));
+    if (used && frames.exists() && !frames.removeRecursively())
+        throw outputError(QStringLiteral("Cannot empty the folder %1").arg(quoted(frames.path())));
+    makeFolder(folder.path());
+    makeFolder(frames.path());
+}
+
 }  // namespace
 
 void validateOptions(ImportOptions const& options) {
@@ -225,8 +241,7 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
     result.outputFolder =
         options.outputFolder.isEmpty() ? defaultOutputFolder(options.elevationFile) : options.outputFolder;
     QDir const folder(result.outputFolder);
-    makeFolder(result.outputFolder);
-    makeFolder(folder.filePath(QStringLiteral("frames")));
+    prepareOutputFolder(folder, options.force);
     result.heightMapFile = folder.filePath(result.scenery.heightMapName);
     result.textureFile = folder.filePath(result.scenery.textureName);
     result.sceneryFile = folder.filePath(QStringLiteral("scenery.avs"));

@@ -30,6 +30,9 @@ struct ImportOptions {
     int frameWidth = 640;
     int frameHeight = 480;
     qint64 memoryLimit = 0;  // bytes; 0: half the physical memory
+    // Replace what an earlier import left in a non-empty output folder
+    // (its frames/ emptied); without it such a folder is refused.
+    bool force = false;
     // Light from this sun, with the terrain's shadows in the texture: given
     // by its place in the sky, or by a moment (with its offset from UTC) at
     // which it stands over the model's centre.

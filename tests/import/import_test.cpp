@@ -41,7 +41,8 @@ struct Place {
 
 // Writes a raster of value(column, row, band) with GDAL's `driver`.
 void writeRaster(QString const& path, int width, int height, Value const& value, Place const& place = {},
-                 char const* driver = "GTiff", GDALDataType type = GDT_Float64, int bands = 1) {
+                 char const* driver = "GTiff", GDALDataType type = GDT_Float64, int bands = 1,
+                 std::optional<double> nodata = std::nullopt) {
     GDALAllRegister();
     GDALDriverManager* const drivers = GetGDALDriverManager();
     GDALDataset* const mem = drivers->GetDriverByName("MEM")->Create("", width, height, bands, type, nullptr);
@@ -58,6 +59,8 @@ void writeRaster(QString const& path, int width, int height, Value const& value,
         EXPECT_EQ(mem->GetRasterBand(band + 1)->RasterIO(GF_Write, 0, 0, width, height, values.data(), width, height,
                                                          GDT_Float64, 0, 0, nullptr),
                   CE_None);
+        if (nodata)
+            mem->GetRasterBand(band + 1)->SetNoDataValue(*nodata);
     }
     GDALClose(drivers->GetDriverByName(driver)->CreateCopy(path.toUtf8(), mem, FALSE, nullptr, nullptr, nullptr));
     GDALClose(mem);
@@ -315,6 +318,7 @@ TEST_F(ImportTest, SunLightsTheSceneryAndShadowsTheTexture) {
     writeRaster(
         path("photo.tif"), 40, 10, [](int, int, int) { return 200.0; }, {}, "GTiff", GDT_Byte, 3);
     o.textureImage = path("photo.tif");
+    o.force = true;  // into the same folder
     Imported const draped = runImporter(o);
     ASSERT_TRUE(draped.scenery) << draped.message.toStdString();
     QImage const photo(draped.result->textureFile);
@@ -475,6 +479,49 @@ TEST_F(ImportTest, TrackAltitudeAndFollowBehind) {
     EXPECT_NEAR(double(control.back()[0]), 358 - 40, 1.0);
     for (double heading : behind.result->trackFlight->headings)
         EXPECT_NEAR(heading, std::numbers::pi / 2, 1e-3);
+}
+
+// A folder that holds anything (here a hand-edited scenery and a frame of
+// the earlier terrain) is refused and left as it was; with --force the
+// import replaces its files and empties frames/.
+TEST_F(ImportTest, NonEmptyOutputFolderNeedsForce) {
+    ASSERT_TRUE(runImporter(options("utm.tif")).scenery);
+    QString const scenery = path("out/scenery.avs");
+    QFile edited(scenery);
+    ASSERT_TRUE(edited.open(QIODevice::Append));
+    edited.write("BrennA=999\n");
+    edited.close();
+    testsupport::writeFile(path("out/frames/frame0000.png"), "old frame");
+    auto contents = [&scenery] {
+        QFile file(scenery);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    };
+    QByteArray const before = contents();
+    Imported const refused = runImporter(options("utm.tif"));
+    EXPECT_EQ(refused.code, 3);
+    EXPECT_TRUE(refused.message.contains(QStringLiteral("is not empty: give --force")))
+        << refused.message.toStdString();
+    EXPECT_EQ(contents(), before);
+    EXPECT_TRUE(QFileInfo::exists(path("out/frames/frame0000.png")));
+
+    ImportOptions o = options("utm.tif");
+    o.force = true;
+    ASSERT_TRUE(runImporter(o).scenery);
+    EXPECT_FALSE(contents().contains("BrennA=999"));
+    EXPECT_TRUE(QDir(path("out/frames")).isEmpty());
+}
+
+// A model mostly without data says how much was made up.
+TEST_F(ImportTest, MostlyFilledModelIsReported) {
+    writeRaster(
+        path("holes.tif"), 10, 10, [](int column, int, int) { return column < 2 ? 100.0 : -9999.0; }, {}, "GTiff",
+        GDT_Float64, 1, -9999.0);
+    Imported const i = runImporter(options("holes.tif"));
+    ASSERT_TRUE(i.scenery) << i.message.toStdString();
+    EXPECT_TRUE(
+        i.log.contains(QStringLiteral("Filled 80 cell(s) without data from their neighbours: 80.0 % of the "
+                                      "model.\nWarning: a quarter or more of the terrain is made up")))
+        << i.log.toStdString();
 }
 
 TEST(FillNodata, FillsOutwardWithinTheKnownRange) {
