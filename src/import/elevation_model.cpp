@@ -87,6 +87,14 @@ double metresPerValue(ElevationReadOptions const& options, GDALRasterBandH band,
     return 1.0;
 }
 
+// Whether a raster without a coordinate system lies where longitudes and
+// latitudes would, with cells of a tenth of a unit or less.
+bool looksLikeDegrees(ElevationModel const& model) {
+    auto const& gt = model.geoTransform;
+    double const east = gt[0] + gt[1] * model.width, south = gt[3] + gt[5] * model.height;
+    return gt[1] <= 0.1 && -gt[5] <= 0.1 && gt[0] >= -180 && east <= 360 && south >= -90 && gt[3] <= 90;
+}
+
 // Sets the metric cell size from the georeferencing or the user's sizes.
 void measureCells(ElevationModel& model, ElevationReadOptions const& options, OGRSpatialReferenceH srs,
                   QTextStream& log) {
@@ -129,6 +137,16 @@ void measureCells(ElevationModel& model, ElevationReadOptions const& options, OG
         throw inputError(QStringLiteral("%1 uses a coordinate system that is neither geographic nor projected; "
                                         "warp it to a projected one first")
                              .arg(quoted(model.fileName)));
+    } else if (looksLikeDegrees(model)) {
+        // Taken as metres, cells of a thousandth of a unit would make a film of grey.
+        throw inputError(QStringLiteral("%1 names no coordinate system, and its cells of %2 x %3 at x %4, y %5 look "
+                                        "like degrees: give it one (a .prj file beside it, or gdal_translate -a_srs "
+                                        "EPSG:4326), or give the cell size with --pixel-size METRES")
+                             .arg(quoted(model.fileName))
+                             .arg(gt[1])
+                             .arg(-gt[5])
+                             .arg(gt[0])
+                             .arg(gt[3]));
     } else {
         model.cellMetresX = gt[1];
         model.cellMetresY = -gt[5];

@@ -593,6 +593,10 @@ TEST_F(ImportTest, RefusalsNameTheirCauseAndWriteNothing) {
     // its rasters listed as subdatasets.
     writeRaster(path("two.nc"), 4, 3, one, {nullptr}, "netCDF", GDT_Float64, 2);
     testsupport::writeFile(path("notes.txt"), "just some words\n");
+    QByteArray grid = "ncols 10\nnrows 10\nxllcorner -84.4\nyllcorner 36.2\ncellsize 0.000833\n";
+    for (int row = 0; row < 10; ++row)
+        grid += "300 310 320 330 340 350 360 370 380 390\n";
+    testsupport::writeFile(path("degrees.asc"), grid);  // and no .prj
     auto gpx = [&](char const* name, QByteArray const& points) {
         testsupport::writeFile(path(name),
                                "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"test\" "
@@ -610,6 +614,7 @@ TEST_F(ImportTest, RefusalsNameTheirCauseAndWriteNothing) {
              {[&](ImportOptions& o) { o.elevationFile = path("notes.txt"); }, 2, {"Cannot read", "notes.txt"}},
              {[&](ImportOptions& o) { o.elevationFile = path("two.nc"); }, 2, {"no raster band", "e.g. NETCDF:"}},
              {[&](ImportOptions& o) { o.elevationFile = path("dem.png"); }, 2, {"--pixel-size"}},
+             {[&](ImportOptions& o) { o.elevationFile = path("degrees.asc"); }, 2, {"look like degrees", "-a_srs"}},
              {[](ImportOptions& o) { o.band = 2; }, 2, {"there is no band 2"}},
              {[&](ImportOptions& o) { o.textureImage = path("far.tif"); }, 2, {"does not overlap", "far.tif"}},
              {[&](ImportOptions& o) { o.textureImage = path("missing.jpg"); }, 2, {"texture image", "missing.jpg"}},
