@@ -1,6 +1,7 @@
 // AVRender: reads a scenery file and renders its flight into numbered frame files.
 #include "machine.h"
 #include "scenery_delegate.h"
+#include "temporary_files.h"
 #include "video_encoder.h"
 
 #include <QCoreApplication>
@@ -302,6 +303,8 @@ int main(int argc, char** argv) {
 
     QCoreApplication application(argc, argv);
     raiseImageAllocationLimit();
+    // Interrupted, a render leaves no temporary frame or video file behind.
+    temporaryfiles::removeOnInterrupt();
     SceneryDelegate delegate(log, run.verbose);
     if (!delegate.open(run.inputFileName)) {
         log << QStringLiteral("Error: Cannot open file \"%1\": %2.\n").arg(run.inputFileName, delegate.errorString());

@@ -3,14 +3,19 @@
 #include "progress_display.h"
 #include "scenery_data.h"
 #include "scenery_text.h"
+#include "temporary_files.h"
 
 #include <QBuffer>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QImageWriter>
-#include <QSaveFile>
+#include <QTemporaryFile>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -95,7 +100,12 @@ FrameOutput::FrameOutput(SceneryData const& parameters, ProgressDisplay& console
     : pattern_(parameters.outputFileName),
       suffixes_(selectedSuffixes(parameters)),
       console_(console),
-      verbose_(verbose) {}
+      verbose_(verbose) {
+    // umask can only be read by setting it; this runs before any frame is written.
+    mode_t const mask = ::umask(0);
+    ::umask(mask);
+    fileMode_ = 0666 & ~mask;
+}
 
 bool FrameOutput::validate(long long firstNumber, long long lastNumber, QString& error) const {
     for (QString const& suffix : suffixes_) {
@@ -135,16 +145,34 @@ QList<EncodedFrameFile> FrameOutput::encode(QImage const& frame, int number) con
     return files;
 }
 
+// Written under a hidden temporary name beside the file and renamed into
+// place when complete, so that a failed or interrupted write never leaves a
+// partial file under the frame's name; the temporary name is remembered for
+// removal if the run is interrupted. New files get the permissions a plain
+// file would (0666 less the umask). Returns the error, or nothing.
+QString FrameOutput::writeInPlace(QString const& name, QByteArray const& bytes) const {
+    QFileInfo const target(name);
+    QTemporaryFile temporary(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
+                             QStringLiteral(".XXXXXX"));
+    if (!temporary.open())
+        return temporary.errorString();
+    int const slot = temporaryfiles::remember(temporary.fileName());
+    QString error;
+    if (temporary.write(bytes) != bytes.size() || !temporary.flush() || ::fchmod(temporary.handle(), fileMode_) != 0)
+        error = temporary.errorString();
+    else if (::rename(QFile::encodeName(temporary.fileName()).constData(), QFile::encodeName(name).constData()) != 0)
+        error = QString::fromLocal8Bit(std::strerror(errno));
+    else
+        temporary.setAutoRemove(false);  // it is the frame's file now
+    temporaryfiles::forget(slot);
+    return error;
+}
+
 void FrameOutput::commit(QList<EncodedFrameFile> const& files) {
     for (EncodedFrameFile const& file : files) {
         QString error = file.error;
         if (error.isEmpty()) {
-            // Written under a temporary name and renamed into place when complete.
-            QSaveFile out(file.name);
-            if (!out.open(QIODevice::WriteOnly))
-                error = out.errorString();
-            else if (out.write(file.bytes) != file.bytes.size() || !out.commit())
-                error = out.errorString();
+            error = writeInPlace(file.name, file.bytes);
         }
         if (error.isEmpty()) {
             if (verbose_)

@@ -15,6 +15,8 @@
 
 #include <optional>
 
+#include <sys/types.h>
+
 class ProgressDisplay;
 class SceneryData;
 
@@ -62,9 +64,12 @@ class FrameOutput {
     int failures() const { return failures_; }
 
   private:
+    QString writeInPlace(QString const& name, QByteArray const& bytes) const;
+
     QString pattern_;
     QStringList suffixes_;
     ProgressDisplay& console_;
     bool verbose_;
+    mode_t fileMode_ = 0644;
     int failures_ = 0;
 };

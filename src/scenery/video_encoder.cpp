@@ -1,6 +1,7 @@
 #include "video_encoder.h"
 
 #include "scenery_text.h"
+#include "temporary_files.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -44,7 +45,12 @@ bool writeAll(int fd, char const* data, qsizetype size) {
 
 }  // namespace
 
-VideoEncoder::~VideoEncoder() { abort(); }
+VideoEncoder::~VideoEncoder() {
+    abort();
+    // Removed or renamed into place by now.
+    temporaryfiles::forget(temporarySlot_);
+    temporaryfiles::forget(logSlot_);
+}
 
 bool VideoEncoder::isSupportedName(QString const& fileName) {
     QString const suffix = suffixOf(fileName);
@@ -86,11 +92,13 @@ bool VideoEncoder::start(QString const& fileName, int width, int height, int fra
             return false;
         }
         temporaryName_ = temporary.fileName();
+        temporarySlot_ = temporaryfiles::remember(temporaryName_);
     }
     QTemporaryFile log(QDir::tempPath() + QStringLiteral("/avrender-ffmpeg-XXXXXX.log"));
     log.setAutoRemove(false);
     log.open();
     logName_ = log.fileName();
+    logSlot_ = temporaryfiles::remember(logName_);
 
     // A dying ffmpeg must show up as a failed write, not end this program.
     std::signal(SIGPIPE, SIG_IGN);

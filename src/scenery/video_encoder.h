@@ -47,6 +47,8 @@ class VideoEncoder {
     QString fileName_;
     QString temporaryName_;
     QString logName_;
+    // Their slots in the list an interrupted run removes.
+    int temporarySlot_ = -1, logSlot_ = -1;
     int width_ = 0;
     int height_ = 0;
     int input_ = -1;

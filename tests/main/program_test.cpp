@@ -4,9 +4,12 @@
 #include "scene_files.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QProcess>
+#include <QRegularExpression>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -277,6 +280,32 @@ TEST(VideoOutput, MissingFfmpegOrUnwritableVideoFailBeforeAnyFrame) {
         "Error: Cannot render file \"s.avs\": Cannot write the video \"nowhere/v.mp4\": "))
         << missingFolder.standardError.toStdString();
     EXPECT_EQ(QDir(files.dir->path()).entryList(QDir::Files | QDir::Hidden).size(), 3);  // nothing rendered
+}
+
+// Interrupted by SIGTERM mid-render, the program removes its temporary frame
+// and video files and ends by that signal; the frame files left are whole.
+TEST(VideoOutput, InterruptedRunLeavesNoTemporaryFile) {
+    SceneFiles files;
+    files.scenery("AusgabePNG=1\nAusDateiname=f%d\nBildanzahl=3000\nStartbildNr=0\nEndbildNr=2999\n");
+    QProcess process;
+    process.setWorkingDirectory(files.dir->path());
+    process.start(QStringLiteral(AVRENDER_EXE), {"-i", "s.avs", "-j", "2", "--video", "v.mp4"});
+    ASSERT_TRUE(process.waitForStarted());
+    QElapsedTimer clock;
+    clock.start();
+    while (!QFileInfo::exists(files.path("f10.png")) && clock.elapsed() < 60000)
+        QThread::msleep(10);
+    process.terminate();
+    ASSERT_TRUE(process.waitForFinished(60000));
+    EXPECT_EQ(process.exitStatus(), QProcess::CrashExit);  // ended by the signal, not by an exit code
+    QDir const folder(files.dir->path());
+    QStringList const hidden = folder.entryList(QDir::Files | QDir::Hidden).filter(QRegularExpression("^\\."));
+    EXPECT_TRUE(hidden.isEmpty()) << hidden.join(' ').toStdString();
+    EXPECT_FALSE(QFileInfo::exists(files.path("v.mp4")));
+    QStringList const frames = folder.entryList({"f*.png"});
+    EXPECT_GE(frames.size(), 11);
+    for (QString const& name : frames)
+        EXPECT_FALSE(QImage(files.dir->filePath(name)).isNull()) << name.toStdString();
 }
 
 // Peak memory of a run with an 8192 x 8192 texture, measured on the program's
