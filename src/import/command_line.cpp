@@ -92,6 +92,8 @@ ImportOptions optionsFrom(QCommandLineParser const& parser) {
     options.track.followBehind = parseNumber(parser, QStringLiteral("follow-behind"), options.track.followBehind);
     options.drawTrack = parser.isSet(QStringLiteral("draw-track"));
     options.force = parser.isSet(QStringLiteral("force"));
+    if (parser.isSet(QStringLiteral("sea-level")))
+        options.seaLevel = parseNumber(parser, QStringLiteral("sea-level"), 0.0);
     if (parser.isSet(QStringLiteral("track-colour")))
         options.trackColour = QColor::fromString(parser.value(QStringLiteral("track-colour")));
     options.trackWidth = parseNumber(parser, QStringLiteral("track-width"), options.trackWidth);
@@ -165,6 +167,8 @@ QString usageText() {
         "                             35 degrees up, no shadows)\n"
         "      --memory-limit MIB     refuse outputs needing more memory (default: half\n"
         "                             the physical memory)\n"
+        "      --sea-level M          colour the relief below this height as sea floor\n"
+        "                             (default 0 when the model reaches below zero)\n"
         "      --force                import into a folder that is not empty: replace\n"
         "                             its height map, texture and scenery, empty frames/\n"
         "  -q, --quiet                print errors only\n"
@@ -203,6 +207,7 @@ int runCommandLine(QStringList const& arguments, QTextStream& messages) {
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("draw-track")}));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("track-altitude")}));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("force")}));
+    valued({QStringLiteral("sea-level")}, "m");
     valued({QStringLiteral("follow-behind")}, "m");
     valued({QStringLiteral("sun")}, "date-time");
     valued({QStringLiteral("sun-azimuth")}, "deg");

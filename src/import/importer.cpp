@@ -76,6 +76,8 @@ void validateOptions(ImportOptions const& options) {
         throw argumentError(QStringLiteral("The tilt must be between -90 and 90 degrees"));
     if (!(t.duration >= 0 && t.duration <= 86400) || t.fps < 1 || t.fps > 240)
         throw argumentError(QStringLiteral("The duration must be at most a day and the frame rate 1 to 240"));
+    if (options.seaLevel && !std::isfinite(*options.seaLevel))
+        throw argumentError(QStringLiteral("The sea level must be a number of metres"));
     if (options.drawTrack && options.trackFile.isEmpty())
         throw argumentError(QStringLiteral("--draw-track needs a --track"));
     if (!options.trackColour.isValid())
@@ -249,9 +251,14 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
     saveImage(encodeHeightMap(model, unitMetres), result.heightMapFile);
     // A relief takes the shadows into its shading; a draped image is darkened where they fall.
     std::vector<float> const sunlit = sun ? sunlitShare(model, *sun, options.exaggeration) : std::vector<float>();
+    ReliefStyle style;
+    if (sun)
+        style.light = *sun;
+    style.sunlit = sunlit;
+    // Heights below zero mean the model reaches below the sea.
+    style.seaLevel = options.seaLevel ? options.seaLevel : model.minimum < 0 ? std::optional(0.0) : std::nullopt;
     QImage texture = drape ? drapeTexture(*drape, model, result.texture)
-                           : reliefTexture(model, result.texture, options.exaggeration,
-                                           sun.value_or(SunPosition{reliefLightAzimuth, reliefLightAltitude}), sunlit);
+                           : reliefTexture(model, result.texture, options.exaggeration, style);
     if (sun && drape)
         darkenShadows(texture, sunlit, model, result.texture);
     if (sun)

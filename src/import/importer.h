@@ -30,6 +30,9 @@ struct ImportOptions {
     int frameWidth = 640;
     int frameHeight = 480;
     qint64 memoryLimit = 0;  // bytes; 0: half the physical memory
+    // Heights below this (metres) are coloured as sea floor in the relief
+    // texture; default 0 when the model reaches below zero.
+    std::optional<double> seaLevel;
     // Replace what an earlier import left in a non-empty output folder
     // (its frames/ emptied); without it such a folder is refused.
     bool force = false;

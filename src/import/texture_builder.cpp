@@ -299,18 +299,30 @@ gdal::DatasetPtr demProcessing(GDALDatasetH heights, char const* what, char cons
 
 // The hypsometric tint from the lowest to the highest cell, through GDAL's
 // colour relief with a colour table in GDAL's memory file system.
-gdal::DatasetPtr tintByHeight(GDALDatasetH heights, ElevationModel const& model) {
+gdal::DatasetPtr tintByHeight(GDALDatasetH heights, ElevationModel const& model, std::optional<double> seaLevel) {
     struct Stop {
         double at;
         int r, g, b;
     };
-    static constexpr Stop stops[] = {
+    static constexpr Stop land[] = {
         {0.00, 92, 138, 72}, {0.22, 128, 158, 84}, {0.45, 186, 172, 108}, {0.70, 168, 136, 96}, {1.00, 214, 206, 192}};
-    double const span = std::max(model.maximum - model.minimum, 1e-3);
+    // From the deepest cell to just below the shore.
+    static constexpr Stop sea[] = {{0.00, 18, 42, 96}, {0.60, 46, 96, 160}, {1.00, 128, 178, 214}};
     QByteArray table;
-    for (Stop const& stop : stops)
-        table += QByteArray::number(model.minimum + stop.at * span, 'f', 6) + ' ' + QByteArray::number(stop.r) + ' ' +
+    auto add = [&table](double height, Stop const& stop) {
+        table += QByteArray::number(height, 'f', 6) + ' ' + QByteArray::number(stop.r) + ' ' +
                  QByteArray::number(stop.g) + ' ' + QByteArray::number(stop.b) + '\n';
+    };
+    bool const underwater = seaLevel && model.minimum < *seaLevel;
+    if (underwater) {
+        double const depth = *seaLevel - model.minimum;
+        for (Stop const& stop : sea)
+            add(model.minimum + stop.at * depth - (stop.at == 1.0 ? 1e-3 : 0.0), stop);
+    }
+    double const shore = underwater ? *seaLevel : model.minimum;
+    double const span = std::max(model.maximum - shore, 1e-3);
+    for (Stop const& stop : land)
+        add(shore + stop.at * span, stop);
     static std::atomic<int> serial{0};
     QByteArray const tableName = "/vsimem/avimport-colours-" + QByteArray::number(++serial) + ".txt";
     VSILFILE* const file = VSIFOpenL(tableName.constData(), "wb");
@@ -356,7 +368,9 @@ std::vector<uchar> shadedTint(GDALDatasetH shade, GDALDatasetH colour, int width
 }  // namespace
 
 QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, double exaggeration,
-                     SunPosition const& light, std::vector<float> const& sunlit) {
+                     ReliefStyle const& style) {
+    SunPosition const& light = style.light;
+    std::vector<float> const& sunlit = style.sunlit;
     // The heights with one more row in the north and one more column in the
     // east (copies of the edge), so the texture's half-cell overhang there
     // has data to interpolate from.
@@ -383,7 +397,7 @@ QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, d
                                                  {"-of", "MEM", "-az", QByteArray::number(light.azimuth, 'g', 10),
                                                   "-alt", QByteArray::number(light.elevation, 'g', 10), "-z",
                                                   QByteArray::number(exaggeration, 'g', 10), "-compute_edges"});
-    gdal::DatasetPtr const colour = tintByHeight(heights.get(), model);
+    gdal::DatasetPtr const colour = tintByHeight(heights.get(), model, style.seaLevel);
     std::vector<uchar> rgb = shadedTint(shade.get(), colour.get(), width, height, light.elevation, paddedSunlit);
 
     gdal::DatasetPtr const source = gdal::wrapBuffer(rgb.data(), width, height, qsizetype(width) * 3, 3, GDT_Byte);

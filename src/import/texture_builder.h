@@ -17,6 +17,7 @@
 #include <QString>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 class QTextStream;
@@ -75,10 +76,17 @@ QImage drapeTexture(DrapeImage& image, ElevationModel const& model, TextureLayou
 constexpr double reliefLightAzimuth = 315.0;
 constexpr double reliefLightAltitude = 35.26438968;
 
+// How a relief texture is lit and coloured.
+struct ReliefStyle {
+    SunPosition light{reliefLightAzimuth, reliefLightAltitude};
+    std::vector<float> sunlit;       // per cell, the share of the sun seen; empty: all of it
+    std::optional<double> seaLevel;  // metres; below it a bathymetric ramp
+};
+
 // A texture from the heights alone: GDAL's colour relief (a hypsometric
-// tint from the lowest to the highest cell) multiplied by its hill shading
-// under the scenery's light, the direct light taken by the share of the sun
-// each cell sees (`sunlit`, empty: all of it), then resampled to the
-// texture grid.
+// tint from the lowest cell, or the sea level, to the highest; blues below
+// the sea level) multiplied by its hill shading under the style's light,
+// the direct light taken by the share of the sun each cell sees, then
+// resampled to the texture grid.
 QImage reliefTexture(ElevationModel const& model, TextureLayout const& layout, double exaggeration,
-                     SunPosition const& light, std::vector<float> const& sunlit = {});
+                     ReliefStyle const& style = {});

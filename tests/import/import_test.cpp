@@ -524,6 +524,26 @@ TEST_F(ImportTest, MostlyFilledModelIsReported) {
         << i.log.toStdString();
 }
 
+// A model that reaches below zero gets a sea floor in blues and its land in
+// the usual tints from the shore up; --sea-level moves the shore.
+TEST_F(ImportTest, SeaFloorIsBlue) {
+    writeRaster(path("coast.tif"), 40, 10, [](int column, int, int) { return column * 5.0 - 100; });  // -100 .. 95 m
+    ImportOptions o = options("coast.tif");
+    o.texelsPerCell = 1;
+    auto bluish = [](QRgb texel) { return qBlue(texel) > qRed(texel) + 30 && qBlue(texel) > qGreen(texel); };
+    Imported const coast = runImporter(o);
+    ASSERT_TRUE(coast.scenery) << coast.message.toStdString();
+    QImage const texture(coast.result->textureFile);
+    EXPECT_TRUE(bluish(texture.pixel(5, 5)));    // about -75 m
+    EXPECT_TRUE(bluish(texture.pixel(17, 5)));   // about -15 m
+    EXPECT_FALSE(bluish(texture.pixel(24, 5)));  // about +20 m
+    o.seaLevel = 50;
+    o.force = true;
+    Imported const flooded = runImporter(o);
+    ASSERT_TRUE(flooded.scenery) << flooded.message.toStdString();
+    EXPECT_TRUE(bluish(QImage(flooded.result->textureFile).pixel(24, 5)));
+}
+
 TEST(FillNodata, FillsOutwardWithinTheKnownRange) {
     // 7 x 7 ramp with a 5 x 5 hole in the middle.
     std::vector<double> values(49);
