@@ -66,6 +66,31 @@ struct SpatialReference {
     SpatialReference& operator=(SpatialReference const&) = delete;
 };
 
+// The model's coordinate system as the drape is placed in it. Geographic
+// longitudes that run past 180 (0 to 360, as some global models have them)
+// need PROJ's lon_wrap, or an image in another system would land 360
+// degrees away from them.
+QByteArray placementWkt(ElevationModel const& model) {
+    auto const& gt = model.geoTransform;
+    if (!model.geographic || gt[0] + gt[1] * model.width <= 180.0)
+        return model.srsWkt;
+    SpatialReference const srs(model.srsWkt);
+    char* proj4 = nullptr;
+    if (!srs.handle || OSRExportToProj4(srs.handle, &proj4) != OGRERR_NONE)
+        return model.srsWkt;
+    QByteArray const wrapped = QByteArray(proj4) + " +lon_wrap=180";
+    CPLFree(proj4);
+    OGRSpatialReferenceH const wrappedSrs = OSRNewSpatialReference(nullptr);
+    char* wkt = nullptr;
+    QByteArray result = model.srsWkt;
+    if (OSRImportFromProj4(wrappedSrs, wrapped.constData()) == OGRERR_NONE &&
+        OSRExportToWkt(wrappedSrs, &wkt) == OGRERR_NONE)
+        result = wkt;
+    CPLFree(wkt);
+    OSRDestroySpatialReference(wrappedSrs);
+    return result;
+}
+
 // The image's extent in the elevation model's coordinates; false when it
 // cannot be transformed.
 bool imageBoxInModelCoordinates(DrapeImage const& image, ElevationModel const& model, Box& box) {
@@ -74,7 +99,7 @@ bool imageBoxInModelCoordinates(DrapeImage const& image, ElevationModel const& m
     box = boxOf(image.geoTransform, width, height);
     if (image.srsWkt.isEmpty() || model.srsWkt.isEmpty())
         return true;
-    SpatialReference const from(image.srsWkt), to(model.srsWkt);
+    SpatialReference const from(image.srsWkt), to(placementWkt(model));
     if (!from.handle || !to.handle)
         return false;
     if (OSRIsSame(from.handle, to.handle))
@@ -271,7 +296,7 @@ QImage drapeTexture(DrapeImage& image, ElevationModel const& model, TextureLayou
         textureGeoTransform(model.geoTransform, model.width, model.height, double(layout.width), double(layout.height));
     GDALSetGeoTransform(target.get(), gt.data());
     // A side without a coordinate system is taken to share the other's.
-    QByteArray const targetWkt = model.srsWkt.isEmpty() ? image.srsWkt : model.srsWkt;
+    QByteArray const targetWkt = model.srsWkt.isEmpty() ? image.srsWkt : placementWkt(model);
     if (!targetWkt.isEmpty())
         GDALSetProjection(target.get(), targetWkt.constData());
     gdal::ArgumentList extra;

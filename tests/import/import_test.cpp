@@ -544,6 +544,21 @@ TEST_F(ImportTest, SeaFloorIsBlue) {
     EXPECT_TRUE(bluish(QImage(flooded.result->textureFile).pixel(24, 5)));
 }
 
+// A geographic model with longitudes 0 to 360 (279 is 81 west) takes an
+// image in UTM where it lies, not 360 degrees away.
+TEST_F(ImportTest, LongitudesPast180TakeAnImageInAnotherSystem) {
+    writeRaster(path("wrapped.tif"), 30, 20, utmHeight, {"EPSG:4326", 279.0, 36.15, 0.0005});
+    writeRaster(
+        path("photo-utm.tif"), 200, 200, [](int, int, int) { return 150.0; }, {"EPSG:32617", 499000, 4001500, 10},
+        "GTiff", GDT_Byte, 3);
+    ImportOptions o = options("wrapped.tif");
+    o.textureImage = path("photo-utm.tif");
+    Imported const i = runImporter(o);
+    ASSERT_TRUE(i.scenery) << i.message.toStdString();
+    QImage const texture(i.result->textureFile);
+    EXPECT_EQ(texture.pixel(texture.width() / 2, texture.height() / 2) & 0xFFFFFFu, 0x969696u);
+}
+
 TEST(FillNodata, FillsOutwardWithinTheKnownRange) {
     // 7 x 7 ramp with a 5 x 5 hole in the middle.
     std::vector<double> values(49);
