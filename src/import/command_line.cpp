@@ -92,6 +92,15 @@ ImportOptions optionsFrom(QCommandLineParser const& parser) {
     options.track.followBehind = parseNumber(parser, QStringLiteral("follow-behind"), options.track.followBehind);
     options.drawTrack = parser.isSet(QStringLiteral("draw-track"));
     options.force = parser.isSet(QStringLiteral("force"));
+    if (parser.isSet(QStringLiteral("encoding"))) {
+        QString const encoding = parser.value(QStringLiteral("encoding"));
+        if (encoding == QLatin1String("terrain-rgb"))
+            options.encoding = HeightEncoding::TerrainRgb;
+        else if (encoding == QLatin1String("terrarium"))
+            options.encoding = HeightEncoding::Terrarium;
+        else
+            throw argumentError(QStringLiteral("--encoding takes terrain-rgb or terrarium, not \"%1\"").arg(encoding));
+    }
     if (parser.isSet(QStringLiteral("sea-level")))
         options.seaLevel = parseNumber(parser, QStringLiteral("sea-level"), 0.0);
     if (parser.isSet(QStringLiteral("track-colour")))
@@ -167,6 +176,8 @@ QString usageText() {
         "                             35 degrees up, no shadows)\n"
         "      --memory-limit MIB     refuse outputs needing more memory (default: half\n"
         "                             the physical memory)\n"
+        "      --encoding NAME        heights in red, green and blue: terrain-rgb\n"
+        "                             (Mapbox) or terrarium, as web map tiles hold them\n"
         "      --sea-level M          colour the relief below this height as sea floor\n"
         "                             (default 0 when the model reaches below zero)\n"
         "      --force                import into a folder that is not empty: replace\n"
@@ -208,6 +219,7 @@ int runCommandLine(QStringList const& arguments, QTextStream& messages) {
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("track-altitude")}));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("force")}));
     valued({QStringLiteral("sea-level")}, "m");
+    valued({QStringLiteral("encoding")}, "name");
     valued({QStringLiteral("follow-behind")}, "m");
     valued({QStringLiteral("sun")}, "date-time");
     valued({QStringLiteral("sun-azimuth")}, "deg");

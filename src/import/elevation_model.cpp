@@ -182,6 +182,13 @@ gdal::DatasetPtr openElevationRaster(ElevationReadOptions const& options, QTextS
             hint = QStringLiteral("; it holds subdatasets, import one of them, e.g. %1").arg(QString::fromUtf8(first));
         throw inputError(QStringLiteral("%1 contains no raster band%2").arg(quoted(options.fileName), hint));
     }
+    if (options.encoding != HeightEncoding::Band) {
+        if (bands < 3)
+            throw inputError(QStringLiteral("%1 has %2 band(s); heights in red, green and blue need three")
+                                 .arg(quoted(options.fileName))
+                                 .arg(bands));
+        return dataset;
+    }
     if (options.band < 1 || options.band > bands)
         throw inputError(QStringLiteral("%1 has %2 band(s); there is no band %3")
                              .arg(quoted(options.fileName))
@@ -228,9 +235,8 @@ void takeGeoTransform(GDALDatasetH dataset, QString const& fileName, ElevationMo
     std::copy(gt, gt + 6, model.geoTransform.begin());
 }
 
-// Reads the band's values into model.metres, marking in `valid` the cells that hold data.
-void readHeights(GDALRasterBandH band, QString const& fileName, ElevationModel& model,
-                 std::vector<unsigned char>& valid) {
+// Room for the heights and their validity.
+void allocateHeights(QString const& fileName, ElevationModel& model, std::vector<unsigned char>& valid) {
     try {
         model.metres.resize(static_cast<std::size_t>(model.width) * model.height);
         valid.resize(model.metres.size());
@@ -240,7 +246,35 @@ void readHeights(GDALRasterBandH band, QString const& fileName, ElevationModel& 
                               .arg(model.height)
                               .arg(quoted(fileName)));
     }
+}
+
+// Reads the band's values into model.metres, marking in `valid` the cells that hold data.
+void readHeights(GDALRasterBandH band, QString const& fileName, ElevationModel& model,
+                 std::vector<unsigned char>& valid) {
+    allocateHeights(fileName, model, valid);
     readBand(band, model, valid);
+}
+
+// Heights spread over the red, green and blue bands; a fourth band, when
+// there is one, is the alpha: cells it leaves transparent hold no data.
+void readEncodedHeights(GDALDatasetH dataset, ElevationReadOptions const& options, ElevationModel& model,
+                        std::vector<unsigned char>& valid) {
+    std::size_t const cells = model.metres.size();
+    std::vector<unsigned char> rgb(cells * 3);
+    if (GDALDatasetRasterIO(dataset, GF_Read, 0, 0, model.width, model.height, rgb.data(), model.width, model.height,
+                            GDT_Byte, 3, nullptr, 3, model.width * 3, 1) != CE_None)
+        throw inputError(QStringLiteral("Cannot read the heights of %1: %2")
+                             .arg(quoted(options.fileName), gdal::lastError(QStringLiteral("read error"))));
+    std::fill(valid.begin(), valid.end(), static_cast<unsigned char>(1));
+    if (GDALGetRasterCount(dataset) >= 4 &&
+        GDALRasterIO(GDALGetRasterBand(dataset, 4), GF_Read, 0, 0, model.width, model.height, valid.data(), model.width,
+                     model.height, GDT_Byte, 0, 0) != CE_None)
+        throw inputError(QStringLiteral("Cannot read the alpha of %1").arg(quoted(options.fileName)));
+    for (std::size_t i = 0; i < cells; ++i) {
+        double const r = rgb[3 * i], g = rgb[3 * i + 1], b = rgb[3 * i + 2];
+        model.metres[i] = options.encoding == HeightEncoding::TerrainRgb ? -10000.0 + (r * 65536 + g * 256 + b) * 0.1
+                                                                         : r * 256 + g + b / 256 - 32768.0;
+    }
 }
 
 // Applies the band's scale and offset and the unit's factor; values that do
@@ -302,10 +336,15 @@ ElevationModel readElevationModel(ElevationReadOptions const& options, QTextStre
     OGRSpatialReferenceH const srs = GDALGetSpatialRef(dataset.get());
     model.srsWkt = wktOf(srs);
 
-    GDALRasterBandH const band = GDALGetRasterBand(dataset.get(), options.band);
     std::vector<unsigned char> valid;
-    readHeights(band, options.fileName, model, valid);
-    convertToMetres(band, options, model, valid, log);
+    if (options.encoding == HeightEncoding::Band) {
+        GDALRasterBandH const band = GDALGetRasterBand(dataset.get(), options.band);
+        readHeights(band, options.fileName, model, valid);
+        convertToMetres(band, options, model, valid, log);
+    } else {
+        allocateHeights(options.fileName, model, valid);
+        readEncodedHeights(dataset.get(), options, model, valid);
+    }
     makeNorthUp(model, valid);
     measureCells(model, options, srs, log);
 

@@ -12,9 +12,16 @@
 
 class QTextStream;
 
+// How a raster holds its heights: as the values of one band, or spread over
+// red, green and blue as web map tiles do (Mapbox Terrain-RGB: -10000 m +
+// 0.1 m x (R x 65536 + G x 256 + B); Terrarium: R x 256 + G + B / 256 -
+// 32768 m).
+enum class HeightEncoding { Band, TerrainRgb, Terrarium };
+
 struct ElevationReadOptions {
     QString fileName;
     int band = 1;
+    HeightEncoding encoding = HeightEncoding::Band;
     // Cell size in metres, replacing what the georeferencing says (needed
     // when the raster has none).
     std::optional<double> pixelSizeX, pixelSizeY;

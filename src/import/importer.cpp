@@ -109,6 +109,7 @@ namespace {
 ElevationModel readModel(ImportOptions const& options, qint64 memoryLimit, QTextStream& log) {
     return readElevationModel({.fileName = options.elevationFile,
                                .band = options.band,
+                               .encoding = options.encoding,
                                .pixelSizeX = options.pixelSizeX,
                                .pixelSizeY = options.pixelSizeY,
                                .metresPerValue = options.metresPerValue,

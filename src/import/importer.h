@@ -2,6 +2,7 @@
 // scenery out.
 #pragma once
 
+#include "elevation_model.h"
 #include "scenery_writer.h"
 #include "texture_builder.h"
 #include "track_flight.h"
@@ -18,6 +19,7 @@ struct ImportOptions {
     QString outputFolder;  // empty: a folder named after the elevation file, in the current folder
     QString textureImage;  // empty: a relief texture made from the heights
     int band = 1;
+    HeightEncoding encoding = HeightEncoding::Band;
     double texelsPerCell = 4.0;
     // For a track flight: as many texels per cell as make a texel at most a
     // twentieth of the height above ground (at least texelsPerCell, within

@@ -559,6 +559,46 @@ TEST_F(ImportTest, LongitudesPast180TakeAnImageInAnotherSystem) {
     EXPECT_EQ(texture.pixel(texture.width() / 2, texture.height() / 2) & 0xFFFFFFu, 0x969696u);
 }
 
+// Heights spread over red, green and blue as web map tiles hold them: each
+// encoding of utmHeight, decoded, gives the same heights.
+TEST_F(ImportTest, HeightsInRedGreenAndBlue) {
+    struct Encoding {
+        HeightEncoding kind;
+        std::function<std::array<int, 3>(double)> encode;
+        std::function<double(std::array<int, 3>)> decode;
+    };
+    Encoding const encodings[] = {
+        {HeightEncoding::TerrainRgb,
+         [](double h) {
+             long const n = std::lround((h + 10000) * 10);
+             return std::array{int(n >> 16), int(n >> 8 & 255), int(n & 255)};
+         },
+         [](std::array<int, 3> c) { return -10000 + (c[0] * 65536.0 + c[1] * 256 + c[2]) * 0.1; }},
+        {HeightEncoding::Terrarium,
+         [](double h) {
+             double const v = h + 32768;
+             return std::array{int(v / 256), int(v) % 256, int((v - std::floor(v)) * 256)};
+         },
+         [](std::array<int, 3> c) { return c[0] * 256.0 + c[1] + c[2] / 256.0 - 32768; }},
+    };
+    for (Encoding const& e : encodings) {
+        Value const colours = [&e](int column, int row, int band) {
+            return double(e.encode(utmHeight(column, row))[std::size_t(band)]);
+        };
+        Value const heights = [&e](int column, int row, int) { return e.decode(e.encode(utmHeight(column, row))); };
+        writeRaster(path("tile.tif"), 40, 30, colours, {}, "GTiff", GDT_Byte, 3);
+        ImportOptions o = options("tile.tif");
+        o.encoding = e.kind;
+        o.force = true;
+        Imported const i = runImporter(o);
+        ASSERT_TRUE(i.scenery) << i.message.toStdString();
+        expectHeights(i, heights, 30.0 / 4, 1.0, 0.01);
+    }
+    ImportOptions one = options("utm.tif");
+    one.encoding = HeightEncoding::Terrarium;
+    EXPECT_TRUE(runImporter(one).message.contains(QStringLiteral("need three")));
+}
+
 TEST(FillNodata, FillsOutwardWithinTheKnownRange) {
     // 7 x 7 ramp with a 5 x 5 hole in the middle.
     std::vector<double> values(49);
