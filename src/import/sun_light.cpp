@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <numbers>
 
 namespace {
@@ -87,22 +88,27 @@ std::vector<float> sunlitShare(ElevationModel const& model, SunPosition const& s
     double const diagonal = std::hypot(model.width * model.cellMetresX, model.height * model.cellMetresY);
     double const walk = std::min(reach, diagonal);
     double const step = std::max(0.5 * std::min(model.cellMetresX, model.cellMetresY), walk / mostSamples);
+    // Per step along the walk: the move in cells, and how far the ray of the
+    // sun's lower edge rises (beyond it no terrain can reach the sun).
+    double const stepColumns = east * step / model.cellMetresX, stepRows = -north * step / model.cellMetresY;
+    double const lowerEdgeSlope = std::tan(std::max(e - sunDiameter / 2, 0.0));
+    double const highest = model.maximum * exaggeration;
     std::vector<float> share(static_cast<std::size_t>(model.width) * model.height, 1.0f);
     for (int row = 0; row < model.height; ++row)
         for (int column = 0; column < model.width; ++column) {
             double const base = model.at(column, row) * exaggeration;
-            double steepest = -std::numbers::pi / 2;
+            double steepest = -std::numeric_limits<double>::infinity();  // the horizon's slope
+            double c = column, r = row;
             for (double distance = step; distance <= walk + step / 2; distance += step) {
-                double const c = column + east * distance / model.cellMetresX;
-                double const r = row - north * distance / model.cellMetresY;
+                c += stepColumns;
+                r += stepRows;
                 if (c < 0 || r < 0 || c > model.width - 1 || r > model.height - 1)
                     break;
-                double const rise = model.heightAt(c, r) * exaggeration - base;
-                steepest = std::max(steepest, std::atan2(rise, distance));
-                if (model.maximum * exaggeration - base < distance * std::tan(std::max(e - sunDiameter / 2, 0.0)))
+                steepest = std::max(steepest, (model.heightAt(c, r) * exaggeration - base) / distance);
+                if (highest - base < distance * lowerEdgeSlope)
                     break;
             }
-            share[static_cast<std::size_t>(row) * model.width + column] = float(visibleShare(e, steepest));
+            share[static_cast<std::size_t>(row) * model.width + column] = float(visibleShare(e, std::atan(steepest)));
         }
     return share;
 }

@@ -20,6 +20,8 @@ constexpr double degree = std::numbers::pi / 180.0;
 // the rounding's effect on the ground speed near 2 %.
 constexpr double leastControlSpacing = 20.0;
 constexpr int mostControlPoints = 9999;
+// The curved flight's limit on its frames.
+constexpr int mostFrames = 1'000'000;
 constexpr double defaultSpeed = 40.0;  // metres a second
 constexpr double angleTolerance = 0.5 * degree;
 
@@ -153,7 +155,14 @@ TrackFlight planTrackFlight(std::vector<TrackVertex> const& track, QString const
     TrackFlight flight;
     flight.lengthMetres = length * metres;
     double const duration = options.duration > 0 ? options.duration : flight.lengthMetres / defaultSpeed;
-    flight.frames = std::max(2, static_cast<int>(std::lround(duration * options.fps)));
+    double const frames = std::round(duration * options.fps);
+    if (frames > mostFrames)
+        throw inputError(QStringLiteral("The flight along the track %1 would take %2 frames; a curved flight holds at "
+                                        "most %3: give a shorter --duration")
+                             .arg(quoted(fileName))
+                             .arg(frames, 0, 'f', 0)
+                             .arg(mostFrames));
+    flight.frames = std::max(2, static_cast<int>(frames));
 
     // Control points at the Greville shares of the smoothed track, at the
     // height above the ground there, then raised wherever the curve between
@@ -171,28 +180,31 @@ TrackFlight planTrackFlight(std::vector<TrackVertex> const& track, QString const
         heights.push_back(options.trackAltitude ? sampleAt(altitudes, share) * world.worldZPerMetre
                                                 : world.groundAt(p) + above);
     }
-    int const samples = flight.frames * 4 + 1;
+    // Four samples a frame, but no more than 32 a control point span: the
+    // curve and the terrain between control points are what can come close.
+    int const samples = std::min(flight.frames * 4, count * 32) + 1;
     std::vector<double> const xs = curveValues(coordinate(flight.controlPoints, 0), samples);
     std::vector<double> const ys = curveValues(coordinate(flight.controlPoints, 1), samples);
     for (int round = 0; round < 100; ++round) {
         for (std::size_t k = 0; k < heights.size(); ++k)
             flight.controlPoints[k][2] = std::llround(std::ceil(heights[k]));
         std::vector<double> const zs = curveValues(coordinate(flight.controlPoints, 2), samples);
-        bool raised = false;
+        // Each control point rises by the largest shortfall of the curve it shapes.
+        std::vector<double> rise(heights.size(), 0.0);
         for (int s = 0; s < samples; ++s) {
             double const deficit =
                 world.groundAt({xs[std::size_t(s)], ys[std::size_t(s)]}) + clearance - zs[std::size_t(s)];
             if (deficit > 0) {
-                // The control points that shape the curve at this parameter.
                 double const u = double(s) / (samples - 1) * (count - 3);
                 int const first = std::clamp(static_cast<int>(u), 0, count - 4);
                 for (int k = first; k < first + 4; ++k)
-                    heights[std::size_t(k)] += deficit;
-                raised = true;
+                    rise[std::size_t(k)] = std::max(rise[std::size_t(k)], deficit);
             }
         }
-        if (!raised)
+        if (*std::max_element(rise.begin(), rise.end()) == 0.0)
             break;
+        for (std::size_t k = 0; k < heights.size(); ++k)
+            heights[k] += rise[k];
     }
 
     // Heading toward the look-ahead point, tilt toward the ground there.
