@@ -49,28 +49,38 @@ void appendPoints(OGRGeometryH geometry, std::vector<TrackVertex>& out) {
     }
 }
 
-// The first layer's geometries that are lines, or else all its points.
+// The file's first line, in whichever layer it lies (a GPX file lists its
+// waypoints before its tracks); without any line, the points of the first
+// layer that has some, in order.
 std::vector<TrackVertex> firstTrack(GDALDatasetH dataset, OGRSpatialReferenceH& srs) {
+    std::vector<TrackVertex> points;
+    OGRSpatialReferenceH pointsSrs = nullptr;
     for (int layerIndex = 0; layerIndex < GDALDatasetGetLayerCount(dataset); ++layerIndex) {
         OGRLayerH const layer = GDALDatasetGetLayer(dataset, layerIndex);
-        std::vector<TrackVertex> lines, points;
+        std::vector<TrackVertex> layerPoints;
         OGR_L_ResetReading(layer);
         while (FeaturePtr feature{OGR_L_GetNextFeature(layer)}) {
             OGRGeometryH const geometry = OGR_F_GetGeometryRef(feature.get());
             if (!geometry)
                 continue;
-            bool const isPoint = wkbFlatten(OGR_G_GetGeometryType(geometry)) == wkbPoint;
-            if (!isPoint && !lines.empty())
-                break;  // the first line only
-            appendPoints(geometry, isPoint ? points : lines);
+            if (wkbFlatten(OGR_G_GetGeometryType(geometry)) == wkbPoint) {
+                appendPoints(geometry, layerPoints);
+                continue;
+            }
+            std::vector<TrackVertex> line;
+            appendPoints(geometry, line);
+            if (!line.empty()) {
+                srs = OGR_L_GetSpatialRef(layer);
+                return line;
+            }
         }
-        std::vector<TrackVertex>& found = lines.empty() ? points : lines;
-        if (!found.empty()) {
-            srs = OGR_L_GetSpatialRef(layer);
-            return found;
+        if (points.empty() && !layerPoints.empty()) {
+            points = std::move(layerPoints);
+            pointsSrs = OGR_L_GetSpatialRef(layer);
         }
     }
-    return {};
+    srs = pointsSrs;
+    return points;
 }
 
 }  // namespace

@@ -143,21 +143,22 @@ ElevationModel utmModel() {
     return model;
 }
 
-// GPX (with elevations), KML and CSV with and without a header are read in
-// order and placed in the model's coordinates.
+// GPX (with elevations, its track behind a waypoint), KML and CSV with and
+// without a header are read in order and placed in the model's coordinates.
 TEST(TrackReader, ReadsEachFormatIntoTheModelsCoordinates) {
     auto const dir = testsupport::makeTempDir();
     auto file = [&](char const* name, QByteArray const& text) {
         testsupport::writeFile(dir->filePath(name), text);
         return dir->filePath(name);
     };
-    QString const gpx = file("t.gpx",
-                             "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"test\" "
-                             "xmlns=\"http://www.topografix.com/GPX/1/1\"><trk><trkseg>"
-                             "<trkpt lat=\"36.0\" lon=\"-81.0\"><ele>300</ele></trkpt>"
-                             "<trkpt lat=\"36.01\" lon=\"-81.0\"><ele>310</ele></trkpt>"
-                             "<trkpt lat=\"36.01\" lon=\"-80.99\"><ele>320</ele></trkpt>"
-                             "</trkseg></trk></gpx>\n");
+    QString const gpx =
+        file("t.gpx",
+             "<?xml version=\"1.0\"?>\n<gpx version=\"1.1\" creator=\"test\" "
+             "xmlns=\"http://www.topografix.com/GPX/1/1\"><wpt lat=\"36.5\" lon=\"-80.5\"/><trk><trkseg>"
+             "<trkpt lat=\"36.0\" lon=\"-81.0\"><ele>300</ele></trkpt>"
+             "<trkpt lat=\"36.01\" lon=\"-81.0\"><ele>310</ele></trkpt>"
+             "<trkpt lat=\"36.01\" lon=\"-80.99\"><ele>320</ele></trkpt>"
+             "</trkseg></trk></gpx>\n");
     QString const kml = file("t.kml",
                              "<?xml version=\"1.0\"?>\n<kml xmlns=\"http://www.opengis.net/kml/2.2\"><Document>"
                              "<Placemark><LineString><coordinates>-81.0,36.0 -81.0,36.01 -80.99,36.01"
