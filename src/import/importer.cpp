@@ -72,6 +72,9 @@ void validateOptions(ImportOptions const& options) {
                            "metres, the smoothing a number of metres"));
     if (!(t.followBehind >= 0 && std::isfinite(t.followBehind)))
         throw argumentError(QStringLiteral("The distance to follow behind must be a number of metres"));
+    // The path is extended by these distances point by point.
+    if (t.lookAhead > 1e6 || t.followBehind > 1e6)
+        throw argumentError(QStringLiteral("The look-ahead and the distance to follow behind must be at most 1000 km"));
     if (t.tilt && !(*t.tilt >= -90 && *t.tilt <= 90))
         throw argumentError(QStringLiteral("The tilt must be between -90 and 90 degrees"));
     if (!(t.duration >= 0 && t.duration <= 86400) || t.fps < 1 || t.fps > 240)

@@ -54,8 +54,10 @@ std::vector<PlanePoint> resampleByLength(std::vector<PlanePoint> const& line, do
 std::vector<PlanePoint> smoothAlong(std::vector<PlanePoint> const& points, double step, double sigma) {
     if (!(sigma > 0.0) || !(step > 0.0) || points.size() < 3)
         return points;
-    long long const reach = static_cast<long long>(std::ceil(3.0 * sigma / step));
     long long const last = static_cast<long long>(points.size()) - 1;
+    // No window reaches past half the path, however wide the Gaussian.
+    double const wanted = std::ceil(3.0 * sigma / step);
+    long long const reach = wanted < double(last) ? static_cast<long long>(wanted) : last;
     std::vector<double> weights(static_cast<std::size_t>(reach) + 1);
     for (long long d = 0; d <= reach; ++d)
         weights[std::size_t(d)] = std::exp(-0.5 * std::pow(double(d) * step / sigma, 2));

@@ -698,6 +698,7 @@ TEST_F(ImportTest, RefusalsNameTheirCauseAndWriteNothing) {
              {[&](ImportOptions& o) { o.trackFile = path("empty.gpx"); }, 2, {"empty.gpx", "no line and no points"}},
              {[](ImportOptions& o) { o.track.heightAbove = 0; }, 1, {"height above ground"}},
              {[](ImportOptions& o) { o.drawTrack = true; }, 1, {"--draw-track needs a --track"}},
+             {[](ImportOptions& o) { o.track.lookAhead = 1e300; }, 1, {"at most 1000 km"}},
              {[&](ImportOptions& o) { o.trackFile = path("flat.gpx"), o.track.duration = 50000, o.track.fps = 25; },
               2,
               {"flat.gpx", "1250000 frames", "at most 1000000"}},

@@ -105,6 +105,8 @@ TEST(TrackPlanner, ResamplingByLengthAndSmoothing) {
         EXPECT_LT(std::fabs(smoothed[k].y), 0.01) << k;
     EXPECT_EQ(smoothed.front().y, -1.0);
     EXPECT_EQ(smoothed.back().y, -1.0);
+    // A Gaussian far wider than the path takes no more than the path.
+    EXPECT_EQ(smoothAlong(zigzag, 1.0, 1e300).size(), zigzag.size());
 }
 
 // Headings across north are made continuous; the waypoint count grows with
