@@ -213,6 +213,26 @@ std::optional<SunPosition> sunOf(ImportOptions const& options, ElevationModel co
     return sun;
 }
 
+// One fog for the whole track flight, hiding the nearest edge of the terrain
+// in view, but never so thick that the look-ahead point is more than 39 %
+// fog: where the flight sees an edge closer than that, it says so.
+void fogTheTrackFlight(ImportResult& result, ImportOptions const& options, QTextStream& log) {
+    TrackFlight const& track = *result.trackFlight;
+    double const diagonal = std::hypot(double(result.texture.width), double(result.texture.height));
+    double const lookAhead = (options.track.followBehind > 0 ? options.track.followBehind : options.track.lookAhead) /
+                             result.texture.metresPerTexel;
+    double const thinnest = std::min(std::round(0.6 * diagonal), std::round(2 * lookAhead));
+    double const hiding = fogHidingTheEdge(track.nearestEdge, diagonal);
+    double const fog = std::max(hiding, thinnest);
+    if (fog > hiding)
+        log << QStringLiteral(
+                   "Note: at frame %1 the flight looks at the edge of the terrain %2 m away, too near to hide it "
+                   "in fog; import a larger region around the track to keep the edge out of view.\n")
+                   .arg(track.nearestEdgeFrame)
+                   .arg(track.nearestEdge * result.texture.metresPerTexel, 0, 'f', 0);
+    result.flight.fogStart = result.flight.fogEnd = fog;
+}
+
 }  // namespace
 
 ImportResult runImport(ImportOptions const& options, QTextStream& log) {
@@ -240,8 +260,11 @@ ImportResult runImport(ImportOptions const& options, QTextStream& log) {
     std::vector<TrackVertex> track;
     if (!options.trackFile.isEmpty()) {
         track = readTrack(options.trackFile, model);
+        TrackFlightOptions trackOptions = options.track;
+        trackOptions.viewHalfAngle = viewHalfAngle(options.frameWidth);
         result.trackFlight =
-            planTrackFlight(track, options.trackFile, model, result.texture, options.exaggeration, options.track);
+            planTrackFlight(track, options.trackFile, model, result.texture, options.exaggeration, trackOptions);
+        fogTheTrackFlight(result, options, log);
     }
 
     result.outputFolder =

@@ -30,8 +30,8 @@ struct StraightFlight {
     double heading = 0;   // degrees, 0 north (+y), 90 east (+x)
     double tilt = -20;    // degrees
     double focalLength = 0;
-    double fog = 0;
-    int gridX = 1, gridY = 1;  // AusAuflX/Y
+    double fogStart = 0, fogEnd = 0;  // NebelA/E
+    int gridX = 1, gridY = 1;         // AusAuflX/Y
 };
 
 // The flight: along the middle of the terrain's longer axis, level, looking
@@ -40,10 +40,26 @@ struct StraightFlight {
 // terrain's diagonal); within that, as low as lets the view's centre meet the
 // mean height a third of the terrain's length ahead, so that terrain rather
 // than background fills the frames. It starts 5 % into the terrain and ends
-// where the view still meets terrain ahead (between 50 % and 95 %). Focal
-// length 0.9 x frame width, fog 0.6 x the terrain's diagonal, one grid cell
-// per 6 x 6 texels.
+// (between 50 % and 95 %) far enough from the edge ahead that the fog hiding
+// the edge leaves the view's centre clear. Focal length 0.9 x frame width,
+// one grid cell per 6 x 6 texels. The fog at each end is the thinner of 0.6
+// x the terrain's diagonal and what hides the nearest edge in view.
 StraightFlight planFlight(SceneryLayout const& layout);
+
+// The starter flights' focal length, 0.9 x the frame width, and the angle
+// (degrees) either side of straight ahead that a frame shows with it.
+double focalLengthFor(int frameWidth);
+double viewHalfAngle(int frameWidth);
+
+// The distance from (x, y) inside the terrain [0, extentX] x [0, extentY] to
+// the nearest point of its edge that a camera at heading `heading` (degrees,
+// 0 north = +y, 90 east = +x) sees within `halfAngle` degrees either side.
+double distanceToEdgeInView(double x, double y, double heading, double halfAngle, double extentX, double extentY);
+
+// The fog distance (whole world units) that hides an edge this far away:
+// it lies at least two fog distances out, where the renderer's fog covers
+// 86 % of it; at most 0.6 x the terrain's diagonal.
+double fogHidingTheEdge(double edgeDistance, double diagonal);
 
 // The file's text: "[Param]" first, one key=value line each, numbers in
 // plain decimal, no empty line (the reader stops at the first).

@@ -218,6 +218,12 @@ TrackFlight planTrackFlight(std::vector<TrackVertex> const& track, QString const
         PlanePoint const here{fx[std::size_t(i)], fy[std::size_t(i)]};
         double const dx = look.x - here.x, dy = look.y - here.y;
         headings.push_back(std::atan2(dx, dy));
+        double const edge = distanceToEdgeInView(here.x, here.y, headings.back() / degree, options.viewHalfAngle,
+                                                 double(layout.width), double(layout.height));
+        if (edge < flight.nearestEdge) {
+            flight.nearestEdge = edge;
+            flight.nearestEdgeFrame = std::min(i, flight.frames - 1);
+        }
         tilts.push_back(options.tilt ? *options.tilt * degree
                                      : std::atan2(world.groundAt(look) - fz[std::size_t(i)], std::hypot(dx, dy)));
     }

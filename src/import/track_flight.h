@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <array>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -26,6 +27,7 @@ struct TrackFlightOptions {
     int fps = 25;
     bool trackAltitude = false;  // fly at the track's own altitudes instead
     double followBehind = 0.0;   // metres; above 0: the camera trails the track position, looking at it
+    double viewHalfAngle = 0.0;  // degrees either side of straight ahead that the frames show
 };
 
 struct TrackFlight {
@@ -34,6 +36,10 @@ struct TrackFlight {
     std::vector<double> headings, tilts;                  // radians
     int frames = 0;                                       // Bildanzahl
     double lengthMetres = 0.0;
+    // World units from the camera to the nearest edge of the terrain in
+    // view, and the frame where that is.
+    double nearestEdge = std::numeric_limits<double>::infinity();
+    int nearestEdgeFrame = 0;
 };
 
 // Plans the flight over the model (world units from the texture layout;

@@ -391,12 +391,19 @@ TEST_F(ImportTest, TrackFlightOverTheDemoModel) {
     ElevationImage terrain(i.result->heightMapFile, i.scenery->elevationScaleX, i.scenery->elevationScaleY);
     terrain.setZScale(i.scenery->zScaleStart);
     double const halfHeight = 75.0 / i.result->texture.metresPerTexel;  // no exaggeration
+    double const extentX = double(i.result->texture.width), extentY = double(i.result->texture.height);
+    EXPECT_FALSE(i.log.contains(QStringLiteral("edge of the terrain"))) << i.log.toStdString();
     std::vector<double> steps, turns;
     double previousX = 0, previousY = 0, previousHeading = 0;
     for (qsizetype k = 0; k < rows.size(); ++k) {
         QList<QByteArray> const f = rows[k].split(',');
         double const x = f[1].toDouble(), y = f[2].toDouble(), z = f[3].toDouble(), heading = f[4].toDouble();
         EXPECT_GE(z - terrain.elevation(x, y), halfHeight) << "frame " << k;
+        // The edge straight ahead lies two fog distances out or more, in 86 % fog.
+        double const ahead =
+            std::min(std::sin(heading) > 0 ? (extentX - x) / std::sin(heading) : -x / std::sin(heading),
+                     std::cos(heading) > 0 ? (extentY - y) / std::cos(heading) : -y / std::cos(heading));
+        EXPECT_GE(ahead, 2 * f[8].toDouble()) << "frame " << k;
         if (k > 0) {
             steps.push_back(std::hypot(x - previousX, y - previousY));
             turns.push_back(std::fabs(heading - previousHeading) * 180 / std::numbers::pi);
@@ -655,6 +662,30 @@ TEST_F(ImportTest, ImportRenderVideoEndToEnd) {
          "stream=codec_name,width,height,nb_read_frames", "-of", "default=nw=1", path("utm/utm.mp4")},
         {}, 60000, "ffprobe");
     EXPECT_EQ(probe.standardOutput, "codec_name=h264\nwidth=160\nheight=120\nnb_read_frames=48\n");
+}
+
+// Where the terrain ends its heights fall to zero, a rim that faces away
+// from the light and shows almost black against the sky. On a coast rising
+// to mountains in the east, the starter flight (heading east) keeps that rim
+// in fog in every frame: no frame is more than 0.5 % near-black.
+TEST_F(ImportTest, StarterFlightKeepsTheTerrainsEdgeInFog) {
+    writeRaster(path("coast.tif"), 120, 91,
+                [](int column, int row, int) {
+                    return -1400.0 + 30.0 * column + 300.0 * std::sin(row / 7.0) * std::cos(column / 9.0);
+                },
+                {"EPSG:4326", -126.0, 50.0, 1.0 / 30});
+    ASSERT_EQ(runAVImport({"coast.tif", "--frame-size", "160x120"}, dir->path()).exitCode, 0);
+    ASSERT_EQ(testsupport::runProgram({"-q", "-i", "scenery.avs"}, path("coast"), 300000).exitCode, 0);
+    for (int n = 0; n < 48; ++n) {
+        QImage const frame(path("coast/frames/frame%1.png").arg(n, 4, 10, QLatin1Char('0')));
+        ASSERT_EQ(frame.size(), QSize(160, 120));
+        int dark = 0;
+        for (int i = 0; i < 160 * 120; ++i) {
+            QRgb const p = frame.pixel(i % 160, i / 160);
+            dark += std::max({qRed(p), qGreen(p), qBlue(p)}) < 40 ? 1 : 0;
+        }
+        EXPECT_LE(dark, 160 * 120 / 200) << "frame " << n;
+    }
 }
 
 // Every refusal has its exit code and names its cause, and nothing is written.
