@@ -39,6 +39,40 @@ int parseInteger(QCommandLineParser const& parser, QString const& name, int fall
         parser, name, fallback, [](QString const& text, bool* ok) { return text.toInt(ok); }, "a whole number");
 }
 
+// `count` comma-separated numbers, e.g. W,S,E,N.
+std::vector<double> parseNumbers(QCommandLineParser const& parser, QString const& name, int count, char const* what) {
+    auto const refused = [&] {
+        return argumentError(
+            QStringLiteral("--%1 needs %2, not \"%3\"").arg(name, QLatin1String(what), parser.value(name)));
+    };
+    std::vector<double> numbers;
+    for (QString const& part : parser.value(name).split(QLatin1Char(','))) {
+        bool ok = false;
+        numbers.push_back(part.trimmed().toDouble(&ok));
+        if (!ok)
+            throw refused();
+    }
+    if (int(numbers.size()) != count)
+        throw refused();
+    return numbers;
+}
+
+RegionRequest regionFrom(QCommandLineParser const& parser) {
+    RegionRequest region;
+    if (parser.isSet(QStringLiteral("bbox"))) {
+        std::vector<double> const b = parseNumbers(parser, QStringLiteral("bbox"), 4, "W,S,E,N");
+        region.box = Box{b[0], b[1], b[2], b[3]};
+    }
+    region.boxCrs = parser.value(QStringLiteral("bbox-crs")).toUtf8();
+    if (parser.isSet(QStringLiteral("center"))) {
+        std::vector<double> const c = parseNumbers(parser, QStringLiteral("center"), 2, "LON,LAT in degrees");
+        region.centre = std::array<double, 2>{c[0], c[1]};
+    }
+    region.radiusKm = parseNumber(parser, QStringLiteral("radius"), 0.0);
+    region.file = parser.value(QStringLiteral("region"));
+    return region;
+}
+
 ImportOptions optionsFrom(QCommandLineParser const& parser) {
     QStringList const inputs = parser.positionalArguments();
     if (inputs.isEmpty())
@@ -52,6 +86,9 @@ ImportOptions optionsFrom(QCommandLineParser const& parser) {
     options.outputFolder = parser.value(QStringLiteral("output"));
     options.textureImage = parser.value(QStringLiteral("texture"));
     options.band = parseInteger(parser, QStringLiteral("band"), options.band);
+    options.region = regionFrom(parser);
+    if (parser.isSet(QStringLiteral("max-size")))
+        options.maxSize = parseInteger(parser, QStringLiteral("max-size"), 0);
     options.texelsPerCell = parseNumber(parser, QStringLiteral("texels-per-cell"), options.texelsPerCell);
     options.exaggeration = parseNumber(parser, QStringLiteral("exaggeration"), options.exaggeration);
     options.unitCm = parseNumber(parser, QStringLiteral("unit-cm"), options.unitCm);
@@ -149,6 +186,19 @@ QString usageText() {
         "  -u, --unit-cm N            height-map count unit in centimetres (default 1);\n"
         "                             heights must fit signed 24-bit counts of it\n"
         "  -b, --band N               the raster band holding the heights (default 1)\n"
+        "      --bbox W,S,E,N         import only this box, in degrees of longitude and\n"
+        "                             latitude (WGS 84),\n"
+        "      --bbox-crs CRS         or in this coordinate system (EPSG:32633, WKT, a\n"
+        "                             PROJ string; \"model\" for the raster's own)\n"
+        "      --center LON,LAT       import only the square around this place, reaching\n"
+        "      --radius KM            this far from it in each direction\n"
+        "      --region FILE          import only the extent of the shapes in this vector\n"
+        "                             file (GeoJSON, KML, GPX, shapefile, ...)\n"
+        "                             A region partly outside the raster is clipped.\n"
+        "      --max-size N           at most N cells along the longer side, averaged\n"
+        "                             from the raster's overviews where it has them\n"
+        "                             (default: twice the frame's longer side, four times\n"
+        "                             with --track; 0 reads every cell)\n"
         "      --pixel-size M[,M]     cell size in metres (x, y) for rasters without\n"
         "                             georeferencing, or to override it\n"
         "      --vertical-unit M      metres per raster value (default: from the band's\n"
@@ -225,6 +275,12 @@ int runCommandLine(QStringList const& arguments, QTextStream& messages) {
     valued({QStringLiteral("sun-azimuth")}, "deg");
     valued({QStringLiteral("sun-elevation")}, "deg");
     valued({QStringLiteral("memory-limit")}, "mib");
+    valued({QStringLiteral("bbox")}, "w,s,e,n");
+    valued({QStringLiteral("bbox-crs")}, "crs");
+    valued({QStringLiteral("center")}, "lon,lat");
+    valued({QStringLiteral("radius")}, "km");
+    valued({QStringLiteral("region")}, "file");
+    valued({QStringLiteral("max-size")}, "n");
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("q"), QStringLiteral("quiet")}));
     parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("?"), QStringLiteral("help")}));
 

@@ -50,19 +50,41 @@ QByteArray wktOf(OGRSpatialReferenceH srs) {
     return wkt;
 }
 
-// Reads band values (as doubles) and the band's validity mask.
-void readBand(GDALRasterBandH band, ElevationModel& model, std::vector<unsigned char>& valid) {
+// What is read of the raster: a window of its cells, into a grid of
+// model.width x model.height cells.
+struct ReadWindow {
+    PixelWindow cells;
+    GDALRIOResampleAlg resampling = GRIORA_NearestNeighbour;
+    bool reduced(ElevationModel const& model) const {
+        return cells.width != model.width || cells.height != model.height;
+    }
+};
+
+GDALRasterIOExtraArg resamplingArgument(ReadWindow const& window) {
+    GDALRasterIOExtraArg extra;
+    INIT_RASTERIO_EXTRA_ARG(extra);
+    extra.eResampleAlg = window.resampling;
+    return extra;
+}
+
+// Reads band values (as doubles) and the band's validity mask. Reduced, a
+// cell takes the mean of the cells with data it covers, and has data when
+// any of them has.
+void readBand(GDALRasterBandH band, ReadWindow const& window, ElevationModel& model,
+              std::vector<unsigned char>& valid) {
     int const width = model.width, height = model.height;
-    if (GDALRasterIO(band, GF_Read, 0, 0, width, height, model.metres.data(), width, height, GDT_Float64, 0, 0) !=
-        CE_None)
+    PixelWindow const& w = window.cells;
+    GDALRasterIOExtraArg extra = resamplingArgument(window);
+    if (GDALRasterIOEx(band, GF_Read, w.column, w.row, w.width, w.height, model.metres.data(), width, height,
+                       GDT_Float64, 0, 0, &extra) != CE_None)
         throw inputError(QStringLiteral("Cannot read the heights of %1: %2")
                              .arg(quoted(model.fileName), gdal::lastError(QStringLiteral("read error"))));
     if (GDALGetMaskFlags(band) & GMF_ALL_VALID) {
         std::fill(valid.begin(), valid.end(), static_cast<unsigned char>(1));
         return;
     }
-    if (GDALRasterIO(GDALGetMaskBand(band), GF_Read, 0, 0, width, height, valid.data(), width, height, GDT_Byte, 0,
-                     0) != CE_None)
+    if (GDALRasterIOEx(GDALGetMaskBand(band), GF_Read, w.column, w.row, w.width, w.height, valid.data(), width, height,
+                       GDT_Byte, 0, 0, &extra) != CE_None)
         throw inputError(QStringLiteral("Cannot read the nodata mask of %1: %2")
                              .arg(quoted(model.fileName), gdal::lastError(QStringLiteral("read error"))));
 }
@@ -96,12 +118,14 @@ bool looksLikeDegrees(ElevationModel const& model) {
 }
 
 // Sets the metric cell size from the georeferencing or the user's sizes.
+// The user's sizes are those of the raster's cells, `reduction` of which
+// make one cell of the model.
 void measureCells(ElevationModel& model, ElevationReadOptions const& options, OGRSpatialReferenceH srs,
-                  QTextStream& log) {
+                  std::array<double, 2> const& reduction, QTextStream& log) {
     auto const& gt = model.geoTransform;
     if (options.pixelSizeX) {
-        model.cellMetresX = *options.pixelSizeX;
-        model.cellMetresY = options.pixelSizeY.value_or(*options.pixelSizeX);
+        model.cellMetresX = *options.pixelSizeX * reduction[0];
+        model.cellMetresY = options.pixelSizeY.value_or(*options.pixelSizeX) * reduction[1];
     } else if (!model.georeferenced) {
         throw inputError(QStringLiteral("%1 carries no georeferencing, so the size of its cells is unknown: "
                                         "give it with --pixel-size METRES")
@@ -202,22 +226,55 @@ gdal::DatasetPtr openElevationRaster(ElevationReadOptions const& options, QTextS
     return dataset;
 }
 
-// The grid's size, refused when too small for a terrain or too large for the memory limit.
-void takeGridSize(GDALDatasetH dataset, ElevationReadOptions const& options, ElevationModel& model) {
-    model.width = GDALGetRasterXSize(dataset);
-    model.height = GDALGetRasterYSize(dataset);
-    if (model.width < 2 || model.height < 2)
+// The raster's size, refused when too small for a terrain.
+void checkRasterSize(GDALDatasetH dataset, QString const& fileName) {
+    int const width = GDALGetRasterXSize(dataset), height = GDALGetRasterYSize(dataset);
+    if (width < 2 || height < 2)
         throw inputError(QStringLiteral("%1 has only %2 x %3 cells; a terrain needs at least 2 x 2")
-                             .arg(quoted(options.fileName))
-                             .arg(model.width)
-                             .arg(model.height));
+                             .arg(quoted(fileName))
+                             .arg(width)
+                             .arg(height));
+}
+
+// The grid the window is read into: the window's own cells, or at most
+// maxSize cells along its longer side with the shape kept; refused when too
+// large for the memory limit.
+void takeGridSize(PixelWindow const& window, ElevationReadOptions const& options, ElevationModel& model) {
+    model.width = window.width;
+    model.height = window.height;
+    int const longer = std::max(window.width, window.height);
+    if (options.maxSize > 0 && longer > options.maxSize) {
+        double const scale = double(options.maxSize) / longer;
+        model.width = std::max(2, static_cast<int>(std::lround(window.width * scale)));
+        model.height = std::max(2, static_cast<int>(std::lround(window.height * scale)));
+    }
     double const needed = double(model.width) * double(model.height) * double(bytesPerElevationCell);
     if (needed > double(options.memoryLimit))
         throw outputError(QStringLiteral("The elevation model of %1 x %2 cells would need about %3 of memory, more "
-                                         "than the limit of %4 (see --memory-limit); cut it into smaller tiles")
+                                         "than the limit of %4 (see --memory-limit); import a region of it or give "
+                                         "a smaller --max-size")
                               .arg(model.width)
                               .arg(model.height)
                               .arg(formatBytes(needed), formatBytes(double(options.memoryLimit))));
+}
+
+// The window of cells to read: the region's, or the whole raster.
+PixelWindow windowOf(GDALDatasetH dataset, ElevationReadOptions const& options, ElevationModel const& model,
+                     QTextStream& log) {
+    int const width = GDALGetRasterXSize(dataset), height = GDALGetRasterYSize(dataset);
+    if (!options.region.given())
+        return {0, 0, width, height};
+    return regionWindow(options.region,
+                        {options.fileName, width, height, model.georeferenced, model.geoTransform, model.srsWkt}, log);
+}
+
+// The placement of the grid read: the window's corner, cells enlarged by the reduction.
+void placeGrid(ElevationModel& model, PixelWindow const& window) {
+    auto& gt = model.geoTransform;
+    gt[0] += gt[1] * window.column;
+    gt[3] += gt[5] * window.row;
+    gt[1] *= double(window.width) / model.width;
+    gt[5] *= double(window.height) / model.height;
 }
 
 // The geotransform, when there is one: north-up grids only.
@@ -248,27 +305,22 @@ void allocateHeights(QString const& fileName, ElevationModel& model, std::vector
     }
 }
 
-// Reads the band's values into model.metres, marking in `valid` the cells that hold data.
-void readHeights(GDALRasterBandH band, QString const& fileName, ElevationModel& model,
-                 std::vector<unsigned char>& valid) {
-    allocateHeights(fileName, model, valid);
-    readBand(band, model, valid);
-}
-
 // Heights spread over the red, green and blue bands; a fourth band, when
 // there is one, is the alpha: cells it leaves transparent hold no data.
-void readEncodedHeights(GDALDatasetH dataset, ElevationReadOptions const& options, ElevationModel& model,
-                        std::vector<unsigned char>& valid) {
+void readEncodedHeights(GDALDatasetH dataset, ReadWindow const& window, ElevationReadOptions const& options,
+                        ElevationModel& model, std::vector<unsigned char>& valid) {
     std::size_t const cells = model.metres.size();
     std::vector<unsigned char> rgb(cells * 3);
-    if (GDALDatasetRasterIO(dataset, GF_Read, 0, 0, model.width, model.height, rgb.data(), model.width, model.height,
-                            GDT_Byte, 3, nullptr, 3, model.width * 3, 1) != CE_None)
+    PixelWindow const& w = window.cells;
+    GDALRasterIOExtraArg extra = resamplingArgument(window);
+    if (GDALDatasetRasterIOEx(dataset, GF_Read, w.column, w.row, w.width, w.height, rgb.data(), model.width,
+                              model.height, GDT_Byte, 3, nullptr, 3, model.width * 3, 1, &extra) != CE_None)
         throw inputError(QStringLiteral("Cannot read the heights of %1: %2")
                              .arg(quoted(options.fileName), gdal::lastError(QStringLiteral("read error"))));
     std::fill(valid.begin(), valid.end(), static_cast<unsigned char>(1));
     if (GDALGetRasterCount(dataset) >= 4 &&
-        GDALRasterIO(GDALGetRasterBand(dataset, 4), GF_Read, 0, 0, model.width, model.height, valid.data(), model.width,
-                     model.height, GDT_Byte, 0, 0) != CE_None)
+        GDALRasterIOEx(GDALGetRasterBand(dataset, 4), GF_Read, w.column, w.row, w.width, w.height, valid.data(),
+                       model.width, model.height, GDT_Byte, 0, 0, &extra) != CE_None)
         throw inputError(QStringLiteral("Cannot read the alpha of %1").arg(quoted(options.fileName)));
     for (std::size_t i = 0; i < cells; ++i) {
         double const r = rgb[3 * i], g = rgb[3 * i + 1], b = rgb[3 * i + 2];
@@ -331,22 +383,40 @@ ElevationModel readElevationModel(ElevationReadOptions const& options, QTextStre
     ElevationModel model;
     model.fileName = options.fileName;
     gdal::DatasetPtr const dataset = openElevationRaster(options, log);
-    takeGridSize(dataset.get(), options, model);
+    checkRasterSize(dataset.get(), options.fileName);
     takeGeoTransform(dataset.get(), options.fileName, model);
     OGRSpatialReferenceH const srs = GDALGetSpatialRef(dataset.get());
     model.srsWkt = wktOf(srs);
 
+    // Heights spread over colour bytes do not average: those take the nearest cell.
+    ReadWindow window{windowOf(dataset.get(), options, model, log),
+                      options.encoding == HeightEncoding::Band ? GRIORA_Average : GRIORA_NearestNeighbour};
+    takeGridSize(window.cells, options, model);
+    placeGrid(model, window.cells);
+    if (window.reduced(model))
+        log << QStringLiteral(
+                   "Note: %1 x %2 cells of %3 read as %4 x %5, each from about %6 x %7 (--max-size sets "
+                   "how many).\n")
+                   .arg(window.cells.width)
+                   .arg(window.cells.height)
+                   .arg(quoted(options.fileName))
+                   .arg(model.width)
+                   .arg(model.height)
+                   .arg(double(window.cells.width) / model.width, 0, 'f', 1)
+                   .arg(double(window.cells.height) / model.height, 0, 'f', 1);
+
     std::vector<unsigned char> valid;
+    allocateHeights(options.fileName, model, valid);
     if (options.encoding == HeightEncoding::Band) {
         GDALRasterBandH const band = GDALGetRasterBand(dataset.get(), options.band);
-        readHeights(band, options.fileName, model, valid);
+        readBand(band, window, model, valid);
         convertToMetres(band, options, model, valid, log);
     } else {
-        allocateHeights(options.fileName, model, valid);
-        readEncodedHeights(dataset.get(), options, model, valid);
+        readEncodedHeights(dataset.get(), window, options, model, valid);
     }
     makeNorthUp(model, valid);
-    measureCells(model, options, srs, log);
+    measureCells(model, options, srs,
+                 {double(window.cells.width) / model.width, double(window.cells.height) / model.height}, log);
 
     model.filledCells = fillNodata(model.metres, valid, model.width, model.height);
     if (model.filledCells < 0)

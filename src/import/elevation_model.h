@@ -3,6 +3,8 @@
 // cells filled.
 #pragma once
 
+#include "region.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -30,6 +32,12 @@ struct ElevationReadOptions {
     std::optional<double> metresPerValue;
     // Reading is refused when the model would need more memory than this.
     qint64 memoryLimit = 0;
+    // Only this part of the raster.
+    RegionRequest region;
+    // At most this many cells along the longer side: larger rasters (or
+    // regions) are read averaged, from their overviews where they have some;
+    // 0 reads every cell.
+    int maxSize = 0;
 };
 
 struct ElevationModel {

@@ -15,8 +15,9 @@
 namespace gdal {
 
 // Registers the drivers (once), keeps GDAL from printing on its own (its
-// messages reach the user through lastError), and keeps it from writing
-// .aux.xml side files next to the user's input.
+// messages reach the user through lastError), keeps it from writing
+// .aux.xml side files next to the user's input, and holds its block cache
+// to 64 MB unless GDAL_CACHEMAX says otherwise.
 void initialise();
 
 struct DatasetCloser {

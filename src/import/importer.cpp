@@ -1,5 +1,6 @@
 #include "importer.h"
 
+#include "coordinates.h"
 #include "elevation_model.h"
 #include "height_map.h"
 #include "import_error.h"
@@ -63,6 +64,24 @@ void validateOptions(ImportOptions const& options) {
         throw argumentError(QStringLiteral("The vertical unit must be a positive number of metres"));
     if (options.frameWidth < 1 || options.frameHeight < 1 || options.frameWidth > 65536 || options.frameHeight > 65536)
         throw argumentError(QStringLiteral("The frame size must be between 1x1 and 65536x65536"));
+    if (options.maxSize && !(*options.maxSize == 0 || *options.maxSize >= 2))
+        throw argumentError(QStringLiteral("The maximum size must be 0 (every cell) or at least 2 cells"));
+    RegionRequest const& r = options.region;
+    if (int(r.box.has_value()) + int(r.centre.has_value()) + int(!r.file.isEmpty()) > 1)
+        throw argumentError(QStringLiteral("Give one region: --bbox, --center with --radius, or --region"));
+    if (r.box && !(r.box->minX < r.box->maxX && r.box->minY < r.box->maxY))
+        throw argumentError(QStringLiteral("The box needs west < east and south < north"));
+    if (r.centre && !(std::fabs((*r.centre)[0]) <= 360 && std::fabs((*r.centre)[1]) <= 90))
+        throw argumentError(QStringLiteral("The centre must be a longitude and a latitude in degrees"));
+    if (r.centre.has_value() != (r.radiusKm != 0))
+        throw argumentError(QStringLiteral("--center and --radius go together"));
+    if (r.centre && !(r.radiusKm > 0 && r.radiusKm <= 20000))
+        throw argumentError(QStringLiteral("The radius must be a positive number of kilometres, at most 20000"));
+    if (!r.boxCrs.isEmpty() && !r.box)
+        throw argumentError(QStringLiteral("--bbox-crs needs a --bbox"));
+    if (!r.boxCrs.isEmpty() && r.boxCrs != "model" && !SpatialReference::fromUserInput(r.boxCrs))
+        throw argumentError(
+            QStringLiteral("The box's coordinate system \"%1\" is unknown").arg(QString::fromUtf8(r.boxCrs)));
     if (options.memoryLimit < 0)
         throw argumentError(QStringLiteral("The memory limit must be positive"));
     TrackFlightOptions const& t = options.track;
@@ -100,6 +119,10 @@ void validateOptions(ImportOptions const& options) {
         throw argumentError(QStringLiteral("The sun's elevation must be at most 90 degrees"));
 }
 
+int defaultMaxSize(ImportOptions const& options) {
+    return (options.trackFile.isEmpty() ? 2 : 4) * std::max(options.frameWidth, options.frameHeight);
+}
+
 QString defaultOutputFolder(QString const& elevationFile) {
     QString name = QFileInfo(elevationFile).completeBaseName();
     if (name.isEmpty())
@@ -116,7 +139,9 @@ ElevationModel readModel(ImportOptions const& options, qint64 memoryLimit, QText
                                .pixelSizeX = options.pixelSizeX,
                                .pixelSizeY = options.pixelSizeY,
                                .metresPerValue = options.metresPerValue,
-                               .memoryLimit = memoryLimit},
+                               .memoryLimit = memoryLimit,
+                               .region = options.region,
+                               .maxSize = options.maxSize.value_or(defaultMaxSize(options))},
                               log);
 }
 

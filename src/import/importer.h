@@ -19,6 +19,10 @@ struct ImportOptions {
     QString outputFolder;  // empty: a folder named after the elevation file, in the current folder
     QString textureImage;  // empty: a relief texture made from the heights
     int band = 1;
+    RegionRequest region;  // only this part of the model
+    // Cells along the model's longer side at most (0: all of them); by
+    // default twice the frame's longer side, four times for a track flight.
+    std::optional<int> maxSize;
     HeightEncoding encoding = HeightEncoding::Band;
     double texelsPerCell = 4.0;
     // For a track flight: as many texels per cell as make a texel at most a
@@ -67,6 +71,13 @@ struct ImportResult {
 // Checks the options that do not depend on the input; throws ImportError
 // (BadArguments).
 void validateOptions(ImportOptions const& options);
+
+// Cells along the longer side that the frames can show: a starter flight
+// sees the whole model across the frame, and the renderer's grid has a cell
+// per one and a half height-map cells, so at twice the frame's longer side a
+// grid cell is already smaller than a pixel there. A track flight flies low
+// and sees the ground up close: four times.
+int defaultMaxSize(ImportOptions const& options);
 
 // The default output folder for an elevation file: its name without the
 // last suffix, in the current folder.

@@ -1,5 +1,6 @@
 #include "texture_builder.h"
 
+#include "coordinates.h"
 #include "elevation_model.h"
 #include "import_error.h"
 
@@ -20,76 +21,8 @@ namespace {
 
 constexpr uchar uncoveredGrey = 128;
 
-struct Box {
-    double minX, minY, maxX, maxY;
-    double area() const { return std::max(0.0, maxX - minX) * std::max(0.0, maxY - minY); }
-};
-
-// The bounding box of a raster's four corners (rotated rasters included).
-Box boxOf(std::array<double, 6> const& gt, int width, int height) {
-    Box box{HUGE_VAL, HUGE_VAL, -HUGE_VAL, -HUGE_VAL};
-    for (int const column : {0, width})
-        for (int const row : {0, height}) {
-            double const x = gt[0] + gt[1] * column + gt[2] * row;
-            double const y = gt[3] + gt[4] * column + gt[5] * row;
-            box = {std::min(box.minX, x), std::min(box.minY, y), std::max(box.maxX, x), std::max(box.maxY, y)};
-        }
-    return box;
-}
-
-Box intersection(Box const& a, Box const& b) {
-    return {std::max(a.minX, b.minX), std::max(a.minY, b.minY), std::min(a.maxX, b.maxX), std::min(a.maxY, b.maxY)};
-}
-
-QString describe(Box const& box) {
-    return QStringLiteral("x %1 .. %2, y %3 .. %4")
-        .arg(box.minX, 0, 'f', 6)
-        .arg(box.maxX, 0, 'f', 6)
-        .arg(box.minY, 0, 'f', 6)
-        .arg(box.maxY, 0, 'f', 6);
-}
-
-struct SpatialReference {
-    OGRSpatialReferenceH handle = nullptr;
-    explicit SpatialReference(QByteArray const& wkt) {
-        if (wkt.isEmpty())
-            return;
-        handle = OSRNewSpatialReference(wkt.constData());
-        if (handle)
-            OSRSetAxisMappingStrategy(handle, OAMS_TRADITIONAL_GIS_ORDER);
-    }
-    ~SpatialReference() {
-        if (handle)
-            OSRDestroySpatialReference(handle);
-    }
-    SpatialReference(SpatialReference const&) = delete;
-    SpatialReference& operator=(SpatialReference const&) = delete;
-};
-
-// The model's coordinate system as the drape is placed in it. Geographic
-// longitudes that run past 180 (0 to 360, as some global models have them)
-// need PROJ's lon_wrap, or an image in another system would land 360
-// degrees away from them.
-QByteArray placementWkt(ElevationModel const& model) {
-    auto const& gt = model.geoTransform;
-    if (!model.geographic || gt[0] + gt[1] * model.width <= 180.0)
-        return model.srsWkt;
-    SpatialReference const srs(model.srsWkt);
-    char* proj4 = nullptr;
-    if (!srs.handle || OSRExportToProj4(srs.handle, &proj4) != OGRERR_NONE)
-        return model.srsWkt;
-    QByteArray const wrapped = QByteArray(proj4) + " +lon_wrap=180";
-    CPLFree(proj4);
-    OGRSpatialReferenceH const wrappedSrs = OSRNewSpatialReference(nullptr);
-    char* wkt = nullptr;
-    QByteArray result = model.srsWkt;
-    if (OSRImportFromProj4(wrappedSrs, wrapped.constData()) == OGRERR_NONE &&
-        OSRExportToWkt(wrappedSrs, &wkt) == OGRERR_NONE)
-        result = wkt;
-    CPLFree(wkt);
-    OSRDestroySpatialReference(wrappedSrs);
-    return result;
-}
+// The model's extent in its own coordinates.
+Box modelExtent(ElevationModel const& model) { return boxOf(model.geoTransform, model.width, model.height); }
 
 // The image's extent in the elevation model's coordinates; false when it
 // cannot be transformed.
@@ -99,22 +32,11 @@ bool imageBoxInModelCoordinates(DrapeImage const& image, ElevationModel const& m
     box = boxOf(image.geoTransform, width, height);
     if (image.srsWkt.isEmpty() || model.srsWkt.isEmpty())
         return true;
-    SpatialReference const from(image.srsWkt), to(placementWkt(model));
-    if (!from.handle || !to.handle)
-        return false;
-    if (OSRIsSame(from.handle, to.handle))
-        return true;
-    OGRCoordinateTransformationH const transform = OCTNewCoordinateTransformation(from.handle, to.handle);
-    if (!transform)
-        return false;
-    Box out{};
-    int const ok = OCTTransformBounds(transform, box.minX, box.minY, box.maxX, box.maxY, &out.minX, &out.minY,
-                                      &out.maxX, &out.maxY, 21);
-    OCTDestroyCoordinateTransformation(transform);
-    if (!ok)
-        return false;
-    box = out;
-    return true;
+    SpatialReference const from(image.srsWkt), to(placementWkt(model.srsWkt, modelExtent(model)));
+    std::optional<Box> const moved = transformBox(box, from.handle(), to.handle());
+    if (moved)
+        box = *moved;
+    return moved.has_value();
 }
 
 // Reduces the image to three 8-bit bands in a virtual dataset.
@@ -296,7 +218,7 @@ QImage drapeTexture(DrapeImage& image, ElevationModel const& model, TextureLayou
         textureGeoTransform(model.geoTransform, model.width, model.height, double(layout.width), double(layout.height));
     GDALSetGeoTransform(target.get(), gt.data());
     // A side without a coordinate system is taken to share the other's.
-    QByteArray const targetWkt = model.srsWkt.isEmpty() ? image.srsWkt : placementWkt(model);
+    QByteArray const targetWkt = model.srsWkt.isEmpty() ? image.srsWkt : placementWkt(model.srsWkt, modelExtent(model));
     if (!targetWkt.isEmpty())
         GDALSetProjection(target.get(), targetWkt.constData());
     gdal::ArgumentList extra;

@@ -664,6 +664,150 @@ TEST_F(ImportTest, ImportRenderVideoEndToEnd) {
     EXPECT_EQ(probe.standardOutput, "codec_name=h264\nwidth=160\nheight=120\nnb_read_frames=48\n");
 }
 
+// Longitude and latitude (WGS 84) of a point in UTM zone 17 north.
+std::array<double, 2> lonLatOfUtm(double x, double y) {
+    OGRSpatialReference utm, wgs84;
+    utm.importFromEPSG(32617);
+    wgs84.importFromEPSG(4326);
+    wgs84.SetAxisMappingStrategy(OAMS_TRADITIONAL_GIS_ORDER);
+    std::unique_ptr<OGRCoordinateTransformation> const transform(OGRCreateCoordinateTransformation(&utm, &wgs84));
+    EXPECT_TRUE(transform && transform->Transform(1, &x, &y));
+    return {x, y};
+}
+
+RegionRequest boxIn(Box const& box, QByteArray const& crs = {}) {
+    RegionRequest region;
+    region.box = box;
+    region.boxCrs = crs;
+    return region;
+}
+
+RegionRequest around(double lon, double lat, double radiusKm) {
+    RegionRequest region;
+    region.centre = std::array{lon, lat};
+    region.radiusKm = radiusKm;
+    return region;
+}
+
+RegionRequest shapesIn(QString const& file) {
+    RegionRequest region;
+    region.file = file;
+    return region;
+}
+
+// A region is a window of the raster's cells, whichever way it is given: in
+// the model's own coordinates, in degrees, as a square around a place, or as
+// the extent of a vector file's shapes. Partly outside the model it is
+// clipped with a note; wholly outside it is refused.
+TEST_F(ImportTest, RegionsCutTheModel) {
+    auto cut = [&](RegionRequest const& region, QString const& folder) {
+        ImportOptions o = options("utm.tif");
+        o.region = region;
+        o.outputFolder = path(folder);
+        return runImporter(o);
+    };
+    // Columns and rows 10 to 19: x 500300 .. 500600, y 3999400 .. 3999700.
+    Value const cells10to19 = [](int column, int row, int) { return utmHeight(column + 10, row + 10); };
+    auto expectCells10to19 = [&](Imported const& i) {
+        ASSERT_TRUE(i.scenery) << i.message.toStdString();
+        EXPECT_EQ(i.result->cellsX, 10);
+        EXPECT_EQ(i.result->cellsY, 10);
+        expectHeights(i, cells10to19, 30.0 / 4, 1.0, 0.01);
+    };
+    expectCells10to19(cut(boxIn({500300, 3999400, 500600, 3999700}, "model"), "own"));
+    // In degrees, the corners 5 m inside those cells.
+    auto const [west, south] = lonLatOfUtm(500305, 3999405);
+    auto const [east, north] = lonLatOfUtm(500595, 3999695);
+    expectCells10to19(cut(boxIn({west, south, east, north}), "degrees"));
+    // 150 m on the ground either side of their centre (a little less in UTM's
+    // coordinates, which shrink distances near the central meridian).
+    auto const [lon, lat] = lonLatOfUtm(500450, 3999550);
+    expectCells10to19(cut(around(lon, lat, 0.15), "around"));
+    writeUtmLine(path("line.geojson"), "[500310, 3999690], [500590, 3999410]");
+    expectCells10to19(cut(shapesIn(path("line.geojson")), "file"));
+
+    Imported const partly = cut(boxIn({500900, 3999400, 501500, 3999700}, "model"), "partly");
+    ASSERT_TRUE(partly.scenery) << partly.message.toStdString();
+    EXPECT_EQ(partly.result->cellsX, 10);  // columns 30 to 39
+    EXPECT_TRUE(partly.log.contains(QStringLiteral("clipped to the 10 x 10 cells"))) << partly.log.toStdString();
+    Imported const outside = cut(boxIn({-80, 10, -79, 11}), "outside");
+    EXPECT_EQ(outside.code, 2);
+    EXPECT_TRUE(outside.message.contains(QStringLiteral("lies outside the elevation model")))
+        << outside.message.toStdString();
+    EXPECT_FALSE(QFileInfo::exists(path("outside")));
+}
+
+// Beyond --max-size cells a model is read averaged: each cell the mean of
+// the cells with data it covers, its size in metres grown to match.
+TEST_F(ImportTest, LargeModelsAreReadAveraged) {
+    auto missing = [](int column, int row) { return column % 2 == 0 && row % 2 == 0; };  // one of each 2 x 2
+    writeRaster(
+        path("holes.tif"), 40, 30,
+        [&](int column, int row, int) { return missing(column, row) ? -9999.0 : utmHeight(column, row); }, {}, "GTiff",
+        GDT_Float64, 1, -9999.0);
+    ImportOptions o = options("holes.tif");
+    o.maxSize = 20;
+    Imported const i = runImporter(o);
+    ASSERT_TRUE(i.scenery) << i.message.toStdString();
+    EXPECT_EQ(i.result->cellsX, 20);
+    EXPECT_EQ(i.result->cellsY, 15);
+    EXPECT_EQ(i.result->cellMetresX, 60.0);
+    EXPECT_EQ(i.result->filledCells, 0);
+    expectHeights(
+        i,
+        [](int column, int row, int) {
+            return (utmHeight(2 * column + 1, 2 * row) + utmHeight(2 * column, 2 * row + 1) +
+                    utmHeight(2 * column + 1, 2 * row + 1)) /
+                   3;
+        },
+        60.0 / 4, 1.0, 0.01);
+}
+
+// A mosaic of 40000 x 40000 cells (1.6 billion; 12 GiB as doubles) that
+// references one tile with overviews 1600 times is read at the size asked
+// for, through the overviews, in little memory: no cell is held at full
+// resolution. The heights are the tile's, and their mean is the tile's.
+TEST_F(ImportTest, HugeMosaicIsReadInLittleMemory) {
+    auto const height = [](int column, int row, int = 0) {
+        return 500.0 + 200.0 * std::sin(column / 50.0) * std::cos(row / 70.0);
+    };
+    writeRaster(path("tile.tif"), 1000, 1000, height, {}, "GTiff", GDT_Float32);
+    GDALDatasetH const tile = GDALOpen(path("tile.tif").toUtf8(), GA_Update);
+    int levels[] = {2, 4, 8, 16, 32};
+    ASSERT_EQ(GDALBuildOverviews(tile, "AVERAGE", 5, levels, 0, nullptr, nullptr, nullptr), CE_None);
+    GDALClose(tile);
+    QByteArray vrt =
+        "<VRTDataset rasterXSize=\"40000\" rasterYSize=\"40000\"><SRS>EPSG:32617</SRS>"
+        "<GeoTransform>500000, 30, 0, 4000000, 0, -30</GeoTransform>"
+        "<VRTRasterBand dataType=\"Float32\" band=\"1\">";
+    for (int y = 0; y < 40000; y += 1000)
+        for (int x = 0; x < 40000; x += 1000)
+            vrt +=
+                "<SimpleSource><SourceFilename relativeToVRT=\"1\">tile.tif</SourceFilename><SourceBand>1"
+                "</SourceBand><SourceProperties RasterXSize=\"1000\" RasterYSize=\"1000\" DataType=\"Float32\" "
+                "BlockXSize=\"256\" BlockYSize=\"256\"/><SrcRect xOff=\"0\" yOff=\"0\" xSize=\"1000\" "
+                "ySize=\"1000\"/><DstRect xOff=\"" +
+                QByteArray::number(x) + "\" yOff=\"" + QByteArray::number(y) +
+                "\" xSize=\"1000\" ySize=\"1000\"/></SimpleSource>";
+    testsupport::writeFile(path("mosaic.vrt"), vrt + "</VRTRasterBand></VRTDataset>");
+
+    auto const run = runAVImport({"-q", "mosaic.vrt", "--max-size", "200", "-n", "1"}, dir->path());
+    ASSERT_EQ(run.exitCode, 0) << run.standardError.toStdString();
+    EXPECT_LT(run.peakKiB, 200 * 1024);
+    QImage const map(path("mosaic/heightmap.png"));
+    ASSERT_EQ(map.size(), QSize(200, 200));
+    double sum = 0, tileSum = 0;
+    for (int i = 0; i < 200 * 200; ++i) {
+        int const count = int(map.pixel(i % 200, i / 200) & 0xFFFFFFu);  // centimetres
+        double const metres = (count >= 0x800000 ? count - 0x1000000 : count) / 100.0;
+        ASSERT_TRUE(metres >= 300 && metres <= 700) << metres;
+        sum += metres;
+    }
+    for (int i = 0; i < 1000 * 1000; ++i)
+        tileSum += height(i % 1000, i / 1000);
+    EXPECT_NEAR(sum / (200 * 200), tileSum / (1000 * 1000), 1.0);
+}
+
 // Where the terrain ends its heights fall to zero, a rim that faces away
 // from the light and shows almost black against the sky. On a coast rising
 // to mountains in the east, the starter flight (heading east) keeps that rim
@@ -789,6 +933,11 @@ TEST(CommandLine, ExitCodesAndMessages) {
              {{"none.tif"}, 2, "no such file"},
              {{"--sun", "2024-06-21 17:30", "a.tif"}, 1, "offset from UTC"},
              {{"big.tif", "-n", "1024", "-o", "big"}, 3, "3.81 TiB"},  // 1 024 000 texels square
+             {{"--bbox", "1,2,3", "a.tif"}, 1, "--bbox needs W,S,E,N"},
+             {{"--center", "10,50", "a.tif"}, 1, "--center and --radius go together"},
+             {{"--bbox", "1,2,3,4", "--region", "r.json", "a.tif"}, 1, "Give one region"},
+             {{"--max-size", "1", "a.tif"}, 1, "at least 2 cells"},
+             {{"big.tif", "--bbox", "0,0,1,1", "-o", "far"}, 2, "lies outside the elevation model"},
          }) {
         auto const run = runAVImport(arguments, dir->path());
         EXPECT_EQ(run.exitCode, exitCode) << arguments.join(' ').toStdString();

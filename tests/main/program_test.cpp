@@ -16,10 +16,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include <fcntl.h>
-#include <sys/resource.h>
-#include <unistd.h>
-
 namespace {
 
 using testsupport::runProgram;
@@ -322,29 +318,13 @@ TEST(PeakMemory, LargeTextureIsHeldOnce) {
     }
     files.scenery("AusgabePNG=1\nAusDateiname=m%d\nBildanzahl=1\nAusBreite=640\nAusHoehe=480\nTDateiname=big.png\n");
 
-    // The peak resident set size of the program is that of this process's
-    // waited-for children, the program being the only one. A forked child
-    // inherits the parent's peak and exec carries it into the child's, so the
-    // child resets it to its current size first (/proc/self/clear_refs, value
-    // 5); the current size of the test process is far below the program's.
-    QProcess process;
-    process.setWorkingDirectory(files.dir->path());
-    process.setChildProcessModifier([] {
-        int const clearRefs = open("/proc/self/clear_refs", O_WRONLY);
-        if (clearRefs >= 0) {
-            [[maybe_unused]] ssize_t const written = write(clearRefs, "5", 1);
-            close(clearRefs);
-        }
-    });
-    process.start(QStringLiteral(AVRENDER_EXE), {"-i", "s.avs"});
-    ASSERT_TRUE(process.waitForFinished(120000));
-    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(process.exitCode(), 0);
-    EXPECT_EQ(process.readAllStandardError(), QByteArray());
+    // The program is this test's only child.
+    auto const run = testsupport::runProgram({"-i", "s.avs"}, files.dir->path());
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_FALSE(run.crashed);
+    EXPECT_EQ(run.standardError, QByteArray());
     EXPECT_EQ(QImage(files.path("m0.png")).size(), QSize(frameWidth, frameHeight));
-    rusage usage{};
-    ASSERT_EQ(getrusage(RUSAGE_CHILDREN, &usage), 0);
-    long long const peakKiB = usage.ru_maxrss;  // kibibytes on Linux
+    long long const peakKiB = run.peakKiB;
 
     // 32-bit texels, the 20 x 20 height map, the frame buffer and the image
     // written, and 160 MiB for Qt, the libraries and decoder buffers.

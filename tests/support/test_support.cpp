@@ -8,6 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace testsupport {
 
 std::unique_ptr<QTemporaryDir> makeTempDir() {
@@ -50,6 +54,16 @@ ProcessResult runProgram(QStringList const& arguments, QString const& workingDir
     QProcess process;
     process.setWorkingDirectory(workingDir);
     process.setProcessEnvironment(environment);
+    // A forked child inherits the parent's peak and exec carries it into the
+    // child's, so the child resets it to its current size first
+    // (/proc/self/clear_refs, value 5).
+    process.setChildProcessModifier([] {
+        int const clearRefs = open("/proc/self/clear_refs", O_WRONLY);
+        if (clearRefs >= 0) {
+            [[maybe_unused]] ssize_t const written = write(clearRefs, "5", 1);
+            close(clearRefs);
+        }
+    });
     process.start(program, arguments);
     if (!process.waitForStarted()) {
         ADD_FAILURE() << "cannot start " << program.toStdString();
@@ -65,6 +79,9 @@ ProcessResult runProgram(QStringList const& arguments, QString const& workingDir
     result.exitCode = process.exitCode();
     result.standardOutput = process.readAllStandardOutput();
     result.standardError = process.readAllStandardError();
+    rusage usage{};
+    if (getrusage(RUSAGE_CHILDREN, &usage) == 0)
+        result.peakKiB = usage.ru_maxrss;  // kibibytes on Linux
     return result;
 }
 

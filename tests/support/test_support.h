@@ -37,6 +37,10 @@ struct ProcessResult {
     bool timedOut = false;
     QByteArray standardOutput;
     QByteArray standardError;
+    // The largest resident set of any child this test process has waited
+    // for, in KiB: the program's own peak when it is the test's only child
+    // (each child starts from its own size, not the test's).
+    long long peakKiB = 0;
 };
 
 // Runs a program (AVRender unless named) with the arguments in the given
