@@ -11,6 +11,7 @@
 #include <QImageWriter>
 #include <QTemporaryFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -122,11 +123,41 @@ bool FrameOutput::validate(long long firstNumber, long long lastNumber, QString&
     return true;
 }
 
+// A frame as binary PPM, laid out as Qt's writer lays it out ("P6", the
+// width and height, 255, then each pixel's red, green and blue, row by row)
+// but written straight into a buffer of its final size: at 3840 x 2160 the
+// writer's growing buffer took as long as drawing the frame's pixels.
+QByteArray FrameOutput::ppmBytes(QImage const& frame) {
+    QImage const image = frame.format() == QImage::Format_RGB32 || frame.format() == QImage::Format_ARGB32
+                             ? frame
+                             : frame.convertToFormat(QImage::Format_RGB32);
+    QByteArray const header =
+        "P6\n" + QByteArray::number(image.width()) + ' ' + QByteArray::number(image.height()) + "\n255\n";
+    int const width = image.width(), height = image.height();
+    QByteArray bytes(header.size() + 3 * qsizetype(width) * height, Qt::Uninitialized);
+    char* out = std::copy(header.begin(), header.end(), bytes.data());
+    for (int row = 0; row < height; ++row) {
+        QRgb const* const pixels = reinterpret_cast<QRgb const*>(image.constScanLine(row));
+        for (int column = 0; column < width; ++column) {
+            out[0] = static_cast<char>(qRed(pixels[column]));
+            out[1] = static_cast<char>(qGreen(pixels[column]));
+            out[2] = static_cast<char>(qBlue(pixels[column]));
+            out += 3;
+        }
+    }
+    return bytes;
+}
+
 QList<EncodedFrameFile> FrameOutput::encode(QImage const& frame, int number) const {
     QList<EncodedFrameFile> files;
     for (QString const& suffix : suffixes_) {
         EncodedFrameFile file;
         file.name = fileName(pattern_ + suffix, number).value_or(QString());
+        if (suffix == QLatin1String(".ppm") && !frame.isNull()) {
+            file.bytes = ppmBytes(frame);
+            files.append(file);
+            continue;
+        }
         QBuffer buffer(&file.bytes);
         buffer.open(QIODevice::WriteOnly);
         QImageWriter writer(&buffer, suffix.mid(1).toLatin1());

@@ -55,6 +55,8 @@ class FrameOutput {
     // in two halves: encoding may run on any thread; committing writes the
     // files and reports them, and must happen in frame order.
     QList<EncodedFrameFile> encode(QImage const& frame, int number) const;
+    // The bytes of a frame's PPM file.
+    static QByteArray ppmBytes(QImage const& frame);
     void commit(QList<EncodedFrameFile> const& files);
 
     // True when every selected file of frame `number` exists already.

@@ -5,8 +5,10 @@
 #include "scene_files.h"
 #include "scenery_delegate.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QImageWriter>
 #include <QTextStream>
 
 #include <gtest/gtest.h>
@@ -433,6 +435,26 @@ TEST(FrameOutputPattern, AcceptsOneIntegerConversionOnly) {
                           Name{"%#o", 8, "010"}, Name{"%X", -1, "FFFFFFFF"}, Name{"été%d", 3, "été3"},
                           Name{x1022 + "%d", 1, x1022 + "1"}, Name{x1022 + "%d", 10, refused}})
         EXPECT_EQ(FrameOutput::fileName(c.pattern, c.number).value_or(refused), c.name) << c.number;
+}
+
+// PPM frames are written by the program's own encoder: byte for byte what
+// Qt's PPM writer gives, for the frame buffer's format and others, with
+// alpha and at odd sizes.
+TEST(FrameOutputPpm, SameBytesAsQtsWriter) {
+    for (QImage::Format const format :
+         {QImage::Format_RGB32, QImage::Format_ARGB32, QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB888}) {
+        for (QSize const size : {QSize(1, 1), QSize(7, 3), QSize(64, 33)}) {
+            QImage image(size, QImage::Format_ARGB32);
+            for (int i = 0; i < size.width() * size.height(); ++i)
+                image.setPixel(i % size.width(), i / size.width(), 0x9e3779b9u * unsigned(i + 1));
+            image = image.convertToFormat(format);
+            QByteArray expected;
+            QBuffer buffer(&expected);
+            buffer.open(QIODevice::WriteOnly);
+            ASSERT_TRUE(QImageWriter(&buffer, "ppm").write(image));
+            EXPECT_EQ(FrameOutput::ppmBytes(image), expected) << format << " " << size.width();
+        }
+    }
 }
 
 // Frame numbers at the end of int get their names; one beyond is refused
