@@ -117,6 +117,11 @@ Lanes<T, N> operator~(Lanes<T, N> const& a) {
     return laneWise<T, N>([&](int k) { return static_cast<T>(~a.lane[k]); });
 }
 
+template <class T, int N>
+Lanes<T, N> operator-(Lanes<T, N> const& a) {
+    return laneWise<T, N>([&](int k) { return static_cast<T>(-a.lane[k]); });
+}
+
 #define AVRENDER_LANE_COMPARISON(op)                                                                   \
     template <class T, int N>                                                                          \
     Lanes<MaskElement<T>, N> operator op(Lanes<T, N> const& a, Lanes<T, N> const& b) {                 \
@@ -164,6 +169,16 @@ To convert(Lanes<T, N> const& v) {
 }
 
 #endif
+
+// The correctly rounded square root of each lane. With vector extensions
+// the four independent roots become one packed instruction where the
+// target has one.
+[[gnu::always_inline]] inline Double4 sqrt(Double4 v) {
+    Double4 r;
+    for (int k = 0; k < 4; ++k)
+        r[k] = std::sqrt(v[k]);
+    return r;
+}
 
 // The same bits seen as another type of the same size. (std::bit_cast of
 // lane types trips UndefinedBehaviorSanitizer in unoptimised GCC builds.)

@@ -41,6 +41,24 @@ inline Fog fogOf(double amount, double flatBrightness) {
     return length == 0 ? 0.0 : s;
 }
 
+// shadeOf for pixels first ... last - 1 of a span, four at a time in packed
+// lanes (each lane exactly the scalar's operations), the rest one by one.
+[[gnu::always_inline]] inline void shadeSpan(double const* nx, double const* ny, double const* nz, double nw,
+                                             double lx, double ly, double lz, double lw, double* shade, int first,
+                                             int last) {
+    int k = first;
+    for (; k + 4 <= last; k += 4) {
+        simd::Double4 const x = simd::load<simd::Double4>(nx + k);
+        simd::Double4 const y = simd::load<simd::Double4>(ny + k);
+        simd::Double4 const z = simd::load<simd::Double4>(nz + k);
+        simd::Double4 const length = simd::sqrt(x * x + y * y + z * z);
+        simd::Double4 const s = -(x * lx + y * ly + z * lz + nw * lw) / length;
+        simd::store(shade + k, simd::select(length == 0.0, simd::Double4{}, s));
+    }
+    for (; k < last; ++k)
+        shade[k] = shadeOf(nx[k], ny[k], nz[k], nw, lx, ly, lz, lw);
+}
+
 // One channel of a texel under the shade s (not negative) and the fog:
 // trunc(k * s * (1 - f)) + g, kept to its byte. Out of range, the truncation
 // gives INT_MIN, and the sum wraps.

@@ -345,8 +345,7 @@ inline void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int firs
     }
     double const lx = lightDirection.x, ly = lightDirection.y, lz = lightDirection.z, lw = lightDirection.w;
     double const nw = normal.w;
-    for (int k = skip; k < count; ++k)
-        shade[k] = pixelcolour::shadeOf(nx[k], ny[k], nz[k], nw, lx, ly, lz, lw);
+    pixelcolour::shadeSpan(nx, ny, nz, nw, lx, ly, lz, lw, shade, skip, count);
     int const coloured = count - skip;
     if constexpr (lookup != Lookup::Untextured)
         camera->HitSpan(row, from, coloured, span_.hitX.data() + skip, span_.hitY.data() + skip,
