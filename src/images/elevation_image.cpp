@@ -80,6 +80,32 @@ void ElevationImage::heightBounds(double& low, double& high) const {
     high = std::max(a, b);
 }
 
+void ElevationImage::countBounds(double x0, double x1, double y0, double y1, int& low, int& high) const {
+    low = high = 0;
+    if (!hasUsableMapping() || width_ < 2 || height_ < 2)
+        return;  // every height is 0
+    // The rectangle in pixel columns and rows (rows counted from the top).
+    double const c0 = x0 * pixelsPerUnitX, c1 = x1 * pixelsPerUnitX;
+    double const r0 = static_cast<double>(height_ - 1) - y1 * pixelsPerUnitY;
+    double const r1 = static_cast<double>(height_ - 1) - y0 * pixelsPerUnitY;
+    double const lastColumn = width_ - 1, lastRow = height_ - 1;
+    if (!(c0 <= c1 && r0 <= r1) || c1 < 0 || r1 < 0 || c0 >= lastColumn || r0 >= lastRow)
+        return;  // not a rectangle (NaN), or wholly outside the domain: 0
+    bool const reachesOut = c0 < 0 || r0 < 0 || c1 >= lastColumn || r1 >= lastRow;
+    // A point at column c reads columns trunc(c) and trunc(c) + 1.
+    int const firstColumn = static_cast<int>(std::max(c0, 0.0));
+    int const endColumn = static_cast<int>(std::min(c1, lastColumn - 1)) + 1;
+    int const firstRow = static_cast<int>(std::max(r0, 0.0));
+    int const endRow = static_cast<int>(std::min(r1, lastRow - 1)) + 1;
+    int lowest = std::numeric_limits<int>::max(), highest = std::numeric_limits<int>::min();
+    if (reachesOut)
+        lowest = highest = 0;
+    for (int row = firstRow; row <= endRow; ++row)
+        countRange(pixels_ + row * stride_ + firstColumn, endColumn - firstColumn + 1, lowest, highest);
+    low = lowest;
+    high = highest;
+}
+
 void ElevationImage::refreshPixelCache() {
     countRangeKnown_ = false;
     // Only these formats store each pixel as the 32-bit word whose low 24 bits

@@ -77,6 +77,12 @@ class ElevationImage : public QImage, private PixelWords {
     // cache was refreshed, so one object must not be asked from two threads.
     void heightBounds(double& low, double& high) const;
 
+    // The least and the greatest count that elevation(x, y) interpolates
+    // between for any point of the world rectangle [x0, x1] x [y0, y1]
+    // (0 included where the rectangle reaches beyond the domain, whose
+    // height is 0); heights there lie within these counts times zScale().
+    void countBounds(double x0, double x1, double y0, double y1, int& low, int& high) const;
+
     // Re-reads the pixel pointer, size and stride (converting to a 32-bit
     // format first if needed). The constructors call it, and so do
     // setElevation and clear; call it after modifying the image through any

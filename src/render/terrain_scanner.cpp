@@ -2,6 +2,7 @@
 #include "terrain_scanner.h"
 
 #include "pixel_colour.h"
+#include "simd.h"
 
 #include <algorithm>
 #include <cmath>
@@ -211,7 +212,8 @@ void TerrainScanner::runWalk(Walk const& walk) {
     stencilStale = true;
     RowOfCells const row = rowOfCells(std::max(std::fabs(walk.cellX), std::fabs(walk.toX)));
     if (walk.singleCell) {
-        if (cullCells_ && cellOutsideFrame(row))
+        if (cullCells_ &&
+            (cellOutsideFrame(row) || (occlusionCulling_ && cellsHiddenByCoverage(cellX, cellX + cellSizeX))))
             ++cellsVisited;
         else
             visitCell(Step::Full, walk.order);
@@ -220,10 +222,19 @@ void TerrainScanner::runWalk(Walk const& walk) {
     double recentX[4];  // cellX of the walk's last four cells, by cell number modulo 4
     bool stencilBehind = false;
     long long remaining = walkLimit(gridResolutionX);
+    // Cells are judged hidden a run at a time: those of the walk in one block.
+    int runLeft = 0;
+    bool runHidden = false;
     for (long long cell = 0; (walk.ascending ? cellX < walk.toX + e : cellX >= walk.toX - e) && remaining-- > 0;
-         ++cell) {
+         ++cell, --runLeft) {
         recentX[cell % 4] = cellX;
-        if (cullCells_ && cellOutsideFrame(row)) {
+        if (occlusionCulling_ && cullCells_ && runLeft <= 0) {
+            runLeft = cellsLeftInBlock(walk.ascending);
+            double const reach = (runLeft - 1) * cellSizeX;
+            runHidden = walk.ascending ? cellsHiddenByCoverage(cellX, cellX + cellSizeX + reach)
+                                       : cellsHiddenByCoverage(cellX - reach, cellX + cellSizeX);
+        }
+        if (cullCells_ && (runHidden || cellOutsideFrame(row))) {
             ++cellsVisited;
             stencilBehind = true;
         } else {
@@ -282,6 +293,90 @@ void TerrainScanner::setUpCellCulling() {
     for (FrameSide const& f : frameSides_)
         cullCells_ =
             cullCells_ && std::isfinite(f.x) && std::isfinite(f.y) && std::isfinite(f.z) && std::isfinite(f.constant);
+    prepareHeightBlocks();
+}
+
+// The blocks' height counts, made once for a height map and grid and kept
+// from frame to frame (the height scale alone changes, which scales them).
+void TerrainScanner::prepareHeightBlocks() {
+    HeightBlocks& b = heightBlocks_;
+    occlusionCulling_ = false;
+    double const columns = std::ceil(gridResolutionX / blockCells), rows = std::ceil(gridResolutionY / blockCells);
+    // A grid of more blocks than this is culled by the frame's sides alone.
+    if (!(columns >= 1 && rows >= 1 && columns * rows <= 1e6))
+        return;
+    occlusionCulling_ = true;
+    if (b.image == elevation && b.pixels == elevation->constBits() && b.cellSizeX == cellSizeX &&
+        b.cellSizeY == cellSizeY && b.columns == static_cast<long long>(columns) &&
+        b.rows == static_cast<long long>(rows))
+        return;
+    b = HeightBlocks{elevation,
+                     elevation->constBits(),
+                     cellSizeX,
+                     cellSizeY,
+                     static_cast<long long>(columns),
+                     static_cast<long long>(rows),
+                     {},
+                     {}};
+    b.low.resize(static_cast<std::size_t>(b.columns * b.rows));
+    b.high.resize(b.low.size());
+    for (long long row = 0; row < b.rows; ++row)
+        for (long long column = 0; column < b.columns; ++column) {
+            double const firstX = static_cast<double>(column * blockCells - 1);
+            double const firstY = static_cast<double>(row * blockCells - 1);
+            double const x0 = firstX * cellSizeX, x1 = (firstX + blockCells + 3) * cellSizeX;
+            double const y0 = firstY * cellSizeY, y1 = (firstY + blockCells + 3) * cellSizeY;
+            std::size_t const k = static_cast<std::size_t>(row * b.columns + column);
+            elevation->countBounds(x0, x1, y0, y1, b.low[k], b.high[k]);
+        }
+}
+
+// The cells' box (their squares, widened by rounding slack, between the
+// least and greatest height of their block) projected: when all eight
+// corners lie in front of the eye, every point of the cells projects inside
+// their screen rectangle, and any pixel the cells' triangles draw lies
+// within two columns and rows of it (truncation of the corners, spans'
+// reach).
+bool TerrainScanner::cellsHiddenByCoverage(double fromX, double toX) const {
+    HeightBlocks const& b = heightBlocks_;
+    long long const column = std::clamp(static_cast<long long>(std::floor(cellX / cellSizeX)), 0LL,
+                                        static_cast<long long>(gridResolutionX) - 1) /
+                             blockCells;
+    long long const row = std::clamp(static_cast<long long>(std::floor(cellY / cellSizeY)), 0LL,
+                                     static_cast<long long>(gridResolutionY) - 1) /
+                          blockCells;
+    if (column >= b.columns || row >= b.rows)
+        return false;
+    std::size_t const block = static_cast<std::size_t>(row * b.columns + column);
+    double const zScale = elevation->zScale();
+    double const lowZ = b.low[block] * zScale, highZ = b.high[block] * zScale;
+    double const zSlack = 1e-9 * (std::fabs(lowZ) + std::fabs(highZ)) + 1e-9;
+    double const slackX = 1e-9 * (std::fabs(fromX) + std::fabs(toX)) + 1e-9;
+    double const slackY = 1e-9 * (std::fabs(cellY) + std::fabs(cellSizeY)) + 1e-9;
+    // The four corners of the box's floor, then of its roof, a lane each.
+    simd::Double4 const x{fromX - slackX, toX + slackX, fromX - slackX, toX + slackX};
+    simd::Double4 const y{cellY - slackY, cellY - slackY, cellY + cellSizeY + slackY, cellY + cellSizeY + slackY};
+    double const* const m = camera->viewMatrix.m;
+    auto inPlane = [&x, &y, m](int j) { return x * m[j] + y * m[4 + j]; };
+    simd::Double4 const planeX = inPlane(0), planeY = inPlane(1), planeW = inPlane(3);
+    double left = HUGE_VAL, right = -HUGE_VAL, top = HUGE_VAL, bottom = -HUGE_VAL;
+    for (double const z : {std::min(lowZ, highZ) - zSlack, std::max(lowZ, highZ) + zSlack}) {
+        simd::Double4 const w = planeW + (z * m[11] + m[15]);
+        simd::Double4 const sx = (planeX + (z * m[8] + m[12])) / w;
+        simd::Double4 const sy = -(planeY + (z * m[9] + m[13])) / w;
+        for (int k = 0; k < 4; ++k) {
+            if (!(w[k] > 1e-9))
+                return false;
+            left = std::min(left, sx[k]);
+            right = std::max(right, sx[k]);
+            top = std::min(top, sy[k]);
+            bottom = std::max(bottom, sy[k]);
+        }
+    }
+    double const margin = 2.0, reach = 16384.0;
+    if (!(left >= -reach && right <= reach && top >= -reach && bottom <= reach))
+        return false;  // also NaN
+    return rasteriser->hiddenByTakenTiles({left - margin, right + margin, top - margin, bottom + margin});
 }
 
 // The terms of the frame-side tests for the row of cells at cellY, whose
@@ -316,6 +411,14 @@ bool TerrainScanner::cellOutsideFrame(RowOfCells const& row) const {
             return true;
     }
     return false;
+}
+
+int TerrainScanner::cellsLeftInBlock(bool ascending) const {
+    double const column = std::floor(cellX / cellSizeX);
+    if (!(column >= 0 && column < 9e18))
+        return 1;
+    int const inBlock = static_cast<int>(static_cast<long long>(column) % blockCells);
+    return ascending ? blockCells - inBlock : inBlock + 1;
 }
 
 // The most cells a walk along one axis can meet; only a pathological cell

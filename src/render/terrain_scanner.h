@@ -171,6 +171,15 @@ class TerrainScanner : private ScanSetup {
     void setUpCellCulling();
     RowOfCells rowOfCells(double widestX) const;
     bool cellOutsideFrame(RowOfCells const& row) const;
+    // Front to back: true when every pixel that the cells of the row at
+    // cellY between x = fromX and toX could draw is taken already, judged
+    // before their stencils from the height bounds of the block of cells at
+    // cellX.
+    bool cellsHiddenByCoverage(double fromX, double toX) const;
+    // How many cells from cellX on, walking in the given direction, lie in
+    // the same block of cells.
+    int cellsLeftInBlock(bool ascending) const;
+    void prepareHeightBlocks();
     void catchUpStencil(double const* recentX, long long cell, Step step);
     void clipCornerRays(C4Vector* plane, bool aboveGroundOnly);
     void drawWalks();
@@ -219,4 +228,18 @@ class TerrainScanner : private ScanSetup {
     bool cullCells_ = false;
     FrameSide frameSides_[4] = {};
     double cellHeightLow_ = 0.0, cellHeightHigh_ = 0.0;
+
+    // The least and greatest height count at the corners of the cells of
+    // each block of blockCells x blockCells cells (widened by a cell before
+    // and two after on each axis, since a walk's cell positions may round off
+    // the grid), for the height map and grid they were made for.
+    static constexpr int blockCells = 4;
+    struct HeightBlocks {
+        ElevationImage const* image = nullptr;
+        uchar const* pixels = nullptr;
+        double cellSizeX = 0.0, cellSizeY = 0.0;
+        long long columns = 0, rows = 0;
+        std::vector<int> low, high;
+    } heightBlocks_;
+    bool occlusionCulling_ = false;
 };

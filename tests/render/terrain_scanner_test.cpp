@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <utility>
+
 #include <cstring>
 
 namespace {
@@ -135,14 +137,16 @@ TEST(Scan, RidgeHidesTheGroundBehindIt) {
 TEST(Scan, FrontToBackGivesThePaintersFrame) {
     // Rough terrain with peaks hiding each other, cells whose size is not a
     // binary fraction (so a stencil point depends on the walk that reached
-    // it), views from every quadrant, banked and tilted, with both lookups.
-    for (int exactMode : {0, 1}) {
+    // it), views from every quadrant, banked and tilted, with both lookups;
+    // coarse cells, and cells so fine that far ones cover less than a pixel
+    // (runs of them are passed over as hidden before their stencils).
+    for (auto const [exactMode, grid] : {std::pair{0, 19}, std::pair{1, 19}, std::pair{0, 97}}) {
         RenderScene scene;
         scene.height = [](int column, int row) {
             return 18 * std::sin(column * 0.9) * std::cos(row * 0.7) + ((column * 7 + row * 13) % 5) * 2.5;
         };
         scene.texel = [](int u, int v) { return 0xFF000000u | unsigned(u * 37 + v * 11) % 0x1000000u; };
-        scene.grid = 19;
+        scene.grid = grid;
         scene.exactMode = exactMode;
         scene.fog = 90;
         scene.light = C4Vector(0.4, -0.7, -0.6, 0.0);
@@ -161,8 +165,8 @@ TEST(Scan, FrontToBackGivesThePaintersFrame) {
             long long const painterPixels = scene.scanner.pixelsDrawn;
             scene.scanner.drawingOrder = TerrainScanner::DrawingOrder::FrontToBack;
             QImage const frontToBack = scene.render(view.observer, view.heading, view.tilt, 90, view.bank);
-            EXPECT_TRUE(frontToBack == painted)
-                << "exactMode " << exactMode << ", observer " << view.observer.x << "," << view.observer.y;
+            EXPECT_TRUE(frontToBack == painted) << "exactMode " << exactMode << ", grid " << grid << ", observer "
+                                                << view.observer.x << "," << view.observer.y;
             // Every pixel is coloured at most once, and hidden terrain is never shaded.
             EXPECT_LE(scene.scanner.pixelsDrawn, static_cast<long long>(scene.width) * scene.height_);
             EXPECT_LE(scene.scanner.pixelsDrawn, painterPixels);
