@@ -41,22 +41,13 @@ inline Fog fogOf(double amount, double flatBrightness) {
     return length == 0 ? 0.0 : s;
 }
 
-// shadeOf for pixels first ... last - 1 of a span, four at a time in packed
-// lanes (each lane exactly the scalar's operations), the rest one by one.
-[[gnu::always_inline]] inline void shadeSpan(double const* nx, double const* ny, double const* nz, double nw,
-                                             double lx, double ly, double lz, double lw, double* shade, int first,
-                                             int last) {
-    int k = first;
-    for (; k + 4 <= last; k += 4) {
-        simd::Double4 const x = simd::load<simd::Double4>(nx + k);
-        simd::Double4 const y = simd::load<simd::Double4>(ny + k);
-        simd::Double4 const z = simd::load<simd::Double4>(nz + k);
-        simd::Double4 const length = simd::sqrt(x * x + y * y + z * z);
-        simd::Double4 const s = -(x * lx + y * ly + z * lz + nw * lw) / length;
-        simd::store(shade + k, simd::select(length == 0.0, simd::Double4{}, s));
-    }
-    for (; k < last; ++k)
-        shade[k] = shadeOf(nx[k], ny[k], nz[k], nw, lx, ly, lz, lw);
+// shadeOf for four pixels at once, in packed lanes: each lane exactly the
+// scalar's operations.
+[[gnu::always_inline]] inline simd::Double4 shadeOfFour(simd::Double4 nx, simd::Double4 ny, simd::Double4 nz, double nw,
+                                                        double lx, double ly, double lz, double lw) {
+    simd::Double4 const length = simd::sqrt(nx * nx + ny * ny + nz * nz);
+    simd::Double4 const s = -(nx * lx + ny * ly + nz * lz + nw * lw) / length;
+    return simd::select(length == 0.0, simd::Double4{}, s);
 }
 
 // One channel of a texel under the shade s (not negative) and the fog:

@@ -51,8 +51,8 @@ ScreenTrigon::ScreenTrigon(TextureImage* target_, TextureImage* texture_, int cl
     clipRight = std::min(clipRight, target->width() - 1);
     clipBottom = std::min(clipBottom, target->height() - 1);
     std::size_t const columns = static_cast<std::size_t>(std::max(clipRight - clipLeft + 1, 0));
-    for (std::vector<double>* v : {&span_.normalX, &span_.normalY, &span_.normalZ, &span_.shade, &span_.hitX,
-                                   &span_.hitY, &span_.denominator, &span_.leftX, &span_.leftY, &span_.leftDenominator})
+    for (std::vector<double>* v : {&span_.shade, &span_.hitX, &span_.hitY, &span_.denominator, &span_.leftX,
+                                   &span_.leftY, &span_.leftDenominator})
         v->resize(columns);
 }
 
@@ -331,21 +331,31 @@ inline void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int firs
             return;
         }
     }
-    double* __restrict const nx = span_.normalX.data();
-    double* __restrict const ny = span_.normalY.data();
-    double* __restrict const nz = span_.normalZ.data();
     double* __restrict const shade = span_.shade.data();
 
-    // The pixel normal, advanced by one addition per pixel.
-    for (int k = 0; k < count; ++k) {
-        nx[k] = normal.x;
-        ny[k] = normal.y;
-        nz[k] = normal.z;
+    // The pixel normal, advanced by one addition per pixel, and its shade,
+    // four pixels at a time: the normals go into the lanes straight from
+    // the additions (through memory, a packed load of four single stores
+    // would wait for them).
+    for (int k = 0; k < skip; ++k)
         advanceNormal(terms, normal);
-    }
     double const lx = lightDirection.x, ly = lightDirection.y, lz = lightDirection.z, lw = lightDirection.w;
     double const nw = normal.w;
-    pixelcolour::shadeSpan(nx, ny, nz, nw, lx, ly, lz, lw, shade, skip, count);
+    int pixel = skip;
+    for (; pixel + 4 <= count; pixel += 4) {
+        simd::Double4 x, y, z;
+        for (int j = 0; j < 4; ++j) {
+            x[j] = normal.x;
+            y[j] = normal.y;
+            z[j] = normal.z;
+            advanceNormal(terms, normal);
+        }
+        simd::store(shade + pixel, pixelcolour::shadeOfFour(x, y, z, nw, lx, ly, lz, lw));
+    }
+    for (; pixel < count; ++pixel) {
+        shade[pixel] = pixelcolour::shadeOf(normal.x, normal.y, normal.z, nw, lx, ly, lz, lw);
+        advanceNormal(terms, normal);
+    }
     int const coloured = count - skip;
     if constexpr (lookup != Lookup::Untextured)
         camera->HitSpan(row, from, coloured, span_.hitX.data() + skip, span_.hitY.data() + skip,

@@ -127,11 +127,10 @@ class ScreenTrigon {
     qsizetype frameBytesPerLine_;
 
     // Per-span scratch, one entry per column of the clip rectangle: the
-    // normals, shades and texture points of a span are computed in separate
-    // passes, so that the rays (the bulk of the arithmetic) run on packed
-    // registers and the texel reads of a span overlap.
+    // shades and texture points of a span are computed in separate passes, so that the rays (the bulk of the
+    // arithmetic) run on packed registers and the texel reads of a span overlap.
     struct SpanScratch {
-        std::vector<double> normalX, normalY, normalZ, shade, hitX, hitY, denominator;
+        std::vector<double> shade, hitX, hitY, denominator;
         // The filtered lookup's ray a quarter pixel up-left.
         std::vector<double> leftX, leftY, leftDenominator;
     } span_;
