@@ -57,6 +57,20 @@ std::vector<double> parseNumbers(QCommandLineParser const& parser, QString const
     return numbers;
 }
 
+TrackFlightOptions trackOptionsFrom(QCommandLineParser const& parser) {
+    TrackFlightOptions track;
+    track.heightAbove = parseNumber(parser, QStringLiteral("height-above"), track.heightAbove);
+    track.smooth = parseNumber(parser, QStringLiteral("smooth"), track.smooth);
+    track.lookAhead = parseNumber(parser, QStringLiteral("look-ahead"), track.lookAhead);
+    if (parser.isSet(QStringLiteral("tilt")))
+        track.tilt = parseNumber(parser, QStringLiteral("tilt"), 0.0);
+    track.duration = parseNumber(parser, QStringLiteral("duration"), track.duration);
+    track.fps = parseInteger(parser, QStringLiteral("fps"), track.fps);
+    track.trackAltitude = parser.isSet(QStringLiteral("track-altitude"));
+    track.followBehind = parseNumber(parser, QStringLiteral("follow-behind"), track.followBehind);
+    return track;
+}
+
 RegionRequest regionFrom(QCommandLineParser const& parser) {
     RegionRequest region;
     if (parser.isSet(QStringLiteral("bbox"))) {
@@ -118,15 +132,7 @@ ImportOptions optionsFrom(QCommandLineParser const& parser) {
         options.sunElevation = parseNumber(parser, QStringLiteral("sun-elevation"), 0.0);
     options.trackFile = parser.value(QStringLiteral("track"));
     options.texelsForTheTrack = !options.trackFile.isEmpty() && !parser.isSet(QStringLiteral("texels-per-cell"));
-    options.track.heightAbove = parseNumber(parser, QStringLiteral("height-above"), options.track.heightAbove);
-    options.track.smooth = parseNumber(parser, QStringLiteral("smooth"), options.track.smooth);
-    options.track.lookAhead = parseNumber(parser, QStringLiteral("look-ahead"), options.track.lookAhead);
-    if (parser.isSet(QStringLiteral("tilt")))
-        options.track.tilt = parseNumber(parser, QStringLiteral("tilt"), 0.0);
-    options.track.duration = parseNumber(parser, QStringLiteral("duration"), options.track.duration);
-    options.track.fps = parseInteger(parser, QStringLiteral("fps"), options.track.fps);
-    options.track.trackAltitude = parser.isSet(QStringLiteral("track-altitude"));
-    options.track.followBehind = parseNumber(parser, QStringLiteral("follow-behind"), options.track.followBehind);
+    options.track = trackOptionsFrom(parser);
     options.drawTrack = parser.isSet(QStringLiteral("draw-track"));
     options.force = parser.isSet(QStringLiteral("force"));
     if (parser.isSet(QStringLiteral("encoding"))) {
