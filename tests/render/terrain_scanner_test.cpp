@@ -140,7 +140,7 @@ TEST(Scan, FrontToBackGivesThePaintersFrame) {
     // it), views from every quadrant, banked and tilted, with both lookups;
     // coarse cells, and cells so fine that far ones cover less than a pixel
     // (runs of them are passed over as hidden before their stencils).
-    for (auto const [exactMode, grid] : {std::pair{0, 19}, std::pair{1, 19}, std::pair{0, 97}}) {
+    for (auto const& [exactMode, grid] : {std::pair{0, 19}, std::pair{1, 19}, std::pair{0, 97}}) {
         RenderScene scene;
         scene.height = [](int column, int row) {
             return 18 * std::sin(column * 0.9) * std::cos(row * 0.7) + ((column * 7 + row * 13) % 5) * 2.5;
