@@ -77,25 +77,6 @@ void ScreenTrigon::useCoverage(std::vector<unsigned char>& storage) {
         }
 }
 
-bool ScreenTrigon::hiddenByTakenTiles(CornerBox const& box) const {
-    if (coverage_ == nullptr)
-        return false;
-    // Spans run between the edges, which stay between the corners' columns;
-    // truncation may reach one column further either way. The corners are
-    // whole numbers within +-16384, so they convert exactly.
-    int const firstColumn = std::max(static_cast<int>(box.leftmost) - 1, clipLeft) - clipLeft;
-    int const lastColumn = std::min(static_cast<int>(box.rightmost) + 1, clipRight) - clipLeft;
-    int const firstRow = std::max(static_cast<int>(box.top), clipTop) - clipTop;
-    int const lastRow = std::min(static_cast<int>(box.bottom), clipBottom) - clipTop;
-    if (firstColumn > lastColumn || firstRow > lastRow)
-        return false;
-    for (int tileRow = firstRow >> tileShift; tileRow <= lastRow >> tileShift; ++tileRow)
-        for (int tileColumn = firstColumn >> tileShift; tileColumn <= lastColumn >> tileShift; ++tileColumn)
-            if (freeInTile_[tileRow * tileColumns_ + tileColumn] != 0)
-                return false;
-    return true;
-}
-
 void ScreenTrigon::Rechnen(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog) {
     if (outsideClip(screen))
         return;

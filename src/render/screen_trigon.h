@@ -68,7 +68,7 @@ class ScreenTrigon {
 
     // Under first-writer-wins: true when every pixel a triangle with this
     // corner box could write is taken already, judged by whole tiles.
-    bool hiddenByTakenTiles(CornerBox const& box) const;
+    [[gnu::always_inline]] bool hiddenByTakenTiles(CornerBox const& box) const;
 
   private:
     enum class Lookup { Untextured, Nearest, Filtered };
@@ -127,11 +127,32 @@ class ScreenTrigon {
     qsizetype frameBytesPerLine_;
 
     // Per-span scratch, one entry per column of the clip rectangle: the
-    // shades and texture points of a span are computed in separate passes, so that the rays (the bulk of the
-    // arithmetic) run on packed registers and the texel reads of a span overlap.
+    // shades and texture points of a span are computed in separate passes,
+    // so that the rays (the bulk of the arithmetic) run on packed registers
+    // and the texel reads of a span overlap.
     struct SpanScratch {
         std::vector<double> shade, hitX, hitY, denominator;
         // The filtered lookup's ray a quarter pixel up-left.
         std::vector<double> leftX, leftY, leftDenominator;
     } span_;
 };
+
+// Asked for every triangle and every run of cells: inline in the scan.
+inline bool ScreenTrigon::hiddenByTakenTiles(CornerBox const& box) const {
+    if (coverage_ == nullptr)
+        return false;
+    // Spans run between the edges, which stay between the corners' columns;
+    // truncation may reach one column further either way. The box lies
+    // within +-16386 (corners and the scan's margins), so it converts to int.
+    int const firstColumn = std::max(static_cast<int>(box.leftmost) - 1, clipLeft) - clipLeft;
+    int const lastColumn = std::min(static_cast<int>(box.rightmost) + 1, clipRight) - clipLeft;
+    int const firstRow = std::max(static_cast<int>(box.top), clipTop) - clipTop;
+    int const lastRow = std::min(static_cast<int>(box.bottom), clipBottom) - clipTop;
+    if (firstColumn > lastColumn || firstRow > lastRow)
+        return false;
+    for (int tileRow = firstRow >> tileShift; tileRow <= lastRow >> tileShift; ++tileRow)
+        for (int tileColumn = firstColumn >> tileShift; tileColumn <= lastColumn >> tileShift; ++tileColumn)
+            if (freeInTile_[tileRow * tileColumns_ + tileColumn] != 0)
+                return false;
+    return true;
+}
