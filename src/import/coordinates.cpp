@@ -72,6 +72,18 @@ SpatialReference& SpatialReference::operator=(SpatialReference&& other) noexcept
     return *this;
 }
 
+CoordinateTransform::CoordinateTransform(OGRSpatialReferenceH from, OGRSpatialReferenceH to)
+    : handle_(from && to ? OCTNewCoordinateTransformation(from, to) : nullptr) {}
+
+CoordinateTransform::~CoordinateTransform() {
+    if (handle_)
+        OCTDestroyCoordinateTransformation(handle_);
+}
+
+bool CoordinateTransform::operator()(double& x, double& y) const {
+    return handle_ && OCTTransform(handle_, 1, &x, &y, nullptr);
+}
+
 QByteArray placementWkt(QByteArray const& modelWkt, Box const& modelExtent) {
     SpatialReference const srs(modelWkt);
     if (!srs || !OSRIsGeographic(srs.handle()) || modelExtent.maxX <= 180.0)
@@ -97,14 +109,10 @@ std::optional<Box> transformBox(Box const& box, OGRSpatialReferenceH from, OGRSp
         return std::nullopt;
     if (OSRIsSame(from, to))
         return box;
-    OGRCoordinateTransformationH const transform = OCTNewCoordinateTransformation(from, to);
-    if (!transform)
-        return std::nullopt;
+    CoordinateTransform const transform(from, to);
     Box out{};
-    int const ok = OCTTransformBounds(transform, box.minX, box.minY, box.maxX, box.maxY, &out.minX, &out.minY,
-                                      &out.maxX, &out.maxY, 21);
-    OCTDestroyCoordinateTransformation(transform);
-    if (!ok)
+    if (!transform || !OCTTransformBounds(transform.handle(), box.minX, box.minY, box.maxX, box.maxY, &out.minX,
+                                          &out.minY, &out.maxX, &out.maxY, 21))
         return std::nullopt;
     return out;
 }

@@ -42,6 +42,25 @@ class SpatialReference {
     OGRSpatialReferenceH handle_ = nullptr;
 };
 
+// Carries points from one coordinate system into another (x easting or
+// longitude); unusable (false) when either system is null or the two cannot
+// be transformed.
+class CoordinateTransform {
+  public:
+    CoordinateTransform(OGRSpatialReferenceH from, OGRSpatialReferenceH to);
+    ~CoordinateTransform();
+    CoordinateTransform(CoordinateTransform const&) = delete;
+    CoordinateTransform& operator=(CoordinateTransform const&) = delete;
+
+    explicit operator bool() const { return handle_ != nullptr; }
+    OGRCoordinateTransformationH handle() const { return handle_; }
+    // The point moved in place; false when it cannot be.
+    bool operator()(double& x, double& y) const;
+
+  private:
+    OGRCoordinateTransformationH handle_ = nullptr;
+};
+
 // The model's coordinate system as things are placed in it. Geographic
 // longitudes that run past 180 (0 to 360, as some global models have them)
 // need PROJ's lon_wrap, or a place given in another system would land 360

@@ -75,11 +75,10 @@ std::optional<Box> squareAround(std::array<double, 2> const& centre, double radi
 }
 
 // The region in the model's coordinates.
-Box regionBox(RegionRequest const& region, RasterPlacement const& raster) {
+Box regionBox(RegionRequest const& region, RasterPlacement const& raster, Box const& extent) {
     QString const what = describeRegion(region);
     if (region.box && region.boxCrs == "model")
         return *region.box;
-    Box const extent = boxOf(raster.geoTransform, raster.width, raster.height);
     SpatialReference const model(placementWkt(raster.srsWkt, extent));
     if (!model)
         throw inputError(QStringLiteral("%1 names no coordinate system to place %2 in: give the box in its own "
@@ -107,7 +106,8 @@ PixelWindow regionWindow(RegionRequest const& region, RasterPlacement const& ras
     if (!raster.georeferenced)
         throw inputError(QStringLiteral("%1 carries no georeferencing, so %2 cannot be placed on it")
                              .arg(quoted(raster.fileName), describeRegion(region)));
-    Box const box = regionBox(region, raster);
+    Box const extent = boxOf(raster.geoTransform, raster.width, raster.height);
+    Box const box = regionBox(region, raster, extent);
     auto const& gt = raster.geoTransform;
     // Cell columns and rows of the box's corners, outward to whole cells.
     double const c0 = (box.minX - gt[0]) / gt[1], c1 = (box.maxX - gt[0]) / gt[1];
@@ -116,7 +116,6 @@ PixelWindow regionWindow(RegionRequest const& region, RasterPlacement const& ras
     double const top = std::floor(std::min(r0, r1)), bottom = std::ceil(std::max(r0, r1));
     double const clippedFirst = std::max(first, 0.0), clippedLast = std::min(last, double(raster.width));
     double const clippedTop = std::max(top, 0.0), clippedBottom = std::min(bottom, double(raster.height));
-    Box const extent = boxOf(gt, raster.width, raster.height);
     if (!(clippedLast > clippedFirst && clippedBottom > clippedTop))
         throw inputError(QStringLiteral("%1 lies outside the elevation model %2: the region covers %3, the model %4 "
                                         "(in the model's coordinates)")

@@ -1,5 +1,7 @@
 #include "sun_light.h"
 
+#include "coordinates.h"
+
 #include "elevation_model.h"
 #include "texture_builder.h"
 
@@ -51,22 +53,8 @@ std::optional<std::array<double, 2>> centreLongitudeLatitude(ElevationModel cons
         return std::nullopt;
     auto const& gt = model.geoTransform;
     double x = gt[0] + gt[1] * model.width / 2.0, y = gt[3] + gt[5] * model.height / 2.0;
-    OGRSpatialReferenceH const from = OSRNewSpatialReference(model.srsWkt.constData());
-    OGRSpatialReferenceH const to = OSRNewSpatialReference(nullptr);
-    bool ok = from && to && OSRImportFromEPSG(to, 4326) == OGRERR_NONE;
-    if (ok) {
-        OSRSetAxisMappingStrategy(from, OAMS_TRADITIONAL_GIS_ORDER);
-        OSRSetAxisMappingStrategy(to, OAMS_TRADITIONAL_GIS_ORDER);
-        OGRCoordinateTransformationH const transform = OCTNewCoordinateTransformation(from, to);
-        ok = transform && OCTTransform(transform, 1, &x, &y, nullptr);
-        if (transform)
-            OCTDestroyCoordinateTransformation(transform);
-    }
-    if (from)
-        OSRDestroySpatialReference(from);
-    if (to)
-        OSRDestroySpatialReference(to);
-    if (!ok)
+    SpatialReference const from(model.srsWkt), to = SpatialReference::fromUserInput("EPSG:4326");
+    if (!CoordinateTransform(from.handle(), to.handle())(x, y))
         return std::nullopt;
     return std::array{x, y};
 }

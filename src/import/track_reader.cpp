@@ -1,5 +1,7 @@
 #include "track_reader.h"
 
+#include "coordinates.h"
+
 #include "elevation_model.h"
 #include "gdal_support.h"
 #include "import_error.h"
@@ -18,16 +20,6 @@ struct FeatureDeleter {
     void operator()(void* feature) const { OGR_F_Destroy(feature); }
 };
 using FeaturePtr = std::unique_ptr<void, FeatureDeleter>;
-
-struct TransformDeleter {
-    void operator()(void* transform) const { OCTDestroyCoordinateTransformation(transform); }
-};
-using TransformPtr = std::unique_ptr<void, TransformDeleter>;
-
-struct SrsDeleter {
-    void operator()(void* srs) const { OSRDestroySpatialReference(srs); }
-};
-using SrsPtr = std::unique_ptr<void, SrsDeleter>;
 
 // Appends the points of a geometry: a line's vertices, a point, or the parts
 // of a multi-geometry one after the other.
@@ -108,10 +100,9 @@ std::vector<TrackVertex> readTrack(QString const& fileName, ElevationModel const
         throw inputError(QStringLiteral("The track %1 holds no line and no points").arg(quoted(fileName)));
     // A track without a coordinate system (a CSV file, say) holds longitudes
     // and latitudes, as GPS receivers give them.
-    SrsPtr const wgs84{OSRNewSpatialReference(nullptr)};
+    SpatialReference const wgs84 = SpatialReference::fromUserInput("EPSG:4326");
     if (!trackSrs) {
-        OSRImportFromEPSG(wgs84.get(), 4326);
-        trackSrs = wgs84.get();
+        trackSrs = wgs84.handle();
         for (TrackVertex const& vertex : track)
             if (!(std::fabs(vertex.x) <= 180 && std::fabs(vertex.y) <= 90))
                 throw inputError(QStringLiteral("The track %1 names no coordinate system and its numbers are no "
@@ -124,12 +115,12 @@ std::vector<TrackVertex> readTrack(QString const& fileName, ElevationModel const
         throw inputError(QStringLiteral("The track %1 has coordinates, but the elevation model has none to place "
                                         "it in")
                              .arg(quoted(fileName)));
-    SrsPtr const from{OSRClone(trackSrs)}, to{OSRNewSpatialReference(model.srsWkt.constData())};
-    OSRSetAxisMappingStrategy(from.get(), OAMS_TRADITIONAL_GIS_ORDER);
-    OSRSetAxisMappingStrategy(to.get(), OAMS_TRADITIONAL_GIS_ORDER);
-    TransformPtr const transform{OCTNewCoordinateTransformation(from.get(), to.get())};
+    // Placed as drapes and regions are: longitudes past 180 included.
+    SpatialReference const from = SpatialReference::copyOf(trackSrs);
+    SpatialReference const to(placementWkt(model.srsWkt, boxOf(model.geoTransform, model.width, model.height)));
+    CoordinateTransform const transform(from.handle(), to.handle());
     for (TrackVertex& vertex : track)
-        if (!transform || !OCTTransform(transform.get(), 1, &vertex.x, &vertex.y, nullptr))
+        if (!transform(vertex.x, vertex.y))
             throw inputError(QStringLiteral("The track %1 cannot be placed in the elevation model's coordinates")
                                  .arg(quoted(fileName)));
     return track;

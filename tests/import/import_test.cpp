@@ -552,7 +552,8 @@ TEST_F(ImportTest, SeaFloorIsBlue) {
 }
 
 // A geographic model with longitudes 0 to 360 (279 is 81 west) takes an
-// image in UTM where it lies, not 360 degrees away.
+// image in UTM and a track in ordinary longitudes where they lie, not 360
+// degrees away.
 TEST_F(ImportTest, LongitudesPast180TakeAnImageInAnotherSystem) {
     writeRaster(path("wrapped.tif"), 30, 20, utmHeight, {"EPSG:4326", 279.0, 36.15, 0.0005});
     writeRaster(
@@ -564,6 +565,12 @@ TEST_F(ImportTest, LongitudesPast180TakeAnImageInAnotherSystem) {
     ASSERT_TRUE(i.scenery) << i.message.toStdString();
     QImage const texture(i.result->textureFile);
     EXPECT_EQ(texture.pixel(texture.width() / 2, texture.height() / 2) & 0xFFFFFFu, 0x969696u);
+    // A GPS track there, in longitudes from -180 to 180, lies on the model too.
+    testsupport::writeFile(path("track.csv"), "lon,lat\n-80.9985,36.1450\n-80.9870,36.1450\n");
+    o.trackFile = path("track.csv");
+    o.outputFolder = path("track");
+    Imported const tracked = runImporter(o);
+    EXPECT_TRUE(tracked.scenery) << tracked.message.toStdString();
 }
 
 // Heights spread over red, green and blue as web map tiles hold them: each
