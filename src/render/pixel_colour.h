@@ -8,6 +8,7 @@
 #include "simd.h"
 
 #include <cmath>
+#include <cstdint>
 
 namespace pixelcolour {
 
@@ -67,6 +68,19 @@ inline unsigned int unlit(Fog const& fog) { return grey(static_cast<unsigned int
 [[gnu::always_inline]] inline unsigned int lit(unsigned int texel, double shade, Fog const& fog) {
     return 0xFF000000u | litChannel(texel, 16, shade, fog) | litChannel(texel, 8, shade, fog) |
            litChannel(texel, 0, shade, fog);
+}
+
+// lit() of four pixels, each lane exactly the scalar's operations.
+[[gnu::always_inline]] inline simd::UInt4 litChannelOfFour(simd::UInt4 texels, std::uint32_t shift,
+                                                           simd::Double4 shade, Fog const& fog) {
+    simd::Int4 const byte = simd::reinterpret<simd::Int4>((texels >> shift) & 0xFFu);
+    simd::Double4 const channel = simd::convert<simd::Double4>(byte);
+    simd::UInt4 const product = simd::reinterpret<simd::UInt4>(simd::truncate(channel * shade * fog.clearShare));
+    return ((product + static_cast<std::uint32_t>(fog.level)) & 0xFFu) << shift;
+}
+[[gnu::always_inline]] inline simd::UInt4 litFour(simd::UInt4 texels, simd::Double4 shade, Fog const& fog) {
+    return 0xFF000000u | litChannelOfFour(texels, 16, shade, fog) | litChannelOfFour(texels, 8, shade, fog) |
+           litChannelOfFour(texels, 0, shade, fog);
 }
 
 // The colour of a pixel of untextured (white) ground with this shade (not negative).

@@ -50,7 +50,9 @@ ScreenTrigon::ScreenTrigon(TextureImage* target_, TextureImage* texture_, int cl
     clipTop = std::max(clipTop, 0);
     clipRight = std::min(clipRight, target->width() - 1);
     clipBottom = std::min(clipBottom, target->height() - 1);
-    std::size_t const columns = static_cast<std::size_t>(std::max(clipRight - clipLeft + 1, 0));
+    // Three spare entries: the last four pixels of a span are read as one
+    // group of lanes.
+    std::size_t const columns = static_cast<std::size_t>(std::max(clipRight - clipLeft + 1, 0)) + 3;
     for (std::vector<double>* v : {&span_.shade, &span_.hitX, &span_.hitY, &span_.denominator, &span_.leftX,
                                    &span_.leftY, &span_.leftDenominator})
         v->resize(columns);
@@ -349,6 +351,10 @@ inline void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int firs
     QRgb* const pixels = reinterpret_cast<QRgb*>(frameBits_ + row * frameBytesPerLine_) + first;
     pixelcolour::Fog const fog = terms.fog;
     unsigned int const unlit = pixelcolour::unlit(fog);
+    if constexpr (lookup == Lookup::Nearest) {
+        colourNearest(fog, pixels, skip, count, covered);
+        return;
+    }
     for (int k = skip; k < count; ++k) {
         if (covered != nullptr && covered[k] != 0)
             continue;
@@ -369,5 +375,36 @@ inline void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int firs
             colour = pixelcolour::lit(texel, shade[k], fog);
         }
         pixels[k] = colour;
+    }
+}
+
+// The colour pass of a nearest-texel span, four pixels at a time: the
+// pixels `skip` ... `count` - 1 from `pixels` on, skipping those whose byte
+// in `covered` is set. The lanes past the span's end read the scratch
+// arrays' spare entries and are not written.
+inline void ScreenTrigon::colourNearest(pixelcolour::Fog const& fog, QRgb* pixels, int skip, int count,
+                                        unsigned char const* covered) {
+    simd::UInt4 const unlit = simd::UInt4{} + pixelcolour::unlit(fog);
+    for (int k = skip; k < count; k += 4) {
+        simd::Double4 const shade = simd::load<simd::Double4>(span_.shade.data() + k);
+        simd::UInt4 const texels = camera->FarbeImDreieck2(simd::load<simd::Double4>(span_.hitX.data() + k),
+                                                           simd::load<simd::Double4>(span_.hitY.data() + k),
+                                                           simd::load<simd::Double4>(span_.denominator.data() + k));
+        simd::UInt4 const colours =
+            simd::select(simd::convert<simd::Int4>(shade < 0.0), unlit, pixelcolour::litFour(texels, shade, fog));
+        // Four free pixels are stored at once. The frame is never read here:
+        // its lines are mostly not in the cache, and a load would wait for
+        // them where a store does not.
+        bool const allFree = covered == nullptr || std::memcmp(covered + k, "\0\0\0", 4) == 0;
+        if (count - k >= 4 && allFree) {
+            simd::store(pixels + k, colours);
+            pixelsDrawn += 4;
+            continue;
+        }
+        for (int j = 0; j < std::min(count - k, 4); ++j)
+            if (covered == nullptr || covered[k + j] == 0) {
+                pixels[k + j] = colours[j];
+                ++pixelsDrawn;
+            }
     }
 }

@@ -112,6 +112,8 @@ class ScreenTrigon {
     // of the two copies, with every ray, texel filter and colour inlined.
     [[gnu::always_inline]] static void colourSpan(ScreenTrigon* self, TriangleTerms const* terms, int row, int first,
                                                   int from, int to, unsigned char const* covered);
+    [[gnu::always_inline]] void colourNearest(pixelcolour::Fog const& fog, QRgb* pixels, int skip, int count,
+                                              unsigned char const* covered);
     [[gnu::always_inline]] unsigned int nearestPixel(TriangleTerms const& terms, int column, int row,
                                                      C4Vector const& normal) const;
     template <Lookup lookup>

@@ -8,6 +8,7 @@
 #pragma once
 
 #include "geometry.h"
+#include "simd.h"
 #include "texture_image.h"
 
 class QWidget;
@@ -76,6 +77,12 @@ class Transformation {
             *colour = texture->backgroundColor;
         else
             texture->GetColorAt(hitX, hitY, colour);
+    }
+    // The same rule for four rays at once, lane by lane.
+    [[gnu::always_inline]] simd::UInt4 FarbeImDreieck2(simd::Double4 hitX, simd::Double4 hitY,
+                                                       simd::Double4 denominator) const {
+        return simd::select(simd::convert<simd::Int4>(denominator == 0.0), simd::UInt4{} + texture->backgroundColor,
+                            texture->GetColorsAt(hitX, hitY));
     }
     // The filtered colour seen through pixel (column, row), and the rule
     // itself from the meeting points of its centre ray (p0) and of the ray a

@@ -76,6 +76,13 @@ unsigned int nearest(TextureImage const& image, double u, double v) {
     unsigned int plain = 0;
     image.GetColorAt(u, v, &plain);
     EXPECT_EQ(plain, out) << u << ", " << v;
+    // The four-lane lookup, the point in each lane beside three others.
+    for (int lane = 0; lane < 4; ++lane) {
+        simd::Double4 us{0.5, kNaN, -7.0, 2.25}, vs{0.5, 1.0, 0.25, 1e300};
+        us[lane] = u;
+        vs[lane] = v;
+        EXPECT_EQ(image.GetColorsAt(us, vs)[lane], out) << u << ", " << v << " in lane " << lane;
+    }
     return out;
 }
 

@@ -44,16 +44,31 @@ struct Bench {
 
 TEST(PixelColour, ConversionsTruncateAndGiveIntMinOutOfRange) {
     // The colour arithmetic's conversions: toward zero, and INT_MIN for NaN
-    // or a value no int holds, like the x86 instruction.
-    EXPECT_EQ(simd::truncate(254.99), 254);
-    EXPECT_EQ(simd::truncate(-0.7), 0);
-    EXPECT_EQ(simd::truncate(-3.9), -3);
-    EXPECT_EQ(simd::truncate(2147483647.9), INT_MAX);
-    EXPECT_EQ(simd::truncate(-2147483648.9), INT_MIN);
-    EXPECT_EQ(simd::truncate(2147483648.0), INT_MIN);
-    EXPECT_EQ(simd::truncate(-1e300), INT_MIN);
-    EXPECT_EQ(simd::truncate(std::numeric_limits<double>::quiet_NaN()), INT_MIN);
-    EXPECT_EQ(simd::truncate(std::numeric_limits<double>::infinity()), INT_MIN);
+    // or a value no int holds, like the x86 instruction; the packed
+    // conversion gives each lane the same, whichever lane it is in.
+    struct Case {
+        double value;
+        int truncated;
+    };
+    Case const cases[] = {{254.99, 254},
+                          {-0.7, 0},
+                          {-3.9, -3},
+                          {2147483647.9, INT_MAX},
+                          {-2147483648.9, INT_MIN},
+                          {2147483648.0, INT_MIN},
+                          {-1e300, INT_MIN},
+                          {std::numeric_limits<double>::quiet_NaN(), INT_MIN},
+                          {std::numeric_limits<double>::infinity(), INT_MIN}};
+    for (Case const& c : cases) {
+        EXPECT_EQ(simd::truncate(c.value), c.truncated) << c.value;
+        for (int lane = 0; lane < 4; ++lane) {
+            simd::Double4 values{1.5, -2.5, 3.5, -4.5};
+            values[lane] = c.value;
+            simd::Int4 const truncated = simd::truncate(values);
+            EXPECT_EQ(truncated[lane], c.truncated) << c.value << " in lane " << lane;
+            EXPECT_EQ(truncated[(lane + 1) % 4], simd::truncate(values[(lane + 1) % 4]));
+        }
+    }
 }
 
 // The colour of the centre pixel of lit ground: texel times shade times
