@@ -1,5 +1,7 @@
 #include "elevation_image.h"
 
+#include "image_file.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -29,16 +31,16 @@ void countRange(QRgb const* line, int width, int& lowest, int& highest) {
 }  // namespace
 
 ElevationImage::ElevationImage(QString const& fileName, double spacingX, double spacingY, char const* format)
-    : QImage(fileName, format), pixelsPerUnitX(1.0 / spacingX), pixelsPerUnitY(1.0 / spacingY) {
+    : QImage(readImageFile(fileName, format)), pixelsPerUnitX(1.0 / spacingX), pixelsPerUnitY(1.0 / spacingY) {
     refreshPixelCache();
 }
 
-ElevationImage::ElevationImage(QString const& fileName, char const* format) : QImage(fileName, format) {
+ElevationImage::ElevationImage(QString const& fileName, char const* format) : QImage(readImageFile(fileName, format)) {
     refreshPixelCache();
 }
 
 ElevationImage::ElevationImage(char const* fileName, char const* format)
-    : QImage(QString::fromLocal8Bit(fileName), format) {
+    : QImage(readImageFile(QString::fromLocal8Bit(fileName), format)) {
     refreshPixelCache();
 }
 

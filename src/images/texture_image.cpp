@@ -1,5 +1,6 @@
 #include "texture_image.h"
 
+#include "image_file.h"
 #include "user_settings.h"
 
 #include <cmath>
@@ -12,13 +13,13 @@ double blue(unsigned int color) { return static_cast<double>(color & 0xFFu); }
 
 }  // namespace
 
-TextureImage::TextureImage(QString const& fileName, char const* format) : QImage(fileName, format) {
+TextureImage::TextureImage(QString const& fileName, char const* format) : QImage(readImageFile(fileName, format)) {
     refreshPixelCache();
     SetWeight();
 }
 
 TextureImage::TextureImage(char const* fileName, char const* format)
-    : QImage(QString::fromLocal8Bit(fileName), format) {
+    : QImage(readImageFile(QString::fromLocal8Bit(fileName), format)) {
     refreshPixelCache();
     SetWeight();
 }

@@ -1,5 +1,6 @@
 #include "screen_trigon.h"
 
+#include "machine.h"
 #include "pixel_colour.h"
 #include "simd.h"
 #include "transformation.h"
@@ -68,7 +69,14 @@ void ScreenTrigon::useCoverage(std::vector<unsigned char>& storage) {
     int const tileRows = (rows + tileSize - 1) >> tileShift;
     std::size_t const pixels = static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows);
     // Eight spare bytes at the end: a span's coverage is read a word at a time.
-    storage.assign(pixels + static_cast<std::size_t>(tileColumns_) * static_cast<std::size_t>(tileRows) + 8, 0);
+    std::size_t const bytes = pixels + static_cast<std::size_t>(tileColumns_) * static_cast<std::size_t>(tileRows) + 8;
+    if (storage.capacity() < bytes) {
+        std::vector<unsigned char> fresh;
+        fresh.reserve(bytes);
+        preferHugePages(fresh.data(), bytes);
+        storage.swap(fresh);
+    }
+    storage.assign(bytes, 0);
     coverage_ = storage.data();
     freeInTile_ = storage.data() + pixels;
     for (int tileRow = 0; tileRow < tileRows; ++tileRow)

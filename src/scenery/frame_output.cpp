@@ -1,4 +1,5 @@
 #include "frame_output.h"
+#include "machine.h"
 
 #include "progress_display.h"
 #include "scenery_data.h"
@@ -135,6 +136,7 @@ QByteArray FrameOutput::ppmBytes(QImage const& frame) {
         "P6\n" + QByteArray::number(image.width()) + ' ' + QByteArray::number(image.height()) + "\n255\n";
     int const width = image.width(), height = image.height();
     QByteArray bytes(header.size() + 3 * qsizetype(width) * height, Qt::Uninitialized);
+    preferHugePages(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     char* out = std::copy(header.begin(), header.end(), bytes.data());
     for (int row = 0; row < height; ++row) {
         QRgb const* const pixels = reinterpret_cast<QRgb const*>(image.constScanLine(row));
