@@ -83,8 +83,8 @@ class TextureImage : public QImage, private PixelWords {
     }
 
     // GetColorAt of four points, each lane decided exactly as the scalar
-    // lookup decides it. Lanes outside read the first texel and are then
-    // replaced, so that no lane ever reads outside the image; an image
+    // lookup decides it. Lanes outside read the bottom-left texel and are
+    // then replaced, so that no lane ever reads outside the image; an image
     // without texels gives the background.
     [[gnu::always_inline]] simd::UInt4 GetColorsAt(simd::Double4 u, simd::Double4 v) const {
         if (pixels_ == nullptr)
@@ -92,7 +92,8 @@ class TextureImage : public QImage, private PixelWords {
         simd::Int4 const inside = simd::convert<simd::Int4>((u > -1.0) & (u < static_cast<double>(width_)) &
                                                             (v > -1.0) & (v < static_cast<double>(height_)));
         simd::Int4 const column = simd::select(inside, simd::truncate(u), simd::Int4{});
-        simd::Int4 const row = simd::select(inside, (height_ - 1) - simd::truncate(v), simd::Int4{});
+        // Outside lanes may hold INT_MIN: chosen away before the subtraction.
+        simd::Int4 const row = (height_ - 1) - simd::select(inside, simd::truncate(v), simd::Int4{});
         simd::UInt4 const texels{texel(column[0], row[0]), texel(column[1], row[1]), texel(column[2], row[2]),
                                  texel(column[3], row[3])};
         return simd::select(inside, texels, simd::UInt4{} + backgroundColor);
