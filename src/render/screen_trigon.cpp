@@ -51,8 +51,8 @@ ScreenTrigon::ScreenTrigon(TextureImage* target_, TextureImage* texture_, int cl
     clipTop = std::max(clipTop, 0);
     clipRight = std::min(clipRight, target->width() - 1);
     clipBottom = std::min(clipBottom, target->height() - 1);
-    // Three spare entries: the last four pixels of a span are read as one
-    // group of lanes.
+    // Three spare entries: the last four pixels of a span are worked out
+    // and read as one group of lanes.
     std::size_t const columns = static_cast<std::size_t>(std::max(clipRight - clipLeft + 1, 0)) + 3;
     for (std::vector<double>* v : {&span_.shade, &span_.hitX, &span_.hitY, &span_.denominator, &span_.leftX,
                                    &span_.leftY, &span_.leftDenominator})
@@ -333,7 +333,8 @@ inline void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int firs
     double const lx = lightDirection.x, ly = lightDirection.y, lz = lightDirection.z, lw = lightDirection.w;
     double const nw = normal.w;
     int pixel = skip;
-    for (; pixel + 4 <= count; pixel += 4) {
+    // The last group's lanes past the span fill the spare entries.
+    for (; pixel < count; pixel += 4) {
         simd::Double4 x, y, z;
         for (int j = 0; j < 4; ++j) {
             x[j] = normal.x;
@@ -342,10 +343,6 @@ inline void ScreenTrigon::drawSpan(TriangleTerms const& terms, int row, int firs
             advanceNormal(terms, normal);
         }
         simd::store(shade + pixel, pixelcolour::shadeOfFour(x, y, z, nw, lx, ly, lz, lw));
-    }
-    for (; pixel < count; ++pixel) {
-        shade[pixel] = pixelcolour::shadeOf(normal.x, normal.y, normal.z, nw, lx, ly, lz, lw);
-        advanceNormal(terms, normal);
     }
     int const coloured = count - skip;
     if constexpr (lookup != Lookup::Untextured)

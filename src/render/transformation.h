@@ -11,6 +11,8 @@
 #include "simd.h"
 #include "texture_image.h"
 
+#include <type_traits>
+
 class QWidget;
 class ScreenTrigon;
 
@@ -101,20 +103,25 @@ class Transformation {
     // `lambda` is the ray parameter (positive in front of the eye). The one
     // ray cast of the renderer: every texture lookup and the view clipping
     // go through here.
-    struct PlaneHit {
-        double x, y, z, lambda, denominator;
+    // In lanes (T = simd::Double4, p one column per lane), each lane is
+    // exactly the scalar ray.
+    template <class T>
+    struct PlaneHitOf {
+        T x, y, z, lambda, denominator;
     };
-    [[gnu::always_inline]] PlaneHit MeetPlane(double p, double q) const {
+    using PlaneHit = PlaneHitOf<double>;
+    template <class T = double>
+    [[gnu::always_inline]] PlaneHitOf<T> MeetPlane(std::type_identity_t<T> p, double q) const {
         double const c = -q - principalY;
-        double const a = p - principalX;
-        double const u = cosBank * a + sinBank * c;
-        double const v = cosBank * c - sinBank * a;
-        double const dx = viewVector.x + u * rightVector.x + v * upVector.x;
-        double const dy = viewVector.y + u * rightVector.y + v * upVector.y;
-        double const dz = viewVector.z + u * rightVector.z + v * upVector.z;
+        T const a = p - principalX;
+        T const u = cosBank * a + sinBank * c;
+        T const v = cosBank * c - sinBank * a;
+        T const dx = viewVector.x + u * rightVector.x + v * upVector.x;
+        T const dy = viewVector.y + u * rightVector.y + v * upVector.y;
+        T const dz = viewVector.z + u * rightVector.z + v * upVector.z;
         double const* m = planeSystem.m;
-        double const d1 = dx * planeCofactor0 - m[1] * (dy * m[8] - m[5] * dz) + m[2] * (dy * m[7] - m[4] * dz);
-        double const lambda = planeDeterminant / d1;
+        T const d1 = dx * planeCofactor0 - m[1] * (dy * m[8] - m[5] * dz) + m[2] * (dy * m[7] - m[4] * dz);
+        T const lambda = planeDeterminant / d1;
         return {observer.x + lambda * dx, observer.y + lambda * dy, observer.z + lambda * dz, lambda, d1};
     }
     // MeetPlane's x and y; returns the denominator.
@@ -126,18 +133,26 @@ class Transformation {
     }
 
     // HitAt for the `count` pixels of `row` from column `first` on, each
-    // shifted by the offsets (the filtered lookup's extra rays), in one loop
-    // that the compiler turns into packed arithmetic (four rays at a time
-    // in the rasteriser's AVX2 span loop, each exactly as HitAt casts it).
-    // Vector gain: see "AVX2 span loop" in bench/README.md.
+    // shifted by the offsets (the filtered lookup's extra rays), four rays
+    // at a time in lanes, each exactly as HitAt casts it. The last group's
+    // lanes past `count` are written too: the arrays need three spare
+    // entries. Vector gain: see "AVX2 span loop" and "Rays of a span in
+    // lanes" in bench/README.md.
     [[gnu::always_inline]] void HitSpan(int row, int first, int count, double* __restrict hitX, double* __restrict hitY,
                                         double* __restrict denominators, double columnOffset = 0.0,
                                         double rowOffset = 0.0) const {
         // The fractional position is formed exactly as for a single ray; an
         // offset of 0 changes no value.
         double const q = static_cast<double>(row) + rowOffset;
-        for (int k = 0; k < count; ++k)
-            denominators[k] = HitAt(static_cast<double>(first + k) + columnOffset, q, hitX[k], hitY[k]);
+        for (int k = 0; k < count; k += 4) {
+            int const column = first + k;
+            simd::Int4 const columns{column, column + 1, column + 2, column + 3};
+            PlaneHitOf<simd::Double4> const hit =
+                MeetPlane<simd::Double4>(simd::convert<simd::Double4>(columns) + columnOffset, q);
+            simd::store(hitX + k, hit.x);
+            simd::store(hitY + k, hit.y);
+            simd::store(denominators + k, hit.denominator);
+        }
     }
 
     C4Vector observer;

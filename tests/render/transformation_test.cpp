@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <cstdint>
+#include <vector>
+
 namespace {
 
 struct QuarterSetting {
@@ -23,6 +27,39 @@ TEST(TransformationView, PixelRaysProjectBackToTheirPixels) {
         EXPECT_NEAR(projected.x / projected.w, column, 1e-3);
         EXPECT_NEAR(-projected.y / projected.w, row, 1e-3);
     }
+}
+
+// The rays of a span, cast four at a time, are the single rays bit for bit
+// at every span length, start and offset; the last group's spare lanes are
+// written, nothing past them.
+TEST(TransformationView, SpanRaysInLanesAreTheSingleRays) {
+    Transformation camera(nullptr, C4Vector(0, 0, -1, 0), 320, 240);
+    camera.SetView(C4Vector(50, 60, 300, 1), 0.7, -0.4, 250, 0.2);
+    C4Vector corners[3] = {{0, 0, 0, 1}, {1, 0, 0.5, 1}, {0, 1, 0.25, 1}};
+    camera.SetzeDreiecksEckpunkte(corners);
+    auto bits = [](double v) { return std::bit_cast<std::uint64_t>(v); };
+    double const untouched = -123.5;
+    for (int count = 1; count <= 9; ++count)
+        for (int first : {-70000, -3, 0, 37, 318})
+            for (double offset : {0.0, -0.25}) {
+                std::vector<double> x(16, untouched), y(16, untouched), d(16, untouched);
+                camera.HitSpan(117, first, count, x.data(), y.data(), d.data(), offset, offset);
+                int const written = (count + 3) / 4 * 4;
+                for (int k = 0; k < 16; ++k) {
+                    SCOPED_TRACE(testing::Message() << count << " " << first << " " << offset << " " << k);
+                    if (k >= written) {
+                        EXPECT_EQ(bits(x[k]), bits(untouched));
+                        EXPECT_EQ(bits(d[k]), bits(untouched));
+                        continue;
+                    }
+                    double hitX, hitY;
+                    double const denominator = camera.HitAt(static_cast<double>(first + k) + offset,
+                                                            117.0 + offset, hitX, hitY);
+                    EXPECT_EQ(bits(x[k]), bits(hitX));
+                    EXPECT_EQ(bits(y[k]), bits(hitY));
+                    EXPECT_EQ(bits(d[k]), bits(denominator));
+                }
+            }
 }
 
 // The two eye-plane rules of the one projection, and its inclusive limits.
