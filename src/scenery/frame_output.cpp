@@ -4,6 +4,7 @@
 #include "progress_display.h"
 #include "scenery_data.h"
 #include "scenery_text.h"
+#include "simd.h"
 #include "temporary_files.h"
 
 #include <QBuffer>
@@ -13,6 +14,7 @@
 #include <QTemporaryFile>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -124,6 +126,30 @@ bool FrameOutput::validate(long long firstNumber, long long lastNumber, QString&
     return true;
 }
 
+namespace {
+
+// The red, green and blue bytes of `count` pixels. Where a pixel's word
+// lies in memory blue byte first (every little-endian machine) four pixels
+// are taken apart by one byte shuffle.
+// Vector gain: see "PPM rows by byte shuffles" in bench/README.md.
+[[gnu::always_inline]] inline void rgbOfRow(QRgb const* pixels, int count, char* out) {
+    int column = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        for (; column + 4 <= count; column += 4) {
+            simd::Bytes16 const words = simd::load<simd::Bytes16>(pixels + column);
+            simd::Bytes16 const rgb = simd::shuffle<2, 1, 0, 6, 5, 4, 10, 9, 8, 14, 13, 12, 0, 0, 0, 0>(words, words);
+            std::memcpy(out + 3 * column, &rgb, 12);
+        }
+    }
+    for (; column < count; ++column) {
+        out[3 * column] = static_cast<char>(qRed(pixels[column]));
+        out[3 * column + 1] = static_cast<char>(qGreen(pixels[column]));
+        out[3 * column + 2] = static_cast<char>(qBlue(pixels[column]));
+    }
+}
+
+}  // namespace
+
 // A frame as binary PPM, laid out as Qt's writer lays it out ("P6", the
 // width and height, 255, then each pixel's red, green and blue, row by row)
 // but written straight into a buffer of its final size: at 3840 x 2160 the
@@ -139,13 +165,8 @@ QByteArray FrameOutput::ppmBytes(QImage const& frame) {
     preferHugePages(bytes.constData(), static_cast<std::size_t>(bytes.size()));
     char* out = std::copy(header.begin(), header.end(), bytes.data());
     for (int row = 0; row < height; ++row) {
-        QRgb const* const pixels = reinterpret_cast<QRgb const*>(image.constScanLine(row));
-        for (int column = 0; column < width; ++column) {
-            out[0] = static_cast<char>(qRed(pixels[column]));
-            out[1] = static_cast<char>(qGreen(pixels[column]));
-            out[2] = static_cast<char>(qBlue(pixels[column]));
-            out += 3;
-        }
+        simd::run<rgbOfRow>(reinterpret_cast<QRgb const*>(image.constScanLine(row)), width, out);
+        out += 3 * qsizetype(width);
     }
     return bytes;
 }
