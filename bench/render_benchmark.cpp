@@ -199,6 +199,7 @@ BENCHMARK(BM_RenderFrame)
     ->Args({640, 480, 1, 0})
     ->Args({1920, 1080, 0, 0})
     ->Args({1920, 1080, 1, 0})
+    ->Args({3840, 2160, 0, 0})
     ->Args({640, 480, 0, 1})
     ->Args({1920, 1080, 1, 1})
     ->Unit(benchmark::kMillisecond);

@@ -87,6 +87,29 @@ void ScreenTrigon::useCoverage(std::vector<unsigned char>& storage) {
         }
 }
 
+// Gives the pixels of the clip rectangle that no triangle took the colour
+// `colour`, eight coverage bytes at a time: rows wholly taken cost a read of
+// their bytes.
+void ScreenTrigon::fillUntaken(unsigned int colour) {
+    if (coverage_ == nullptr)
+        return;
+    int const columns = clipRight - clipLeft + 1;
+    std::uint64_t const allTaken = 0x0101010101010101u;  // coverage bytes are 0 or 1
+    for (int row = clipTop; row <= clipBottom; ++row) {
+        unsigned char const* const covered = coverage_ + qsizetype(row - clipTop) * columns;
+        QRgb* const pixels = reinterpret_cast<QRgb*>(frameBits_ + row * frameBytesPerLine_) + clipLeft;
+        for (int k = 0; k < columns; k += 8) {
+            std::uint64_t bytes;
+            std::memcpy(&bytes, covered + k, sizeof bytes);  // the storage has room past its end
+            if (bytes == allTaken && k + 8 <= columns)
+                continue;
+            for (int j = k; j < std::min(k + 8, columns); ++j)
+                if (covered[j] == 0)
+                    pixels[j] = colour;
+        }
+    }
+}
+
 void ScreenTrigon::Rechnen(C4Vector* screen, C4Vector* world, C4Vector* normals, double fog) {
     if (outsideClip(screen))
         return;

@@ -65,6 +65,9 @@ class ScreenTrigon {
     // the caller from frame to frame) holds a byte per pixel of the clip
     // rectangle and the count of free pixels in each tile of 4 x 4.
     void useCoverage(std::vector<unsigned char>& storage);
+    // Under first-writer-wins, gives every pixel still free the colour
+    // `colour` (the frame need not be cleared before drawing).
+    void fillUntaken(unsigned int colour);
 
     // Under first-writer-wins: true when every pixel a triangle with this
     // corner box could write is taken already, judged by whole tiles.

@@ -22,8 +22,7 @@ void TerrainScanner::setRowBand(int first, int last) {
     bandLast_ = last;
 }
 
-void TerrainScanner::clearFrame(bool useBackground, unsigned int background) {
-    unsigned int const colour = useBackground ? background : pixelcolour::levelGroundGrey(lightDirection.z);
+void TerrainScanner::clearFrame(unsigned int colour) {
     int const first = bandFirst_ < 0 ? 0 : bandFirst_;
     int const last = bandLast_ < 0 ? frameImage->height() - 1 : std::min(bandLast_, frameImage->height() - 1);
     for (int row = first; row <= last; ++row) {
@@ -33,7 +32,7 @@ void TerrainScanner::clearFrame(bool useBackground, unsigned int background) {
 }
 
 void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned int background, int exactMode) {
-    clearFrame(useBackground, background);
+    unsigned int const clearColour = useBackground ? background : pixelcolour::levelGroundGrey(lightDirection.z);
     int const top = bandFirst_ < 0 ? 0 : bandFirst_;
     int const bottom = bandLast_ < 0 ? renderHeight - 1 : bandLast_;
     rasteriser = std::make_unique<ScreenTrigon>(frameImage, texture, 0, top, renderWidth, bottom + 1, lightDirection,
@@ -49,6 +48,13 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
             std::vector<unsigned char>().swap(coverage_);
         }
     }
+    // Front to back, every pixel is written once: by the first triangle to
+    // take it, or at the end, untaken, in the clear colour (the rasteriser's
+    // clip rectangle is the band's full width then). Painting over needs
+    // the clear first.
+    bool const fillAfterwards = frontToBack_ && renderWidth >= frameImage->width();
+    if (!fillAfterwards)
+        clearFrame(clearColour);
     cullCells_ = false;
     cellsVisited = 0;
     cellsDrawn = 0;
@@ -80,6 +86,8 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
         ScanBoundary30();
     }
     drawWalks();
+    if (fillAfterwards)
+        rasteriser->fillUntaken(clearColour);
     pixelsDrawn = rasteriser->pixelsDrawn;
     rasteriser.reset();
 }

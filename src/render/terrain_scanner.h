@@ -161,7 +161,7 @@ class TerrainScanner : private ScanSetup {
         double x, y, z, constant;
     };
 
-    void clearFrame(bool useBackground, unsigned int background);
+    void clearFrame(unsigned int colour);
     // The parts of the frame-side tests that are the same along one row of cells.
     struct RowOfCells {
         double constant[4];   // the y, z and constant terms' sum, per side

@@ -140,6 +140,7 @@ TEST(Scan, FrontToBackGivesThePaintersFrame) {
     // it), views from every quadrant, banked and tilted, with both lookups;
     // coarse cells, and cells so fine that far ones cover less than a pixel
     // (runs of them are passed over as hidden before their stencils).
+    long long untaken = 0;
     for (auto const& [exactMode, grid] : {std::pair{0, 19}, std::pair{1, 19}, std::pair{0, 97}}) {
         RenderScene scene;
         scene.height = [](int column, int row) {
@@ -163,8 +164,12 @@ TEST(Scan, FrontToBackGivesThePaintersFrame) {
             scene.scanner.drawingOrder = TerrainScanner::DrawingOrder::BackToFront;
             QImage const painted = scene.render(view.observer, view.heading, view.tilt, 90, view.bank);
             long long const painterPixels = scene.scanner.pixelsDrawn;
+            // Front to back the frame is not cleared first: pixels no triangle
+            // takes get the clear colour at the end, whatever was there.
+            scene.frame->fill(0xFF00FF00u);
             scene.scanner.drawingOrder = TerrainScanner::DrawingOrder::FrontToBack;
             QImage const frontToBack = scene.render(view.observer, view.heading, view.tilt, 90, view.bank);
+            untaken += static_cast<long long>(scene.width) * scene.height_ - scene.scanner.pixelsDrawn;
             EXPECT_TRUE(frontToBack == painted) << "exactMode " << exactMode << ", grid " << grid << ", observer "
                                                 << view.observer.x << "," << view.observer.y;
             // Every pixel is coloured at most once, and hidden terrain is never shaded.
@@ -172,6 +177,7 @@ TEST(Scan, FrontToBackGivesThePaintersFrame) {
             EXPECT_LE(scene.scanner.pixelsDrawn, painterPixels);
         }
     }
+    EXPECT_GT(untaken, 0);  // the views show sky
 }
 
 // Guards a crash: the vector code once needed more alignment than the
