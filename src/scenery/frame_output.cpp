@@ -1,5 +1,4 @@
 #include "frame_output.h"
-#include "machine.h"
 
 #include "progress_display.h"
 #include "scenery_data.h"
@@ -7,7 +6,6 @@
 #include "simd.h"
 #include "temporary_files.h"
 
-#include <QBuffer>
 #include <QCoreApplication>
 #include <QFileInfo>
 #include <QImageWriter>
@@ -18,8 +16,10 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -151,82 +151,99 @@ namespace {
 }  // namespace
 
 // A frame as binary PPM, laid out as Qt's writer lays it out ("P6", the
-// width and height, 255, then each pixel's red, green and blue, row by row)
-// but written straight into a buffer of its final size: at 3840 x 2160 the
-// writer's growing buffer took as long as drawing the frame's pixels.
-QByteArray FrameOutput::ppmBytes(QImage const& frame) {
+// width and height, 255, then each pixel's red, green and blue, row by row),
+// encoded and written a few hundred kilobytes at a time: the encoded frame
+// is never held whole (at 3840 x 2160 it is 24 MB a frame).
+bool FrameOutput::writePpm(QImage const& frame, QIODevice& device) {
     QImage const image = frame.format() == QImage::Format_RGB32 || frame.format() == QImage::Format_ARGB32
                              ? frame
                              : frame.convertToFormat(QImage::Format_RGB32);
-    QByteArray const header =
-        "P6\n" + QByteArray::number(image.width()) + ' ' + QByteArray::number(image.height()) + "\n255\n";
     int const width = image.width(), height = image.height();
-    QByteArray bytes(header.size() + 3 * qsizetype(width) * height, Qt::Uninitialized);
-    preferHugePages(bytes.constData(), static_cast<std::size_t>(bytes.size()));
-    char* out = std::copy(header.begin(), header.end(), bytes.data());
-    for (int row = 0; row < height; ++row) {
-        simd::run<rgbOfRow>(reinterpret_cast<QRgb const*>(image.constScanLine(row)), width, out);
-        out += 3 * qsizetype(width);
+    QByteArray const header = "P6\n" + QByteArray::number(width) + ' ' + QByteArray::number(height) + "\n255\n";
+    if (device.write(header) != header.size())
+        return false;
+    qsizetype const rowBytes = 3 * qsizetype(width);
+    int const rowsPerChunk = static_cast<int>(std::clamp<qsizetype>(256 * 1024 / std::max<qsizetype>(rowBytes, 1), 1, height));
+    std::vector<char> chunk(static_cast<std::size_t>(rowBytes * rowsPerChunk));
+    for (int first = 0; first < height; first += rowsPerChunk) {
+        int const rows = std::min(rowsPerChunk, height - first);
+        for (int k = 0; k < rows; ++k)
+            simd::run<rgbOfRow>(reinterpret_cast<QRgb const*>(image.constScanLine(first + k)), width,
+                                chunk.data() + k * rowBytes);
+        if (device.write(chunk.data(), rows * rowBytes) != rows * rowBytes)
+            return false;
     }
-    return bytes;
+    return true;
 }
 
+// Each file is written at once under a hidden temporary name beside it; the
+// commit renames it into place, in frame order.
 QList<EncodedFrameFile> FrameOutput::encode(QImage const& frame, int number) const {
     QList<EncodedFrameFile> files;
     for (QString const& suffix : suffixes_) {
         EncodedFrameFile file;
         file.name = fileName(pattern_ + suffix, number).value_or(QString());
-        if (suffix == QLatin1String(".ppm") && !frame.isNull()) {
-            file.bytes = ppmBytes(frame);
-            files.append(file);
-            continue;
-        }
-        QBuffer buffer(&file.bytes);
-        buffer.open(QIODevice::WriteOnly);
-        QImageWriter writer(&buffer, suffix.mid(1).toLatin1());
-        if (!writer.write(frame)) {
-            // Writers that give no reason (the TGA writer for images beyond
-            // its 65535-pixel limit, say) would only say "Unknown error".
-            file.error = writer.error() == QImageWriter::UnknownError
-                             ? tr("the %1 writer cannot write this %2 x %3 image")
-                                   .arg(suffix.mid(1).toUpper())
-                                   .arg(frame.width())
-                                   .arg(frame.height())
-                             : writer.errorString();
-        }
+        file.error = writeTemporary(file, frame, suffix);
         files.append(file);
     }
     return files;
 }
 
-// Written under a hidden temporary name beside the file and renamed into
-// place when complete, so that a failed or interrupted write never leaves a
-// partial file under the frame's name; the temporary name is remembered for
-// removal if the run is interrupted. New files get the permissions a plain
-// file would (0666 less the umask). Returns the error, or nothing.
-QString FrameOutput::writeInPlace(QString const& name, QByteArray const& bytes) const {
-    QFileInfo const target(name);
+// The frame in the format of `suffix` into `device`; returns the error, or
+// nothing.
+QString FrameOutput::writeImage(QImage const& frame, QString const& suffix, QFileDevice& device) {
+    if (suffix == QLatin1String(".ppm") && !frame.isNull())
+        return writePpm(frame, device) ? QString() : device.errorString();
+    QImageWriter writer(&device, suffix.mid(1).toLatin1());
+    if (writer.write(frame))
+        return {};
+    if (device.error() != QFileDevice::NoError)
+        return device.errorString();
+    // Writers that give no reason (the TGA writer for images beyond its
+    // 65535-pixel limit, say) would only say "Unknown error".
+    return writer.error() == QImageWriter::UnknownError
+               ? tr("the %1 writer cannot write this %2 x %3 image")
+                     .arg(suffix.mid(1).toUpper())
+                     .arg(frame.width())
+                     .arg(frame.height())
+               : writer.errorString();
+}
+
+// Writes the file under a hidden temporary name beside it, so that a failed
+// or interrupted write never leaves a partial file under the frame's name;
+// the temporary name is remembered for removal if the run is interrupted
+// until the commit renames it. New files get the permissions a plain file
+// would (0666 less the umask). Returns the error, or nothing.
+QString FrameOutput::writeTemporary(EncodedFrameFile& file, QImage const& frame, QString const& suffix) const {
+    QFileInfo const target(file.name);
     QTemporaryFile temporary(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
                              QStringLiteral(".XXXXXX"));
     if (!temporary.open())
         return temporary.errorString();
     int const slot = temporaryfiles::remember(temporary.fileName());
-    QString error;
-    if (temporary.write(bytes) != bytes.size() || !temporary.flush() || ::fchmod(temporary.handle(), fileMode_) != 0)
+    QString error = writeImage(frame, suffix, temporary);
+    if (error.isEmpty() && (!temporary.flush() || ::fchmod(temporary.handle(), fileMode_) != 0))
         error = temporary.errorString();
-    else if (::rename(QFile::encodeName(temporary.fileName()).constData(), QFile::encodeName(name).constData()) != 0)
-        error = QString::fromLocal8Bit(std::strerror(errno));
-    else
-        temporary.setAutoRemove(false);  // it is the frame's file now
-    temporaryfiles::forget(slot);
-    return error;
+    if (!error.isEmpty()) {
+        temporaryfiles::forget(slot);
+        return error;  // the temporary file goes with its object
+    }
+    temporary.setAutoRemove(false);
+    file.temporaryName = temporary.fileName();
+    file.slot = slot;
+    return {};
 }
 
 void FrameOutput::commit(QList<EncodedFrameFile> const& files) {
     for (EncodedFrameFile const& file : files) {
         QString error = file.error;
         if (error.isEmpty()) {
-            error = writeInPlace(file.name, file.bytes);
+            QByteArray const temporaryName = QFile::encodeName(file.temporaryName);
+            if (::rename(temporaryName.constData(), QFile::encodeName(file.name).constData()) != 0) {
+                error = QString::fromLocal8Bit(std::strerror(errno));
+                ::unlink(temporaryName.constData());
+            }
+            temporaryfiles::forget(file.slot);
         }
         if (error.isEmpty()) {
             if (verbose_)

@@ -9,6 +9,7 @@
 // place when complete, so an interrupted render never leaves a truncated frame.
 #pragma once
 
+#include <QFileDevice>
 #include <QImage>
 #include <QString>
 #include <QStringList>
@@ -20,11 +21,13 @@
 class ProgressDisplay;
 class SceneryData;
 
-// One frame file, encoded and ready to be written.
+// One frame file, written under a temporary name and waiting to be renamed
+// into place.
 struct EncodedFrameFile {
     QString name;
-    QByteArray bytes;
-    QString error;  // set when the frame could not be encoded
+    QString temporaryName;
+    int slot = -1;  // of the temporary among the files removed on interrupt
+    QString error;  // set when the frame could not be written
 };
 
 class FrameOutput {
@@ -52,11 +55,12 @@ class FrameOutput {
     bool validate(long long firstNumber, long long lastNumber, QString& error) const;
 
     // Saving a frame (already reduced when needed) in every selected format,
-    // in two halves: encoding may run on any thread; committing writes the
-    // files and reports them, and must happen in frame order.
+    // in two halves: encoding writes each file under a temporary name and
+    // may run on any thread; committing renames the files into place and
+    // reports them, and must happen in frame order, once for every encoding.
     QList<EncodedFrameFile> encode(QImage const& frame, int number) const;
-    // The bytes of a frame's PPM file.
-    static QByteArray ppmBytes(QImage const& frame);
+    // A frame's PPM file into `device`; false when a write failed.
+    static bool writePpm(QImage const& frame, QIODevice& device);
     void commit(QList<EncodedFrameFile> const& files);
 
     // True when every selected file of frame `number` exists already.
@@ -66,7 +70,8 @@ class FrameOutput {
     int failures() const { return failures_; }
 
   private:
-    QString writeInPlace(QString const& name, QByteArray const& bytes) const;
+    static QString writeImage(QImage const& frame, QString const& suffix, QFileDevice& device);
+    QString writeTemporary(EncodedFrameFile& file, QImage const& frame, QString const& suffix) const;
 
     QString pattern_;
     QStringList suffixes_;
