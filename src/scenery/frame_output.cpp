@@ -163,7 +163,9 @@ bool FrameOutput::writePpm(QImage const& frame, QIODevice& device) {
     if (device.write(header) != header.size())
         return false;
     qsizetype const rowBytes = 3 * qsizetype(width);
-    int const rowsPerChunk = static_cast<int>(std::clamp<qsizetype>(256 * 1024 / std::max<qsizetype>(rowBytes, 1), 1, height));
+    qsizetype const chunkBytes = 256 * 1024;
+    int const rowsPerChunk =
+        static_cast<int>(std::clamp<qsizetype>(chunkBytes / std::max<qsizetype>(rowBytes, 1), 1, std::max(height, 1)));
     std::vector<char> chunk(static_cast<std::size_t>(rowBytes * rowsPerChunk));
     for (int first = 0; first < height; first += rowsPerChunk) {
         int const rows = std::min(rowsPerChunk, height - first);
@@ -199,14 +201,14 @@ QString FrameOutput::writeImage(QImage const& frame, QString const& suffix, QFil
         return {};
     if (device.error() != QFileDevice::NoError)
         return device.errorString();
+    if (writer.error() != QImageWriter::UnknownError)
+        return writer.errorString();
     // Writers that give no reason (the TGA writer for images beyond its
     // 65535-pixel limit, say) would only say "Unknown error".
-    return writer.error() == QImageWriter::UnknownError
-               ? tr("the %1 writer cannot write this %2 x %3 image")
-                     .arg(suffix.mid(1).toUpper())
-                     .arg(frame.width())
-                     .arg(frame.height())
-               : writer.errorString();
+    return tr("the %1 writer cannot write this %2 x %3 image")
+        .arg(suffix.mid(1).toUpper())
+        .arg(frame.width())
+        .arg(frame.height());
 }
 
 // Writes the file under a hidden temporary name beside it, so that a failed

@@ -53,8 +53,8 @@ TEST(TransformationView, SpanRaysInLanesAreTheSingleRays) {
                         continue;
                     }
                     double hitX, hitY;
-                    double const denominator = camera.HitAt(static_cast<double>(first + k) + offset,
-                                                            117.0 + offset, hitX, hitY);
+                    double const denominator =
+                        camera.HitAt(static_cast<double>(first + k) + offset, 117.0 + offset, hitX, hitY);
                     EXPECT_EQ(bits(x[k]), bits(hitX));
                     EXPECT_EQ(bits(y[k]), bits(hitY));
                     EXPECT_EQ(bits(d[k]), bits(denominator));
