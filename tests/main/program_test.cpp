@@ -120,6 +120,26 @@ TEST(RenderRun, FramesInEveryFormatInOrderWithOffsetAndVerboseNames) {
 
 // The camera path replaces the frames: one row per frame of the range, named
 // by its frame number.
+// A frame file that cannot be put in place (a folder holds its name) is
+// reported and fails the run; the frame's other file is written and no
+// temporary file is left behind.
+TEST(RenderRun, FrameFileThatCannotBePutInPlace) {
+    SceneFiles files;
+    ASSERT_TRUE(QDir().mkpath(files.path("f0.ppm")));
+    files.scenery("AusgabePNG=1\nAusgabePPM=1\nAusDateiname=f%d\nBildanzahl=1\nStartbildNr=0\nEndbildNr=0\n");
+    auto const result = runProgram({"-i", "s.avs", "-j", "2"}, files.dir->path());
+    EXPECT_EQ(result.exitCode, 4);
+    QList<QByteArray> const lines = result.standardError.split('\n');
+    ASSERT_EQ(lines.size(), 3) << result.standardError.toStdString();
+    EXPECT_TRUE(lines[0].startsWith("Warning: Cannot write frame file \"f0.ppm\": ")) << lines[0].toStdString();
+    EXPECT_EQ(lines[1], "Error: Cannot render file \"s.avs\": 1 frame files could not be written.");
+    EXPECT_EQ(QImage(files.path("f0.png")).size(), QSize(64, 48));
+    QStringList const hidden = QDir(files.dir->path())
+                                   .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
+                                   .filter(QRegularExpression("^\\."));
+    EXPECT_TRUE(hidden.isEmpty()) << hidden.join(' ').toStdString();
+}
+
 TEST(RenderRun, CameraPathInsteadOfFrames) {
     SceneFiles files;
     files.scenery("AusgabePNG=1\nAusDateiname=f%d\nBildanzahl=5\nStartbildNr=1\nEndbildNr=3\nOffset=7\n");
