@@ -194,21 +194,31 @@ QList<EncodedFrameFile> FrameOutput::encode(QImage const& frame, int number) con
 // The frame in the format of `suffix` into `device`; returns the error, or
 // nothing.
 QString FrameOutput::writeImage(QImage const& frame, QString const& suffix, QFileDevice& device) {
-    if (suffix == QLatin1String(".ppm") && !frame.isNull())
-        return writePpm(frame, device) ? QString() : device.errorString();
-    QImageWriter writer(&device, suffix.mid(1).toLatin1());
-    if (writer.write(frame))
-        return {};
-    if (device.error() != QFileDevice::NoError)
+    QString writerError;
+    if (suffix == QLatin1String(".ppm") && !frame.isNull()) {
+        if (writePpm(frame, device))
+            return {};
+    } else {
+        QImageWriter writer(&device, suffix.mid(1).toLatin1());
+        if (writer.write(frame))
+            return {};
+        // Writers that give no reason (the TGA writer for images beyond its
+        // 65535-pixel limit, say) would only say "Unknown error".
+        if (writer.error() != QImageWriter::UnknownError)
+            writerError = writer.errorString();
+        else
+            writerError = tr("the %1 writer cannot write this %2 x %3 image")
+                              .arg(suffix.mid(1).toUpper())
+                              .arg(frame.width())
+                              .arg(frame.height());
+    }
+    // A write cut short (a full disk, a file size limit) leaves the file
+    // without a reason, or without an error at all: one more byte, flushed,
+    // is refused with the system's reason. The file is discarded anyway.
+    device.write("", 1);
+    if (!device.flush() || writerError.isEmpty())
         return device.errorString();
-    if (writer.error() != QImageWriter::UnknownError)
-        return writer.errorString();
-    // Writers that give no reason (the TGA writer for images beyond its
-    // 65535-pixel limit, say) would only say "Unknown error".
-    return tr("the %1 writer cannot write this %2 x %3 image")
-        .arg(suffix.mid(1).toUpper())
-        .arg(frame.width())
-        .arg(frame.height());
+    return writerError;
 }
 
 // Writes the file under a hidden temporary name beside it, so that a failed

@@ -14,7 +14,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -138,6 +140,24 @@ TEST(RenderRun, FrameFileThatCannotBePutInPlace) {
                                    .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
                                    .filter(QRegularExpression("^\\."));
     EXPECT_TRUE(hidden.isEmpty()) << hidden.join(' ').toStdString();
+}
+
+// A frame file cut short by the system (here a file size limit, as a full
+// disk would) is reported with the system's reason, and nothing is left of it.
+TEST(RenderRun, FrameFileCutShortGivesTheSystemsReason) {
+    SceneFiles files;
+    files.scenery(
+        "AusgabePPM=1\nAusDateiname=f%d\nBildanzahl=1\nStartbildNr=0\nEndbildNr=0\nAusBreite=320\n"
+        "AusHoehe=240\n");
+    // 20 blocks of at most 1 KiB against a 230 KB frame; the signal a write
+    // beyond the limit sends is ignored, so the write fails instead.
+    QString const limited = QStringLiteral("trap '' XFSZ; ulimit -f 20; exec \"$0\" -i s.avs");
+    auto const result = runProgram({"-c", limited, QStringLiteral(AVRENDER_EXE)}, files.dir->path(), 120000, "sh");
+    EXPECT_EQ(result.exitCode, 4);
+    EXPECT_EQ(result.standardError,
+              "Warning: Cannot write frame file \"f0.ppm\": " + QString::fromLocal8Bit(std::strerror(EFBIG)).toUtf8() +
+                  "\nError: Cannot render file \"s.avs\": 1 frame files could not be written.\n");
+    EXPECT_EQ(QDir(files.dir->path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"h.png", "s.avs", "t.png"}));
 }
 
 TEST(RenderRun, CameraPathInsteadOfFrames) {
