@@ -230,9 +230,9 @@ QString FrameOutput::writeTemporary(EncodedFrameFile& file, QImage const& frame,
     QFileInfo const target(file.name);
     QTemporaryFile temporary(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
                              QStringLiteral(".XXXXXX"));
-    if (!temporary.open())
+    int const slot = temporaryfiles::openRemembered(temporary);
+    if (slot == temporaryfiles::notOpened)
         return temporary.errorString();
-    int const slot = temporaryfiles::remember(temporary.fileName());
     QString error = writeImage(frame, suffix, temporary);
     if (error.isEmpty() && (!temporary.flush() || ::fchmod(temporary.handle(), fileMode_) != 0))
         error = temporary.errorString();

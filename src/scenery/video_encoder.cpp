@@ -87,18 +87,17 @@ bool VideoEncoder::start(QString const& fileName, int width, int height, int fra
         QTemporaryFile temporary(target.absolutePath() + QStringLiteral("/.") + target.fileName() +
                                  QStringLiteral(".XXXXXX"));
         temporary.setAutoRemove(false);
-        if (!temporary.open()) {
+        temporarySlot_ = temporaryfiles::openRemembered(temporary);
+        if (temporarySlot_ == temporaryfiles::notOpened) {
             error = tr("Cannot write the video \"%1\": %2").arg(fileName, temporary.errorString());
             return false;
         }
         temporaryName_ = temporary.fileName();
-        temporarySlot_ = temporaryfiles::remember(temporaryName_);
     }
     QTemporaryFile log(QDir::tempPath() + QStringLiteral("/avrender-ffmpeg-XXXXXX.log"));
     log.setAutoRemove(false);
-    log.open();
+    logSlot_ = temporaryfiles::openRemembered(log);
     logName_ = log.fileName();
-    logSlot_ = temporaryfiles::remember(logName_);
 
     // A dying ffmpeg must show up as a failed write, not end this program.
     std::signal(SIGPIPE, SIG_IGN);
@@ -139,6 +138,7 @@ bool VideoEncoder::start(QString const& fileName, int width, int height, int fra
         return false;
     }
     input_ = pipeEnds[1];
+    childSlot_ = temporaryfiles::rememberChild(process_);
     return true;
 }
 
@@ -172,6 +172,8 @@ bool VideoEncoder::finish(QString& error) {
     }
     ::close(input_);
     input_ = -1;
+    temporaryfiles::forgetChild(childSlot_);
+    childSlot_ = -1;
     int status = 0;
     while (::waitpid(process_, &status, 0) < 0 && errno == EINTR) {
     }
@@ -201,6 +203,8 @@ void VideoEncoder::abort() {
         input_ = -1;
     }
     if (process_ > 0) {
+        temporaryfiles::forgetChild(childSlot_);
+        childSlot_ = -1;
         ::kill(process_, SIGTERM);
         int status = 0;
         while (::waitpid(process_, &status, 0) < 0 && errno == EINTR) {

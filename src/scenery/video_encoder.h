@@ -48,7 +48,7 @@ class VideoEncoder {
     QString temporaryName_;
     QString logName_;
     // Their slots in the list an interrupted run removes.
-    int temporarySlot_ = -1, logSlot_ = -1;
+    int temporarySlot_ = -1, logSlot_ = -1, childSlot_ = -1;
     int width_ = 0;
     int height_ = 0;
     int input_ = -1;
