@@ -63,10 +63,8 @@ extern "C" void removeAndEnd(int signal) {
     std::raise(signal);
 }
 
-}  // namespace
-
-namespace temporaryfiles {
-
+// Remembers a file; returns the slot to forget it by, or -1 when the name is
+// too long or every slot is taken (the file is then not cleaned up).
 int remember(QString const& path) {
     QByteArray const bytes = QFile::encodeName(path);
     if (bytes.size() >= longestPath)
@@ -81,6 +79,10 @@ int remember(QString const& path) {
     }
     return -1;
 }
+
+}  // namespace
+
+namespace temporaryfiles {
 
 void forget(int slot) {
     if (slot >= 0 && slot < slotCount)

@@ -8,17 +8,11 @@
 // and lock-free, so the handler may read it whatever the threads are doing.
 #pragma once
 
-#include <QString>
+#include <sys/types.h>
 
 class QTemporaryFile;
 
-#include <sys/types.h>
-
 namespace temporaryfiles {
-
-// Remembers a file; returns the slot to forget it by, or -1 when the name is
-// too long or every slot is taken (the file is then not cleaned up).
-int remember(QString const& path);
 
 // Forgets the file of a slot (-1 is ignored): it was renamed or removed.
 void forget(int slot);

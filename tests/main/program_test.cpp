@@ -122,42 +122,55 @@ TEST(RenderRun, FramesInEveryFormatInOrderWithOffsetAndVerboseNames) {
 
 // The camera path replaces the frames: one row per frame of the range, named
 // by its frame number.
-// A frame file that cannot be put in place (a folder holds its name) is
-// reported and fails the run; the frame's other file is written and no
-// temporary file is left behind.
-TEST(RenderRun, FrameFileThatCannotBePutInPlace) {
-    SceneFiles files;
-    ASSERT_TRUE(QDir().mkpath(files.path("f0.ppm")));
-    files.scenery("AusgabePNG=1\nAusgabePPM=1\nAusDateiname=f%d\nBildanzahl=1\nStartbildNr=0\nEndbildNr=0\n");
-    auto const result = runProgram({"-i", "s.avs", "-j", "2"}, files.dir->path());
-    EXPECT_EQ(result.exitCode, 4);
-    QList<QByteArray> const lines = result.standardError.split('\n');
-    ASSERT_EQ(lines.size(), 3) << result.standardError.toStdString();
-    EXPECT_TRUE(lines[0].startsWith("Warning: Cannot write frame file \"f0.ppm\": ")) << lines[0].toStdString();
-    EXPECT_EQ(lines[1], "Error: Cannot render file \"s.avs\": 1 frame files could not be written.");
-    EXPECT_EQ(QImage(files.path("f0.png")).size(), QSize(64, 48));
-    QStringList const hidden = QDir(files.dir->path())
-                                   .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
-                                   .filter(QRegularExpression("^\\."));
-    EXPECT_TRUE(hidden.isEmpty()) << hidden.join(' ').toStdString();
-}
-
-// A frame file cut short by the system (here a file size limit, as a full
-// disk would) is reported with the system's reason, and nothing is left of it.
-TEST(RenderRun, FrameFileCutShortGivesTheSystemsReason) {
-    SceneFiles files;
-    files.scenery(
-        "AusgabePPM=1\nAusDateiname=f%d\nBildanzahl=1\nStartbildNr=0\nEndbildNr=0\nAusBreite=320\n"
-        "AusHoehe=240\n");
-    // 20 blocks of at most 1 KiB against a 230 KB frame; the signal a write
-    // beyond the limit sends is ignored, so the write fails instead.
-    QString const limited = QStringLiteral("trap '' XFSZ; ulimit -f 20; exec \"$0\" -i s.avs");
-    auto const result = runProgram({"-c", limited, QStringLiteral(AVRENDER_EXE)}, files.dir->path(), 120000, "sh");
-    EXPECT_EQ(result.exitCode, 4);
-    EXPECT_EQ(result.standardError,
-              "Warning: Cannot write frame file \"f0.ppm\": " + QString::fromLocal8Bit(std::strerror(EFBIG)).toUtf8() +
-                  "\nError: Cannot render file \"s.avs\": 1 frame files could not be written.\n");
-    EXPECT_EQ(QDir(files.dir->path()).entryList(QDir::Files | QDir::Hidden), (QStringList{"h.png", "s.avs", "t.png"}));
+// A frame file that cannot be written or put in place is reported with the
+// system's reason and fails the run; the frame's other file is still written
+// and no temporary file is left behind.
+TEST(RenderRun, FrameFilesThatCannotBeWritten) {
+    struct Case {
+        char const* what;
+        char const* outputs;
+        char const* shellSetup;  // run before the program
+        bool folderAtFrameName;
+        int reason;  // errno
+        QStringList left;
+    };
+    // A file size limit of 20 blocks (at most 20 KiB) cuts the 230 KB frame
+    // short as a full disk would; the signal a write beyond it sends is
+    // ignored, so the write fails instead.
+    Case const cases[] = {
+        {"a folder holds the frame's name",
+         "AusgabePNG=1\nAusgabePPM=1\n",
+         "",
+         true,
+         EISDIR,
+         {"f0.png", "f0.ppm", "h.png", "s.avs", "t.png"}},
+        {"cut short by a file size limit",
+         "AusgabePPM=1\n",
+         "trap '' XFSZ; ulimit -f 20; ",
+         false,
+         EFBIG,
+         {"h.png", "s.avs", "t.png"}},
+    };
+    for (Case const& c : cases) {
+        SCOPED_TRACE(c.what);
+        SceneFiles files;
+        if (c.folderAtFrameName) {
+            ASSERT_TRUE(QDir().mkpath(files.path("f0.ppm")));
+        }
+        files.scenery(QByteArray(c.outputs) +
+                      "AusDateiname=f%d\nBildanzahl=1\nStartbildNr=0\nEndbildNr=0\nAusBreite=320\nAusHoehe=240\n");
+        QString const command = QString::fromLatin1(c.shellSetup) + "exec \"$0\" -i s.avs -j 2";
+        auto const result = runProgram({"-c", command, QStringLiteral(AVRENDER_EXE)}, files.dir->path(), 120000, "sh");
+        EXPECT_EQ(result.exitCode, 4);
+        EXPECT_EQ(result.standardError, "Warning: Cannot write frame file \"f0.ppm\": " +
+                                            QString::fromLocal8Bit(std::strerror(c.reason)).toUtf8() +
+                                            "\nError: Cannot render file \"s.avs\": 1 frame files could not be "
+                                            "written.\n");
+        EXPECT_EQ(QDir(files.dir->path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), c.left);
+        if (c.left.contains("f0.png")) {
+            EXPECT_EQ(QImage(files.path("f0.png")).size(), QSize(320, 240));
+        }
+    }
 }
 
 TEST(RenderRun, CameraPathInsteadOfFrames) {
