@@ -9,7 +9,7 @@ packages=(
     qt6-base-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     ffmpeg
-    libgdal-dev libnova-dev
+    libgdal-dev libnova-dev libdeflate-dev
 )
 packages+=("$@")
 

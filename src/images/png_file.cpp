@@ -1,0 +1,282 @@
+#include "png_file.h"
+
+#include "machine.h"
+#include "simd.h"
+
+#include <QFile>
+
+#include <libdeflate.h>
+
+#include <bit>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr unsigned char pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+// The signature, then the header chunk: length, type, 13 bytes, checksum.
+constexpr int headerBytes = 8 + 8 + 13 + 4;
+// libpng's default limit on either side: Qt's reader refuses larger images.
+constexpr quint32 largestSide = 1000000;
+// Three bytes a pixel, red first.
+constexpr int pixelBytes = 3;
+
+quint32 bigEndian(unsigned char const* bytes) {
+    return (quint32(bytes[0]) << 24) | (quint32(bytes[1]) << 16) | (quint32(bytes[2]) << 8) | quint32(bytes[3]);
+}
+
+bool hasPngName(QString const& fileName) { return fileName.endsWith(QLatin1String(".png"), Qt::CaseInsensitive); }
+
+// A chunk's checksum covers its type and contents.
+bool checksumHolds(unsigned char const* type, quint32 length) {
+    return libdeflate_crc32(0, type, std::size_t(length) + 4) == bigEndian(type + 4 + length);
+}
+
+struct PlainHeader {
+    int width;
+    int height;
+};
+
+// The size of a PNG of 8-bit RGB pixels with the standard compression and
+// filtering, not interlaced, from the file's first `headerBytes` bytes.
+std::optional<PlainHeader> plainHeader(unsigned char const* bytes) {
+    if (std::memcmp(bytes, pngSignature, sizeof pngSignature) != 0 || bigEndian(bytes + 8) != 13 ||
+        std::memcmp(bytes + 12, "IHDR", 4) != 0 || !checksumHolds(bytes + 12, 13))
+        return std::nullopt;
+    unsigned char const* fields = bytes + 16;
+    quint32 const width = bigEndian(fields), height = bigEndian(fields + 4);
+    bool const rgb8 = fields[8] == 8 && fields[9] == 2;
+    bool const standard = fields[10] == 0 && fields[11] == 0 && fields[12] == 0;
+    if (width == 0 || height == 0 || width > largestSide || height > largestSide || !rgb8 || !standard)
+        return std::nullopt;
+    return PlainHeader{int(width), int(height)};
+}
+
+// Chunks that carry only text, a time or the pixel size.
+bool leavesPixelsAlone(unsigned char const* type) {
+    for (char const* name : {"tEXt", "zTXt", "iTXt", "tIME", "pHYs"})
+        if (std::memcmp(type, name, 4) == 0)
+            return true;
+    return false;
+}
+
+// Checks every chunk after the header and gathers the contents of the data
+// chunks at the front of `file`; returns their length, or nothing when a
+// chunk is not one of a plain PNG's, out of order, or damaged.
+std::optional<std::size_t> gatherImageData(unsigned char* file, std::size_t size) {
+    enum { BeforeData, InData, AfterData } stage = BeforeData;
+    std::size_t gathered = 0;
+    std::size_t position = headerBytes;
+    while (size - position >= 12) {
+        quint32 const length = bigEndian(file + position);
+        unsigned char const* type = file + position + 4;
+        if (length > size - position - 12 || !checksumHolds(type, length))
+            return std::nullopt;
+        if (std::memcmp(type, "IDAT", 4) == 0) {
+            if (stage == AfterData)
+                return std::nullopt;
+            stage = InData;
+            std::memmove(file + gathered, type + 4, length);
+            gathered += length;
+        } else if (std::memcmp(type, "IEND", 4) == 0) {
+            // The end chunk ends the file too: anything else is left to Qt.
+            bool const last = position + 12 == size;
+            return stage != BeforeData && length == 0 && last ? std::optional(gathered) : std::nullopt;
+        } else if (leavesPixelsAlone(type)) {
+            if (stage == InData)
+                stage = AfterData;
+        } else {
+            return std::nullopt;
+        }
+        position += 12 + std::size_t(length);
+    }
+    return std::nullopt;
+}
+
+struct FreeBytes {
+    void operator()(unsigned char* bytes) const { std::free(bytes); }
+};
+using FileBytes = std::unique_ptr<unsigned char[], FreeBytes>;
+
+// The whole file, or nothing when it cannot be read whole. The bytes start
+// on a huge page: a first write to each ordinary page costs a fault, and
+// those faults took longer than the copy.
+FileBytes readWhole(QFile& file, std::size_t size) {
+    constexpr std::size_t hugePage = std::size_t{1} << 21;
+    std::size_t const rounded = (size + hugePage - 1) / hugePage * hugePage;
+    FileBytes bytes(static_cast<unsigned char*>(std::aligned_alloc(hugePage, rounded)));
+    if (!bytes)
+        return nullptr;
+    preferHugePages(bytes.get(), rounded);
+    std::size_t done = 0;
+    while (done < size) {
+        qint64 const got = file.read(reinterpret_cast<char*>(bytes.get() + done), qint64(size - done));
+        if (got <= 0)
+            return nullptr;
+        done += std::size_t(got);
+    }
+    return bytes;
+}
+
+// The three bytes of the pixel at `bytes` in int lanes (the fourth is zero).
+[[gnu::always_inline]] inline simd::Int4 pixelLanes(unsigned char const* bytes) {
+    return simd::Int4{bytes[0], bytes[1], bytes[2], 0};
+}
+
+[[gnu::always_inline]] inline simd::Int4 absolute(simd::Int4 v) { return simd::select(v < 0, -v, v); }
+
+// The filters that predict a byte from the pixel to its left: 1 (the left
+// pixel), 3 (the mean of left and above) and 4 (Paeth's choice of left,
+// above and above-left). Each pixel waits for the one before it, so its
+// three bytes are worked out side by side in lanes.
+template <int filter>
+[[gnu::always_inline]] inline void unfilterFromLeft(unsigned char const* in, unsigned char const* above,
+                                                    unsigned char* out, int pixels) {
+    simd::Int4 left{}, aboveLeft{};
+    for (int column = 0; column < pixels; ++column) {
+        std::size_t const at = std::size_t(column) * pixelBytes;
+        simd::Int4 const up = pixelLanes(above + at);
+        simd::Int4 predicted;
+        if constexpr (filter == 1) {
+            predicted = left;
+        } else if constexpr (filter == 3) {
+            predicted = (left + up) >> 1;
+        } else {
+            static_assert(filter == 4);
+            // The distances of left + up - aboveLeft from left, up and aboveLeft.
+            simd::Int4 const fromLeft = absolute(up - aboveLeft);
+            simd::Int4 const fromUp = absolute(left - aboveLeft);
+            simd::Int4 const fromAboveLeft = absolute(left + up - aboveLeft - aboveLeft);
+            predicted = simd::select((fromLeft <= fromUp) & (fromLeft <= fromAboveLeft), left,
+                                     simd::select(fromUp <= fromAboveLeft, up, aboveLeft));
+        }
+        simd::Int4 const value = (pixelLanes(in + at) + predicted) & 0xFF;
+        for (int k = 0; k < pixelBytes; ++k)
+            out[at + k] = static_cast<unsigned char>(value[k]);
+        left = value;
+        aboveLeft = up;
+    }
+}
+
+// One row's bytes from its filtered bytes and the row above (zeros above the
+// first row); false for an unknown filter.
+bool unfilterRow(unsigned char filter, unsigned char const* in, unsigned char const* above, unsigned char* out,
+                 int pixels) {
+    std::size_t const bytes = std::size_t(pixels) * pixelBytes;
+    switch (filter) {
+        case 0:
+            std::memcpy(out, in, bytes);
+            return true;
+        case 1:
+            simd::run<unfilterFromLeft<1>>(in, above, out, pixels);
+            return true;
+        case 2:
+            for (std::size_t k = 0; k < bytes; ++k)
+                out[k] = static_cast<unsigned char>(in[k] + above[k]);
+            return true;
+        case 3:
+            simd::run<unfilterFromLeft<3>>(in, above, out, pixels);
+            return true;
+        case 4:
+            simd::run<unfilterFromLeft<4>>(in, above, out, pixels);
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Opaque pixels from `count` red, green and blue bytes. Where a pixel's word
+// lies in memory blue byte first (every little-endian machine), four pixels
+// are put together by one byte shuffle.
+[[gnu::always_inline]] inline void rgb32OfRow(unsigned char const* rgb, int count, QRgb* out) {
+    int column = 0;
+    if constexpr (std::endian::native == std::endian::little) {
+        simd::Bytes16 const opaque{0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255, 0, 0, 0, 255};
+        for (; column + 4 <= count; column += 4) {
+            simd::Bytes16 bytes{};
+            std::memcpy(&bytes, rgb + pixelBytes * column, 4 * pixelBytes);
+            simd::store(out + column,
+                        simd::shuffle<2, 1, 0, 19, 5, 4, 3, 23, 8, 7, 6, 27, 11, 10, 9, 31>(bytes, opaque));
+        }
+    }
+    for (; column < count; ++column)
+        out[column] = qRgb(rgb[pixelBytes * column], rgb[pixelBytes * column + 1], rgb[pixelBytes * column + 2]);
+}
+
+struct DecompressorFree {
+    void operator()(libdeflate_decompressor* decompressor) const { libdeflate_free_decompressor(decompressor); }
+};
+
+// The image from its compressed rows, or a null image when they do not fill
+// it exactly. The rows are inflated into the end of the image's own pixels
+// (they take less room than the pixels) and turned into pixels from the top:
+// a pixel row never reaches the filtered rows still to be read.
+QImage decodeRows(PlainHeader header, unsigned char const* data, std::size_t dataBytes) {
+    QImage image(header.width, header.height, QImage::Format_RGB32);
+    std::size_t const rowBytes = std::size_t(header.width) * pixelBytes;
+    std::size_t const filteredBytes = std::size_t(header.height) * (1 + rowBytes);
+    if (image.isNull() || image.bytesPerLine() != qsizetype(header.width) * 4)
+        return QImage();
+    preferHugePages(image.constBits(), std::size_t(image.sizeInBytes()));
+    unsigned char* filtered = image.bits() + (std::size_t(image.sizeInBytes()) - filteredBytes);
+
+    std::unique_ptr<libdeflate_decompressor, DecompressorFree> const decompressor(libdeflate_alloc_decompressor());
+    std::size_t read = 0, written = 0;
+    if (!decompressor ||
+        libdeflate_zlib_decompress_ex(decompressor.get(), data, dataBytes, filtered, filteredBytes, &read, &written) !=
+            LIBDEFLATE_SUCCESS ||
+        read != dataBytes || written != filteredBytes)
+        return QImage();
+
+    std::vector<unsigned char> rows(2 * rowBytes, 0);
+    unsigned char* above = rows.data();
+    unsigned char* current = rows.data() + rowBytes;
+    for (int row = 0; row < header.height; ++row) {
+        unsigned char const* in = filtered + std::size_t(row) * (1 + rowBytes);
+        if (!unfilterRow(in[0], in + 1, above, current, header.width))
+            return QImage();
+        simd::run<rgb32OfRow>(static_cast<unsigned char const*>(current), header.width,
+                              reinterpret_cast<QRgb*>(image.scanLine(row)));
+        std::swap(above, current);
+    }
+    return image;
+}
+
+}  // namespace
+
+bool looksLikePlainPng(QString const& fileName) {
+    if (!hasPngName(fileName))
+        return false;
+    QFile file(fileName);
+    unsigned char bytes[headerBytes];
+    return file.open(QIODevice::ReadOnly) && file.read(reinterpret_cast<char*>(bytes), headerBytes) == headerBytes &&
+           plainHeader(bytes).has_value();
+}
+
+QImage readPlainPng(QString const& fileName, qint64 byteLimit) {
+    if (!hasPngName(fileName))
+        return QImage();
+    QFile file(fileName);
+    unsigned char start[headerBytes];
+    if (!file.open(QIODevice::ReadOnly) || file.isSequential() ||
+        file.read(reinterpret_cast<char*>(start), headerBytes) != headerBytes)
+        return QImage();
+    std::optional<PlainHeader> const header = plainHeader(start);
+    if (!header)
+        return QImage();
+    qint64 const imageBytes = 4 * qint64(header->width) * header->height;
+    // Compressed rows are never much longer than the pixels; a longer file
+    // is left to Qt's reader, which streams it.
+    qint64 const size = file.size();
+    if ((byteLimit > 0 && imageBytes > byteLimit) || size > 2 * imageBytes + (1 << 20) || !file.seek(0))
+        return QImage();
+    FileBytes const bytes = readWhole(file, std::size_t(size));
+    if (!bytes)
+        return QImage();
+    std::optional<std::size_t> const dataBytes = gatherImageData(bytes.get(), std::size_t(size));
+    return dataBytes ? decodeRows(*header, bytes.get(), *dataBytes) : QImage();
+}
