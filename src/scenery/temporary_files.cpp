@@ -24,14 +24,16 @@ enum State : int { Free, Writing, Remembered };
 
 struct Slot {
     std::atomic<int> state{Free};
-    char path[longestPath];
+    char path[longestPath]{};
 };
 static_assert(std::atomic<int>::is_always_lock_free);
 
-Slot entries[slotCount];
+// All zero, so set up before the program starts (half a megabyte that is
+// not touched until a file is remembered).
+constinit Slot entries[slotCount];
 
 constexpr int childCount = 4;  // more than the video encoders of a run
-std::atomic<pid_t> children[childCount];
+constinit std::atomic<pid_t> children[childCount]{};
 static_assert(std::atomic<pid_t>::is_always_lock_free);
 
 // Set by an interrupt: no temporary file is created any more. `creating`
