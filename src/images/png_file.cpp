@@ -21,6 +21,10 @@ constexpr unsigned char pngSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A
 constexpr int headerBytes = 8 + 8 + 13 + 4;
 // libpng's default limit on either side: Qt's reader refuses larger images.
 constexpr quint32 largestSide = 1000000;
+// The largest file decoded from memory: the two inputs are decoded at once,
+// and together they stay within the 64 MiB a run may use beyond its images
+// and frame buffers.
+constexpr qint64 largestWholeFile = qint64{32} << 20;
 // Three bytes a pixel, red first.
 constexpr int pixelBytes = 3;
 
@@ -304,10 +308,10 @@ QImage readPlainPng(QString const& fileName, qint64 byteLimit) {
     if (!header)
         return QImage();
     qint64 const imageBytes = 4 * qint64(header->width) * header->height;
-    // Compressed rows are never much longer than the pixels; a longer file
-    // is left to Qt's reader, which streams it.
+    // The whole file is held while it is decoded; a larger one is left to
+    // Qt's reader, which streams it.
     qint64 const size = file.size();
-    if ((byteLimit > 0 && imageBytes > byteLimit) || size > 2 * imageBytes + (1 << 20) || !file.seek(0))
+    if ((byteLimit > 0 && imageBytes > byteLimit) || size > largestWholeFile || !file.seek(0))
         return QImage();
     FileBytes const bytes = readWhole(file, std::size_t(size));
     if (!bytes)

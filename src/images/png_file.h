@@ -19,7 +19,7 @@ bool looksLikePlainPng(QString const& fileName);
 // time and pixel size), its checksums hold and its data fill the image
 // exactly: the same pixels in the same format (RGB32) as Qt's reader gives.
 // Its text and pixel size are not carried over. A null image for any other
-// file, and for an image of more than `byteLimit` bytes (0: no limit), which
-// are left to Qt's reader: it decides about every other kind of file and
-// every damaged one.
+// file, for a file over 32 MiB (it is held whole while decoding) and for an
+// image of more than `byteLimit` bytes (0: no limit); those are left to Qt's
+// reader, which decides about every other kind of file and every damaged one.
 QImage readPlainPng(QString const& fileName, qint64 byteLimit);

@@ -189,7 +189,8 @@ TEST(PlainPngFile, SamePixelsAsQtOrLeftToQt) {
 
 // Files written by Qt's writer (its filters chosen per row, data in many
 // chunks, a pixel-size chunk) decode as Qt reads them; a plain file under
-// another name, or over the byte limit, is left to Qt's reader.
+// another name, over the byte limit or too large to hold is left to Qt's
+// reader.
 TEST(PlainPngFile, QtWrittenFilesAndRefusals) {
     auto dir = testsupport::makeTempDir();
     QImage image(301, 77, QImage::Format_RGB32);
@@ -212,6 +213,23 @@ TEST(PlainPngFile, QtWrittenFilesAndRefusals) {
     EXPECT_TRUE(readPlainPng(renamed, 0).isNull());
     EXPECT_EQ(readImageFile(renamed, nullptr), image);
     EXPECT_FALSE(looksLikePlainPng(dir->path() + QStringLiteral("/missing.png")));
+
+    // A file of more than 32 MiB (held whole while decoding) is left to Qt.
+    PngParts large;
+    large.width = 3400;
+    large.height = 3300;
+    large.header = bigEndian(3400) + bigEndian(3300) + QByteArray("\x08\x02\x00\x00\x00", 5);
+    QByteArray raw(3300 * (1 + 3 * 3400), '\0');
+    char* const bytes = raw.data();
+    for (qsizetype k = 0; k < raw.size(); ++k)
+        bytes[k] = static_cast<char>(k % (1 + 3 * 3400) == 0 ? 0 : k % 251);
+    large.stream = qCompress(raw, 0).mid(4);
+    QString const largeFile = writeFile(dir->path() + QStringLiteral("/large.png"), large.assemble());
+    ASSERT_GT(QFile(largeFile).size(), qint64{32} << 20);
+    EXPECT_TRUE(readPlainPng(largeFile, 0).isNull());
+    QImage const byQt(largeFile);
+    EXPECT_FALSE(byQt.isNull());
+    EXPECT_EQ(readImageFile(largeFile, nullptr), byQt);
 }
 
 }  // namespace
