@@ -5,6 +5,8 @@
 
 #include <QImageReader>
 
+#include <cstdlib>
+#include <limits>
 #include <mutex>
 
 namespace {
@@ -32,11 +34,8 @@ QImage readWithQt(QString const& fileName, char const* format, qint64 limit) {
     }
     qint64 const bytes = 4 * qint64(size.width()) * size.height();
     if ((decoded == QImage::Format_RGB32 || decoded == QImage::Format_ARGB32) && bytes > 0 &&
-        (limit == 0 || bytes <= limit)) {
-        image = QImage(size, decoded);
-        if (!image.isNull())
-            preferHugePages(image.constBits(), static_cast<std::size_t>(image.sizeInBytes()));
-    }
+        (limit == 0 || bytes <= limit))
+        image = imageForHugePages(size.width(), size.height(), decoded);
     if (!reader.read(&image))
         return QImage();
     return image;
@@ -52,4 +51,28 @@ QImage readImageFile(QString const& fileName, char const* format) {
             return plain;
     }
     return readWithQt(fileName, format, limit);
+}
+
+QImage imageForHugePages(int width, int height, QImage::Format format) {
+    int const depth = QImage::toPixelFormat(format).bitsPerPixel();
+    if (width <= 0 || height <= 0 || depth <= 0)
+        return QImage(width, height, format);
+    // Rows as QImage lays them out: whole 32-bit words.
+    qsizetype const bytesPerLine = ((qsizetype(width) * depth + 31) >> 5) << 2;
+    if (bytesPerLine > std::numeric_limits<qsizetype>::max() / height)
+        return QImage(width, height, format);
+    std::size_t const bytes = std::size_t(bytesPerLine) * std::size_t(height);
+    if (bytes < hugePageBytes)
+        return QImage(width, height, format);
+    void* const memory = allocateForHugePages(bytes);
+    if (memory == nullptr)
+        return QImage(width, height, format);
+    QImage image(
+        static_cast<uchar*>(memory), width, height, bytesPerLine, format, [](void* pixels) { std::free(pixels); },
+        memory);
+    if (image.isNull()) {
+        std::free(memory);
+        return QImage(width, height, format);
+    }
+    return image;
 }

@@ -1,5 +1,6 @@
 #include "png_file.h"
 
+#include "image_file.h"
 #include "machine.h"
 #include "simd.h"
 
@@ -105,16 +106,11 @@ struct FreeBytes {
 };
 using FileBytes = std::unique_ptr<unsigned char[], FreeBytes>;
 
-// The whole file, or nothing when it cannot be read whole. The bytes start
-// on a huge page: a first write to each ordinary page costs a fault, and
-// those faults took longer than the copy.
+// The whole file, or nothing when it cannot be read whole.
 FileBytes readWhole(QFile& file, std::size_t size) {
-    constexpr std::size_t hugePage = std::size_t{1} << 21;
-    std::size_t const rounded = (size + hugePage - 1) / hugePage * hugePage;
-    FileBytes bytes(static_cast<unsigned char*>(std::aligned_alloc(hugePage, rounded)));
+    FileBytes bytes(static_cast<unsigned char*>(allocateForHugePages(size)));
     if (!bytes)
         return nullptr;
-    preferHugePages(bytes.get(), rounded);
     std::size_t done = 0;
     while (done < size) {
         qint64 const got = file.read(reinterpret_cast<char*>(bytes.get() + done), qint64(size - done));
@@ -239,12 +235,11 @@ struct DecompressorFree {
 // (they take less room than the pixels) and turned into pixels from the top:
 // a pixel row never reaches the filtered rows still to be read.
 QImage decodeRows(PlainHeader header, unsigned char const* data, std::size_t dataBytes) {
-    QImage image(header.width, header.height, QImage::Format_RGB32);
+    QImage image = imageForHugePages(header.width, header.height, QImage::Format_RGB32);
     std::size_t const rowBytes = std::size_t(header.width) * pixelBytes;
     std::size_t const filteredBytes = std::size_t(header.height) * (1 + rowBytes);
     if (image.isNull() || image.bytesPerLine() != qsizetype(header.width) * 4)
         return QImage();
-    preferHugePages(image.constBits(), std::size_t(image.sizeInBytes()));
     unsigned char* filtered = image.bits() + (std::size_t(image.sizeInBytes()) - filteredBytes);
 
     std::unique_ptr<libdeflate_decompressor, DecompressorFree> const decompressor(libdeflate_alloc_decompressor());

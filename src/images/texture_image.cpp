@@ -24,6 +24,12 @@ TextureImage::TextureImage(char const* fileName, char const* format)
     SetWeight();
 }
 
+TextureImage::TextureImage(int width, int height, QImage::Format format)
+    : QImage(imageForHugePages(width, height, format)) {
+    refreshPixelCache();
+    SetWeight();
+}
+
 TextureImage::TextureImage() {
     refreshPixelCache();
     SetWeight();

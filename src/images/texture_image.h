@@ -42,6 +42,8 @@ class TextureImage : public QImage, private PixelWords {
     explicit TextureImage(QString const& fileName, char const* format = nullptr);
     // The file name is taken in the local 8-bit encoding.
     explicit TextureImage(char const* fileName, char const* format = nullptr);
+    // A frame buffer, say: its pixels come from allocateForHugePages.
+    TextureImage(int width, int height, QImage::Format format);
     // Size and format, or pixel data (with or without a row stride), as QImage takes them.
     template <class... Arguments>
     requires InMemoryImageArguments<Arguments...> TextureImage(Arguments&&... arguments)

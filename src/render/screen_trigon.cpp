@@ -61,7 +61,7 @@ ScreenTrigon::ScreenTrigon(TextureImage* target_, TextureImage* texture_, int cl
 
 ScreenTrigon::~ScreenTrigon() = default;
 
-void ScreenTrigon::useCoverage(std::vector<unsigned char>& storage) {
+void ScreenTrigon::useCoverage(CoverageBytes& storage) {
     int const columns = std::max(clipRight - clipLeft + 1, 0);
     int const rows = std::max(clipBottom - clipTop + 1, 0);
     int const tileSize = 1 << tileShift;
@@ -70,12 +70,6 @@ void ScreenTrigon::useCoverage(std::vector<unsigned char>& storage) {
     std::size_t const pixels = static_cast<std::size_t>(columns) * static_cast<std::size_t>(rows);
     // Eight spare bytes at the end: a span's coverage is read a word at a time.
     std::size_t const bytes = pixels + static_cast<std::size_t>(tileColumns_) * static_cast<std::size_t>(tileRows) + 8;
-    if (storage.capacity() < bytes) {
-        std::vector<unsigned char> fresh;
-        fresh.reserve(bytes);
-        preferHugePages(fresh.data(), bytes);
-        storage.swap(fresh);
-    }
     storage.assign(bytes, 0);
     coverage_ = storage.data();
     freeInTile_ = storage.data() + pixels;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "geometry.h"
+#include "machine.h"
 #include "pixel_colour.h"
 #include "texture_image.h"
 
@@ -11,6 +12,9 @@
 #include <vector>
 
 class Transformation;
+
+// A coverage byte per pixel, written whole at the start of every frame.
+using CoverageBytes = std::vector<unsigned char, HugePageAllocator<unsigned char>>;
 
 class ScreenTrigon {
   public:
@@ -64,7 +68,7 @@ class ScreenTrigon {
     // finds no free pixel costs no shading set-up at all. `storage` (kept by
     // the caller from frame to frame) holds a byte per pixel of the clip
     // rectangle and the count of free pixels in each tile of 4 x 4.
-    void useCoverage(std::vector<unsigned char>& storage);
+    void useCoverage(CoverageBytes& storage);
     // Under first-writer-wins, gives every pixel still free the colour
     // `colour` (the frame need not be cleared before drawing).
     void fillUntaken(unsigned int colour);

@@ -45,7 +45,7 @@ void TerrainScanner::Scan(TextureImage* texture, bool useBackground, unsigned in
             rasteriser->useCoverage(coverage_);
         } catch (std::bad_alloc const&) {
             frontToBack_ = false;
-            std::vector<unsigned char>().swap(coverage_);
+            CoverageBytes().swap(coverage_);
         }
     }
     // Front to back, every pixel is written once: by the first triangle to

@@ -223,7 +223,7 @@ class TerrainScanner : private ScanSetup {
     std::vector<CellToDraw> cellsToDraw_;
     bool collectCells_ = false;
     bool frontToBack_ = false;  // this frame's order: drawingOrder, unless the coverage could not be had
-    std::vector<unsigned char> coverage_;
+    CoverageBytes coverage_;
     // Cells that cannot reach the frame are passed over, front to back only.
     bool cullCells_ = false;
     FrameSide frameSides_[4] = {};

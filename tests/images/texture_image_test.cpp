@@ -1,6 +1,7 @@
 #include "texture_image.h"
 
 #include "image_file.h"
+#include "machine.h"
 #include "test_support.h"
 
 #include <QFile>
@@ -10,10 +11,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <functional>
 #include <limits>
 #include <random>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -173,6 +176,33 @@ TEST(TextureImageFile, LoadsByNameWithAlpha) {
     EXPECT_EQ(gaussian(missing, 0.0, 0.0), 0xFFFFFFFFu);
     EXPECT_EQ(bilinear(missing, -1.0, 0.0), 0xFF000000u);
     EXPECT_EQ(bilinear(missing, -1.0, -1.0), 0xFF000000u);
+}
+
+// Large images and buffers that are written whole at once start on a huge
+// page; images keep QImage's own layout, are writable, detach on a copy's
+// write and free their memory (the sanitizer run checks the last).
+TEST(ImageForHugePages, AlignedWithQImagesLayout) {
+    auto onHugePage = [](void const* memory) { return reinterpret_cast<std::uintptr_t>(memory) % hugePageBytes == 0; };
+    for (auto [width, height, format] :
+         {std::tuple{1000, 600, QImage::Format_RGB32}, std::tuple{1001, 700, QImage::Format_RGB888},
+          std::tuple{30, 20, QImage::Format_ARGB32}}) {
+        QImage image = imageForHugePages(width, height, format);
+        QImage const plain(width, height, format);
+        ASSERT_FALSE(image.isNull());
+        EXPECT_EQ(image.size(), plain.size());
+        EXPECT_EQ(image.format(), plain.format());
+        EXPECT_EQ(image.bytesPerLine(), plain.bytesPerLine());
+        EXPECT_EQ(onHugePage(image.constBits()), plain.sizeInBytes() >= qsizetype(hugePageBytes)) << width;
+        image.fill(0xFF102030u);
+        QImage copy = image;
+        copy.setPixel(width - 1, height - 1, 0xFF405060u);
+        EXPECT_EQ(image.pixel(width - 1, height - 1), 0xFF102030u);
+        EXPECT_EQ(copy.pixel(width - 1, height - 1), 0xFF405060u);
+    }
+    EXPECT_TRUE(onHugePage(TextureImage(1000, 600, QImage::Format_RGB32).constBits()));
+    std::vector<unsigned char, HugePageAllocator<unsigned char>> bytes(3 << 20, 1);
+    EXPECT_TRUE(onHugePage(bytes.data()));
+    EXPECT_EQ(bytes.back(), 1);
 }
 
 // Truncation toward zero; NaN and huge coordinates give the background.
