@@ -6,7 +6,7 @@
 
 // The image in the file (format null: detected), or a null image when it
 // cannot be read. The same image QImage(fileName, format) gives; a 32-bit
-// image is decoded into pixels that prefer huge pages (see preferHugePages).
+// image is decoded into pixels on huge pages (see imageForHugePages).
 // A plain 8-bit RGB PNG file is decoded by readPlainPng, any other file by
 // Qt's reader; may be called on several threads at once.
 QImage readImageFile(QString const& fileName, char const* format);

@@ -5,6 +5,7 @@
 #include "simd.h"
 
 #include <QFile>
+#include <QtEndian>
 
 #include <libdeflate.h>
 
@@ -29,15 +30,11 @@ constexpr qint64 largestWholeFile = qint64{32} << 20;
 // Three bytes a pixel, red first.
 constexpr int pixelBytes = 3;
 
-quint32 bigEndian(unsigned char const* bytes) {
-    return (quint32(bytes[0]) << 24) | (quint32(bytes[1]) << 16) | (quint32(bytes[2]) << 8) | quint32(bytes[3]);
-}
-
 bool hasPngName(QString const& fileName) { return fileName.endsWith(QLatin1String(".png"), Qt::CaseInsensitive); }
 
 // A chunk's checksum covers its type and contents.
 bool checksumHolds(unsigned char const* type, quint32 length) {
-    return libdeflate_crc32(0, type, std::size_t(length) + 4) == bigEndian(type + 4 + length);
+    return libdeflate_crc32(0, type, std::size_t(length) + 4) == qFromBigEndian<quint32>(type + 4 + length);
 }
 
 struct PlainHeader {
@@ -48,11 +45,11 @@ struct PlainHeader {
 // The size of a PNG of 8-bit RGB pixels with the standard compression and
 // filtering, not interlaced, from the file's first `headerBytes` bytes.
 std::optional<PlainHeader> plainHeader(unsigned char const* bytes) {
-    if (std::memcmp(bytes, pngSignature, sizeof pngSignature) != 0 || bigEndian(bytes + 8) != 13 ||
+    if (std::memcmp(bytes, pngSignature, sizeof pngSignature) != 0 || qFromBigEndian<quint32>(bytes + 8) != 13 ||
         std::memcmp(bytes + 12, "IHDR", 4) != 0 || !checksumHolds(bytes + 12, 13))
         return std::nullopt;
     unsigned char const* fields = bytes + 16;
-    quint32 const width = bigEndian(fields), height = bigEndian(fields + 4);
+    quint32 const width = qFromBigEndian<quint32>(fields), height = qFromBigEndian<quint32>(fields + 4);
     bool const rgb8 = fields[8] == 8 && fields[9] == 2;
     bool const standard = fields[10] == 0 && fields[11] == 0 && fields[12] == 0;
     if (width == 0 || height == 0 || width > largestSide || height > largestSide || !rgb8 || !standard)
@@ -76,7 +73,7 @@ std::optional<std::size_t> gatherImageData(unsigned char* file, std::size_t size
     std::size_t gathered = 0;
     std::size_t position = headerBytes;
     while (size - position >= 12) {
-        quint32 const length = bigEndian(file + position);
+        quint32 const length = qFromBigEndian<quint32>(file + position);
         unsigned char const* type = file + position + 4;
         if (length > size - position - 12 || !checksumHolds(type, length))
             return std::nullopt;

@@ -28,7 +28,6 @@
 
 #include "geometry.h"
 #include "image_arguments.h"
-#include "machine.h"
 #include "pixel_words.h"
 #include "simd.h"
 
@@ -48,8 +47,6 @@ class TextureImage : public QImage, private PixelWords {
     template <class... Arguments>
     requires InMemoryImageArguments<Arguments...> TextureImage(Arguments&&... arguments)
         : QImage(std::forward<Arguments>(arguments)...) {
-        // Frame buffers are made here and are first written by the renderer.
-        preferHugePages(constBits(), static_cast<std::size_t>(sizeInBytes()));
         refreshPixelCache();
         SetWeight();
     }

@@ -6,6 +6,7 @@
 #include <QByteArray>
 #include <QFile>
 #include <QImage>
+#include <QImageReader>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
@@ -213,6 +214,7 @@ TEST(PlainPngFile, QtWrittenFilesAndRefusals) {
     EXPECT_TRUE(readPlainPng(renamed, 0).isNull());
     EXPECT_EQ(readImageFile(renamed, nullptr), image);
     EXPECT_FALSE(looksLikePlainPng(dir->path() + QStringLiteral("/missing.png")));
+    EXPECT_TRUE(readImageFile(dir->path() + QStringLiteral("/missing.png"), nullptr).isNull());
 
     // A file of more than 32 MiB (held whole while decoding) is left to Qt.
     PngParts large;
@@ -230,6 +232,19 @@ TEST(PlainPngFile, QtWrittenFilesAndRefusals) {
     QImage const byQt(largeFile);
     EXPECT_FALSE(byQt.isNull());
     EXPECT_EQ(readImageFile(largeFile, nullptr), byQt);
+    // Beyond the reader's allocation limit Qt refuses an image, and so does
+    // the program, through either decoder.
+    QImage wide(700, 400, QImage::Format_RGB32);
+    wide.fill(0xFF336699u);
+    QString const widePath = dir->path() + QStringLiteral("/wide.png");
+    ASSERT_TRUE(wide.save(widePath));
+    EXPECT_EQ(readImageFile(widePath, nullptr), wide);
+    int const limit = QImageReader::allocationLimit();
+    QImageReader::setAllocationLimit(1);  // MiB: 700 x 400 needs 1.07
+    EXPECT_TRUE(readImageFile(widePath, nullptr).isNull());
+    QImageReader::setAllocationLimit(40);  // the large image needs 42.8
+    EXPECT_TRUE(readImageFile(largeFile, nullptr).isNull());
+    QImageReader::setAllocationLimit(limit);
 }
 
 }  // namespace

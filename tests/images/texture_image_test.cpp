@@ -4,9 +4,7 @@
 #include "machine.h"
 #include "test_support.h"
 
-#include <QFile>
 #include <QImage>
-#include <QImageReader>
 
 #include <gtest/gtest.h>
 
@@ -15,7 +13,6 @@
 #include <functional>
 #include <limits>
 #include <random>
-#include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
@@ -145,30 +142,8 @@ TEST(TextureImageFile, LoadsByNameWithAlpha) {
         EXPECT_EQ(gaussian(*image, 1.0, 3.0), 0xFF0F1F2Fu);  // the 4 x 4 block without column 4
     }
 
-    // The image decoded into advised pixels is the one Qt's loader gives,
-    // refused (null) where Qt's loader refuses it: a truncated file, or a
-    // size beyond the reader's allocation limit.
-    QImage rgb(1200, 1000, QImage::Format_RGB32);
-    rgb.fill(0xFF336699u);
-    rgb.setPixel(1199, 999, 0xFF010203u);
-    ASSERT_TRUE(rgb.save(dir->path() + QStringLiteral("/rgb.png")));
-    ASSERT_TRUE(rgb.convertToFormat(QImage::Format_Grayscale8).save(dir->path() + QStringLiteral("/grey.png")));
-    QFile whole(dir->path() + QStringLiteral("/rgb.png"));
-    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
-    QFile cut(dir->path() + QStringLiteral("/cut.png"));
-    ASSERT_TRUE(cut.open(QIODevice::WriteOnly));
-    cut.write(whole.read(whole.size() / 2));
-    cut.close();
-    for (char const* name : {"/texture.png", "/rgb.png", "/grey.png", "/cut.png", "/missing.png"}) {
-        QString const file = dir->path() + QString::fromLatin1(name);
-        QImage const read = readImageFile(file, nullptr);
-        EXPECT_EQ(read, QImage(file)) << name;
-        EXPECT_EQ(read.isNull(), std::string(name) == "/cut.png" || std::string(name) == "/missing.png") << name;
-    }
-    int const limit = QImageReader::allocationLimit();
-    QImageReader::setAllocationLimit(4);  // MiB: the 1200 x 1000 image needs 4.6
-    EXPECT_TRUE(readImageFile(dir->path() + QStringLiteral("/rgb.png"), nullptr).isNull());
-    QImageReader::setAllocationLimit(limit);
+    // Decoding against Qt's reader, truncated files and the allocation
+    // limit: see png_file_test.cpp.
 
     TextureImage missing(dir->path() + QStringLiteral("/missing.png"));
     EXPECT_TRUE(missing.isNull());
